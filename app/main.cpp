@@ -1,0 +1,26 @@
+#include "app/mainwindow.h"
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdlib>
+
+int main(int argc, char *argv[])
+{
+#ifdef Q_OS_WIN
+    // Lets the console print the UTF-8 debug lines legibly.
+    std::system("chcp 65001");
+#endif
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("Orvi");
+    QCoreApplication::setApplicationName("OrviLoop");
+
+    MainWindow window;
+    window.show();
+
+    const QString path = playArgument(QCoreApplication::arguments());
+    if (!path.isEmpty())
+        QTimer::singleShot(0, &window, [&window, path] { window.openPlayer(path); });
+    return app.exec();
+}

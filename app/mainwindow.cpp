@@ -1,0 +1,143 @@
+#include "app/mainwindow.h"
+
+#include "player/playerwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QSettings>
+#include <QSslSocket>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    qDebug() << "SSL支持:" << QSslSocket::supportsSsl();
+    qDebug() << "SSL版本:" << QSslSocket::sslLibraryVersionString();
+    networkManager = new QNetworkAccessManager(this);
+    rootDir = QCoreApplication::applicationDirPath();
+
+    connect(ui->btnOrvi, &QPushButton::clicked, this, &MainWindow::loadNetworkCatalogue);
+    connect(ui->btnSetDir, &QPushButton::clicked, this, &MainWindow::onSetDirClicked);
+    connect(ui->btnExit, &QPushButton::clicked, this, &MainWindow::onExitClicked);
+    connect(ui->listMedia, &QListWidget::itemDoubleClicked, this, &MainWindow::onFileDoubleClicked);
+
+    loadRootDir();
+}
+
+MainWindow::~MainWindow()
+{
+    saveRootDir();
+    delete ui;
+}
+
+void MainWindow::loadRootDir()
+{
+    QSettings settings("Orvi", "OrviLoop");
+    settings.beginGroup("global");
+    rootDir = settings.value("rootDir", QCoreApplication::applicationDirPath()).toString();
+    settings.endGroup();
+    if (!rootDir.isEmpty())
+        loadMediaList(rootDir);
+}
+
+void MainWindow::saveRootDir()
+{
+    QSettings settings("Orvi", "OrviLoop");
+    settings.beginGroup("global");
+    settings.setValue("rootDir", rootDir);
+    settings.endGroup();
+    settings.sync();
+}
+
+void MainWindow::onSetDirClicked()
+{
+    const QString start = rootDir.isEmpty() ? QCoreApplication::applicationDirPath() : rootDir;
+    const QString dir = QFileDialog::getExistingDirectory(this, tr("选择工作目录"), start,
+                                                          QFileDialog::ShowDirsOnly);
+    qDebug() << QCoreApplication::applicationDirPath();
+    qDebug() << rootDir;
+    if (dir.isEmpty())
+        return;
+    rootDir = dir;
+    loadMediaList(rootDir);
+}
+
+void MainWindow::loadMediaList(const QString &dir)
+{
+    ui->listMedia->clear();
+    mediaFiles.clear();
+    networkUrls.clear();
+
+    QDir directory(dir);
+    if (!directory.exists())
+        return;
+    directory.setNameFilters({"*.mp4", "*.mkv", "*.avi", "*.mp3", "*.wav", "*.flac"});
+    directory.setFilter(QDir::Files | QDir::NoDotAndDotDot);
+    directory.setSorting(QDir::Name);
+    mediaFiles = directory.entryInfoList();
+    for (const QFileInfo &info : std::as_const(mediaFiles))
+        ui->listMedia->addItem(info.fileName());
+}
+
+void MainWindow::onFileDoubleClicked(QListWidgetItem *item)
+{
+    if (!item)
+        return;
+    const int row = ui->listMedia->row(item);
+    if (row < 0)
+        return;
+
+    QString target;
+    if (!networkUrls.isEmpty()) {
+        if (row >= networkUrls.size())
+            return;
+        target = networkUrls[row];
+    } else {
+        if (row >= mediaFiles.size())
+            return;
+        target = mediaFiles[row].absoluteFilePath();
+    }
+    if (target.isEmpty())
+        return;
+    qDebug() << "onFileDoubleClicked =" << target;
+
+    if (target.startsWith("http", Qt::CaseInsensitive)) {
+        downloadSubtitle(target, [this, target](const QString &) { openNetworkPlayer(target); });
+        return;
+    }
+    openPlayer(target);
+}
+
+void MainWindow::openPlayer(const QString &filePath)
+{
+    if (filePath.isEmpty() || !QFile::exists(filePath))
+        return;
+    auto *playerWindow = new PlayerWindow(this, filePath);
+
+    const QFileInfo info(filePath);
+    const QString stem = info.absolutePath() + "/" + info.completeBaseName();
+    if (!QFile::exists(stem + ".srt1") && !QFile::exists(stem + ".srt")) {
+        QMessageBox::warning(this, "提示", "未找到对应 SRT 字幕（.srt / .srt1），将仅播放音视频");
+    }
+    playerWindow->show();
+}
+
+void MainWindow::onExitClicked()
+{
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    qDebug() << "closeEvent" + rootDir;
+    saveRootDir();
+    QMainWindow::closeEvent(event);
+}

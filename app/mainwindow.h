@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QFileInfo>
+#include <QList>
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+
+class QListWidgetItem;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The launcher: lists the media files of the working directory, or the network catalogue.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    void openPlayer(const QString &filePath);
+
+    using SubtitleCompletion = std::function<void(const QString &localPath)>;
+    void downloadSubtitle(const QString &videoUrl, SubtitleCompletion completion);
+
+    // Base URL of the catalogue, ending in "/": ORVILOOP_CATALOGUE_URL or the built-in default.
+    static QString catalogueBaseUrl();
+
+private slots:
+    void onSetDirClicked();
+    void onExitClicked();
+    void onFileDoubleClicked(QListWidgetItem *item);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    friend class tst_MainWindow;
+    friend class tst_Network;
+
+    void loadNetworkCatalogue();
+    void onCatalogueReply(QNetworkReply *reply);
+    void onSubtitleReply(QNetworkReply *reply, SubtitleCompletion completion, const QString &localPath);
+    void openNetworkPlayer(const QString &videoUrl);
+    void loadRootDir();
+    void saveRootDir();
+    void loadMediaList(const QString &dir);
+
+    QNetworkAccessManager *networkManager = nullptr;
+    Ui::MainWindow *ui = nullptr;
+    QStringList networkUrls;
+    QString rootDir;
+    QList<QFileInfo> mediaFiles;
+};

@@ -1,0 +1,33 @@
+#include "groups/group2store.h"
+
+#include <QSettings>
+
+namespace Group2Store {
+
+QList<int> read()
+{
+    QSettings settings("Orvi", "OrviLoop");
+    QList<int> indexes;
+    const int size = settings.beginReadArray("Group2");
+    for (int i = 0; i < size; ++i) {
+        settings.setArrayIndex(i);
+        indexes.append(settings.value("index", 0).toInt());
+    }
+    settings.endArray();
+    return indexes;
+}
+
+void write(const QList<int> &indexes)
+{
+    QSettings settings("Orvi", "OrviLoop");
+    settings.remove("Group2");
+    settings.beginWriteArray("Group2");
+    for (int i = 0; i < indexes.size(); ++i) {
+        settings.setArrayIndex(i);
+        settings.setValue("index", indexes.at(i));
+    }
+    settings.endArray();
+    settings.sync();
+}
+
+} // namespace Group2Store

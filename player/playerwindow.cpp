@@ -1,0 +1,320 @@
+#include "player/playerwindow.h"
+
+#include "ui_playerwindow.h"
+
+#include <QAudioDevice>
+#include <QAudioOutput>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QGraphicsDropShadowEffect>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
+#include <QGraphicsVideoItem>
+#include <QLabel>
+#include <QMediaDevices>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QTextDocument>
+#include <QTimer>
+#include <QVideoFrame>
+#include <QVideoSink>
+
+#include <algorithm>
+#include <cstdlib>
+
+PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath)
+    : QMainWindow(parent)
+    , ui(new Ui::PlayerWindow)
+    , mediaPath(mediaPath)
+{
+    ui->setupUi(this);
+    setWindowTitle("复读机播放器OrviLoop   [空格] 暂停/播放   [→] 下一句  [↓] 跳过 [F] 全屏  ");
+    ui->controlLayout->setAlignment(Qt::AlignRight);
+#ifdef Q_OS_WIN
+    std::system("chcp 65001");
+#endif
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint);
+
+    // The back end reads its environment when the first media player is created.
+    applyMediaBackendEnvironment();
+
+    player = new QMediaPlayer(this);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 10, 0)
+    player->setPitchCompensation(true);
+#endif
+    audioOutput = new QAudioOutput(this);
+    attachAudioOutputWhenAvailable();
+
+    scene = new QGraphicsScene(this);
+    ui->videoView->setScene(scene);
+    videoItem = new QGraphicsVideoItem;
+    scene->addItem(videoItem);
+    ui->videoView->setAlignment(Qt::AlignCenter);
+    ui->videoView->setTransformationAnchor(QGraphicsView::AnchorViewCenter);
+    ui->videoView->setResizeAnchor(QGraphicsView::AnchorViewCenter);
+    ui->videoView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->videoView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->videoView->setFrameShape(QFrame::NoFrame);
+
+    subtitleTextItem = new QGraphicsTextItem;
+    subtitleTextItem->setDefaultTextColor(Qt::white);
+    auto *shadow = new QGraphicsDropShadowEffect;
+    shadow->setColor(Qt::red);
+    shadow->setOffset(1.0, 1.0);
+    shadow->setBlurRadius(2.0);
+    subtitleTextItem->setGraphicsEffect(shadow);
+    subtitleTextItem->setFont(QFont("Microsoft YaHei", 36, 700, false));
+    scene->addItem(subtitleTextItem);
+    player->setVideoOutput(videoItem);
+
+    ui->rootLayout->setStretch(0, 1);
+    ui->rootLayout->setStretch(1, 0);
+    ui->label5->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
+    ui->label4->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
+
+    for (int i = 0; i < ui->controlLayout->count(); ++i) {
+        if (QWidget *widget = ui->controlLayout->itemAt(i)->widget())
+            widget->setFixedWidth(70);
+    }
+    ui->horizontalSlider->setRange(0, 0);
+    ui->horizontalSlider->setFixedWidth(300);
+
+    connect(ui->horizontalSlider, &QSlider::sliderPressed, this, [this] { sliderDragging = true; });
+    connect(ui->horizontalSlider, &QSlider::sliderReleased, this, &PlayerWindow::onSliderReleased);
+    connect(player, &QMediaPlayer::mediaStatusChanged, this, &PlayerWindow::onLoadedMedia);
+
+    connectSignals();
+    loadPlayerState();
+
+    ui->btnPlayPause->setText("⏹");
+    ui->btnNextSentence->setEnabled(playMode == 1);
+    ui->btnSkipSentence->setEnabled(playMode == 1);
+
+    connect(videoItem, &QGraphicsVideoItem::nativeSizeChanged, this, &PlayerWindow::layoutVideo);
+
+    setFocusPolicy(Qt::StrongFocus);
+    ui->videoView->setFocusPolicy(Qt::NoFocus);
+    ui->comboSubtitleMode->setFocusPolicy(Qt::NoFocus);
+    ui->comboPlayMode->setFocusPolicy(Qt::NoFocus);
+    ui->spinRepeat->setFocusPolicy(Qt::NoFocus);
+    ui->horizontalSlider->setFocusPolicy(Qt::NoFocus);
+    const auto buttons = findChildren<QPushButton *>();
+    for (QPushButton *button : buttons)
+        button->setFocusPolicy(Qt::NoFocus);
+
+    ui->doubleSpinBoxRate->setRange(0.6, 2.0);
+    ui->doubleSpinBoxRate->setSingleStep(0.2);
+    ui->doubleSpinBoxRate->setValue(1.0);
+    ui->doubleSpinBoxRate->setDecimals(1);
+
+    updateGroupButton();
+
+    qDebug() << "video resolution:" << (player->videoSink() ? player->videoSink()->videoSize() : QSize());
+
+    connect(ui->doubleSpinBoxRate, &QDoubleSpinBox::valueChanged, this, [this](double rate) {
+        if (player)
+            player->setPlaybackRate(rate);
+    });
+    if (QVideoSink *sink = player->videoSink()) {
+        connect(sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {
+            if (frame.width() > 0 && frame.height() > 0)
+                updateSubtitleFont();
+        });
+    }
+
+    createBusyIndicator();
+    connect(player, &QMediaPlayer::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
+    createDonationLabel();
+    ui->btnFilterMp3->hide();
+}
+
+PlayerWindow::~PlayerWindow()
+{
+    savePlayerState();
+    delete ui;
+}
+
+// Qt 6.4's FFmpeg back end crashes when it plays into an audio output while the machine
+// has no audio device, so the output is attached only once a device exists.
+void PlayerWindow::attachAudioOutputWhenAvailable()
+{
+    auto attachIfPossible = [this] {
+        if (player->audioOutput() || QMediaDevices::audioOutputs().isEmpty())
+            return;
+        audioOutput->setDevice(QMediaDevices::defaultAudioOutput());
+        player->setAudioOutput(audioOutput);
+    };
+    attachIfPossible();
+    if (!player->audioOutput()) {
+        auto *devices = new QMediaDevices(this);
+        connect(devices, &QMediaDevices::audioOutputsChanged, this, attachIfPossible);
+    }
+}
+
+void PlayerWindow::createBusyIndicator()
+{
+    busyIndicator = new QProgressBar;
+    busyIndicator->setRange(0, 0);
+    busyIndicator->setTextVisible(false);
+    busyIndicator->setFixedSize(200, 20);
+    busyIndicator->setStyleSheet("QProgressBar { background: rgba(0,0,0,100); border-radius: 10px; }"
+                                 "QProgressBar::chunk { background: #00C0FF; border-radius: 10px; }");
+    busyIndicatorProxy = scene->addWidget(busyIndicator);
+    busyIndicatorProxy->setZValue(100);
+    const QRectF videoRect = videoItem->boundingRect();
+    busyIndicatorProxy->setPos((videoRect.width() - busyIndicator->width()) / 2,
+                               (videoRect.height() - busyIndicator->height()) / 2);
+    busyIndicator->show();
+}
+
+void PlayerWindow::createDonationLabel()
+{
+    donationLabel = new QLabel(this);
+    donationLabel->setFixedSize(150, 150);
+    const QString picturePath = QCoreApplication::applicationDirPath() + "/donation.jpg";
+    QPixmap picture(picturePath);
+    if (!picture.isNull()) {
+        qDebug() << "✅ 图片加载成功:" << picturePath;
+        donationLabel->setPixmap(picture.scaled(170, 170, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    } else {
+        qDebug() << "❌ 图片加载失败:" << picturePath;
+    }
+    donationLabel->setStyleSheet("\n    QLabel {\n        background: rgba(0,0,0,80);\n"
+                                 "        border-radius: 12px;\n    }\n");
+    donationLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    donationLabel->setWindowOpacity(0.85);
+    donationLabel->show();
+}
+
+void PlayerWindow::connectSignals()
+{
+    connect(ui->btnFilterChinese, &QPushButton::clicked, this, &PlayerWindow::onFilterChineseClicked);
+    connect(ui->btnBrowseSubtitles, &QPushButton::clicked, this, &PlayerWindow::onBrowseSubtitlesClicked);
+    connect(ui->btnPlayPause, &QPushButton::clicked, this, &PlayerWindow::onBtnPlayPauseClicked);
+    connect(ui->btnNextSentence, &QPushButton::clicked, this, &PlayerWindow::nextSentence);
+    connect(ui->btnSkipSentence, &QPushButton::clicked, this, &PlayerWindow::skipSentence);
+    connect(player, &QMediaPlayer::positionChanged, this, &PlayerWindow::onPositionChanged);
+    ui->videoView->viewport()->installEventFilter(this);
+    updateRepeatControls();
+    connect(ui->btnSwitchGroup, &QPushButton::clicked, this, &PlayerWindow::onSwitchGroupClicked);
+    connect(ui->btnExportMp3, &QPushButton::clicked, this, &PlayerWindow::onExportMp3Clicked);
+    connect(ui->btnFilterMp3, &QPushButton::clicked, this, &PlayerWindow::onFilterMp3Clicked);
+    connect(ui->btnHwDecode, &QPushButton::clicked, this, &PlayerWindow::toggleHardwareDecoding);
+    connect(player, &QMediaPlayer::durationChanged, this, &PlayerWindow::onDurationChanged);
+    connect(ui->btnBack, &QPushButton::clicked, this, &PlayerWindow::onBtnBackClicked);
+    connect(ui->comboPlayMode, &QComboBox::currentIndexChanged, this, &PlayerWindow::onPlayModeChanged);
+    connect(ui->comboSubtitleMode, &QComboBox::currentIndexChanged, this,
+            &PlayerWindow::onSubtitleModeChanged);
+    connect(ui->spinRepeat, &QSpinBox::valueChanged, this, &PlayerWindow::onRepeatCountChanged);
+}
+
+void PlayerWindow::updateRepeatControls()
+{
+    const bool autoNext = playMode == 2;
+    ui->label4->setVisible(autoNext);
+    ui->spinRepeat->setVisible(autoNext);
+}
+
+void PlayerWindow::onPlaybackStateChanged(QMediaPlayer::PlaybackState state)
+{
+    busyIndicator->setVisible(state != QMediaPlayer::PlayingState);
+}
+
+void PlayerWindow::layoutVideo()
+{
+    if (!videoItem || !scene || !ui->videoView)
+        return;
+    const QSizeF nativeSize = videoItem->nativeSize();
+    if (nativeSize.width() <= 0 || nativeSize.height() <= 0)
+        return;
+
+    const QWidget *viewport = ui->videoView->viewport();
+    if (viewport->width() >= 160 && viewport->height() >= 90) {
+        layoutRetryCount = 0;
+        videoItem->setSize(nativeSize);
+        const QRectF videoRect = videoItem->boundingRect();
+        scene->setSceneRect(videoRect);
+        ui->videoView->setSceneRect(videoRect.adjusted(0, -200, 0, 200));
+        ui->videoView->resetTransform();
+        ui->videoView->fitInView(videoItem, Qt::KeepAspectRatio);
+        layoutSubtitle();
+        return;
+    }
+    // The view has no usable size yet (the window is still being shown): try again shortly.
+    if (layoutRetryCount <= 19) {
+        ++layoutRetryCount;
+        QTimer::singleShot(50, this, &PlayerWindow::layoutVideo);
+    }
+}
+
+void PlayerWindow::layoutSubtitle()
+{
+    if (!subtitleTextItem || !videoItem)
+        return;
+    const QRectF videoRect = videoItem->sceneBoundingRect();
+    subtitleTextItem->setTextWidth(videoRect.width());
+    QTextOption option = subtitleTextItem->document()->defaultTextOption();
+    option.setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    subtitleTextItem->document()->setDefaultTextOption(option);
+    subtitleTextItem->setPos(videoRect.x(), videoRect.y() + subtitleTextItem->boundingRect().height()
+                                                - 0.03 * videoRect.height());
+}
+
+int PlayerWindow::subtitleFontPointSize() const
+{
+    const QVideoSink *sink = player ? player->videoSink() : nullptr;
+    if (!sink)
+        return 36;
+    const QSize size = sink->videoSize();
+    if (size.width() <= 0 || size.height() <= 0)
+        return 36;
+    return std::clamp(static_cast<int>(size.height() * 0.045), 18, 120);
+}
+
+void PlayerWindow::updateSubtitleFont()
+{
+    QFont font = ui->label4->font();
+    font.setPointSize(subtitleFontPointSize());
+    subtitleTextItem->setFont(font);
+}
+
+void PlayerWindow::positionDonationLabel()
+{
+    if (!donationLabel)
+        return;
+    const int viewWidth = ui->videoView->width();
+    const int viewHeight = ui->videoView->height();
+    const QRect bounds(0, 0, viewWidth, viewHeight);
+    const QRect candidate(10, viewHeight - donationLabel->height() - 10, donationLabel->width(),
+                          donationLabel->height());
+    if (bounds.contains(candidate))
+        donationLabel->move(candidate.topLeft());
+    else
+        donationLabel->move(viewWidth - donationLabel->width() - 10, viewHeight - donationLabel->height() - 10);
+}
+
+void PlayerWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    layoutVideo();
+    positionDonationLabel();
+}
+
+void PlayerWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    const QWidget *viewport = ui->videoView->viewport();
+    scene->setSceneRect(0, 0, viewport->width(), viewport->height());
+    positionDonationLabel();
+    layoutRetryCount = 0;
+    QTimer::singleShot(0, this, &PlayerWindow::layoutVideo);
+    QTimer::singleShot(150, this, &PlayerWindow::layoutVideo);
+}
+
+void PlayerWindow::closeEvent(QCloseEvent *event)
+{
+    savePlayerState();
+    QMainWindow::closeEvent(event);
+}

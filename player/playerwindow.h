@@ -1,0 +1,173 @@
+#pragma once
+
+#include "subtitles/subtitleitem.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QMediaPlayer>
+#include <QString>
+
+class QAudioOutput;
+class QGraphicsProxyWidget;
+class QGraphicsScene;
+class QGraphicsTextItem;
+class QGraphicsVideoItem;
+class QLabel;
+class QProgressBar;
+
+namespace Ui {
+class PlayerWindow;
+}
+
+// The window that plays one media file with its subtitle, sentence by sentence.
+// One header, several sources: each section below names the file that implements it.
+class PlayerWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    PlayerWindow(QWidget *parent, const QString &mediaPath);
+    ~PlayerWindow() override;
+
+    // subtitles/playerwindow_subtitles.cpp
+    void loadSubtitles(const QString &path);
+
+    // export/playerwindow_export.cpp
+    static QString exportSubtitlePath(const QString &mediaFile);
+
+    // player/playerwindow_engine.cpp
+    static QString formatTime(qint64 ms);
+
+private slots:
+    void onBrowseSubtitlesClicked(); // groups/subtitlebrowser.cpp
+    void onPlayModeChanged(int index);
+    void refreshSubtitle();
+    void onSubtitleModeChanged(int index);
+    void applySubtitleMode();
+    void onBtnPlayPauseClicked();
+    void onSwitchGroupClicked();
+    void onBtnBackClicked();
+    void onPositionChanged(qint64 position);
+    void onExportMp3Clicked();
+    void onFilterMp3Clicked();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    friend class PlayerWindowTest;
+    friend class tst_PlayerWindow;
+    friend class tst_Engine;
+    friend class tst_Overlay;
+    friend class tst_Keys;
+    friend class tst_PlayerState;
+    friend class tst_Groups;
+    friend class tst_SubtitleLookup;
+    friend class tst_SubtitleBrowser;
+    friend class tst_HwDecode;
+    friend class tst_ExportControls;
+    friend class tst_Playback;
+    friend class tst_EndTimer;
+    friend class tst_Network;
+
+    // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
+    void connectSignals();
+    void attachAudioOutputWhenAvailable();
+    void layoutVideo();
+    void layoutSubtitle();
+    int subtitleFontPointSize() const;
+    void updateSubtitleFont();
+    void positionDonationLabel();
+    void updateRepeatControls();
+    void onPlaybackStateChanged(QMediaPlayer::PlaybackState state);
+    void createBusyIndicator();
+    void createDonationLabel();
+
+    // ---- repeat engine: player/playerwindow_engine.cpp ----
+    qint64 sentenceLeadStart(int index) const;
+    qint64 sentenceTailMargin(int index) const;
+    int sentenceIndexAt(qint64 position) const;
+    bool handleSentenceEnd(int index);
+    int nextPlayListIndex() const;
+    void seekToSentence(int index);
+    int syncIndexToPosition(qint64 position);
+    void seekToPosition(qint64 position);
+    void nextSentence();
+    void updateSliderRange();
+    void onLoadedMedia(QMediaPlayer::MediaStatus status);
+    void onDurationChanged(qint64 duration);
+    void onSliderReleased();
+    void onRepeatCountChanged(int value);
+    void applyPlayMode(int mode, bool save);
+    void savePlayModeSettings();
+    bool isSentenceIndex(int index) const;
+
+    // ---- subtitle overlay: player/playerwindow_overlay.cpp ----
+    void onFilterChineseClicked();
+    void updateFilterChineseButton();
+    void detectChineseText();
+
+    // ---- keyboard and mouse: player/playerwindow_keys.cpp ----
+    void seekRelative(qint64 delta);
+    void adjustVolume(double step);
+    void skipSentence();
+
+    // ---- persistence: player/playerwindow_state.cpp ----
+    void loadPlayerState();
+    void savePlayerState();
+    void restorePosition(QMediaPlayer::MediaStatus status);
+
+    // ---- hardware decoding switch: player/playerwindow_hwdecode.cpp ----
+    void applyMediaBackendEnvironment();
+    void updateHwDecodeButton();
+    void toggleHardwareDecoding();
+    QStringList restartArguments() const;
+
+    // ---- groups and play list: groups/playerwindow_groups.cpp ----
+    void rebuildPlayList();
+    void applyPlayList();
+    void updateGroupButton();
+    void onGroupsUpdated(QList<int> left, QList<int> right);
+    void addCurrentToGroup2(int index);
+
+    // ---- fields ----
+    int playMode = 1;
+    int requestedPlayMode = 1;
+    bool playModePending = false;
+    int subtitleDisplayMode = 0;
+    int repeatCount = 1;
+    int layoutRetryCount = 0;
+    QAudioOutput *audioOutput = nullptr;
+    Ui::PlayerWindow *ui = nullptr;
+    QMediaPlayer *player = nullptr;
+    bool filterChineseEnabled = false;
+    bool hasChineseText = false;
+    int currentIndex = 0;
+    QList<int> groupLeftIndexes;
+    QList<int> groupAllIndexes;
+    QList<int> groupRightIndexes;
+    int playGroup = 0;
+    QList<int> *currentPlayList = nullptr;
+    bool sliderDragging = false;
+    QList<SubtitleItem> subtitles;
+    int repeatRound = 0;
+    int lastEndHandledIndex = -1;
+    qint64 seekGuardPosition = -1;
+    QGraphicsScene *scene = nullptr;
+    QGraphicsVideoItem *videoItem = nullptr;
+    QGraphicsTextItem *subtitleTextItem = nullptr;
+    QString rootDir;
+    QString currentFile;
+    bool hwDecodeEnabled = true;
+    QString mediaPath;
+    QProgressBar *busyIndicator = nullptr;
+    QGraphicsProxyWidget *busyIndicatorProxy = nullptr;
+    QLabel *donationLabel = nullptr;
+
+    // The program started by the hardware-decoding switch; the running executable by default.
+    QString restartProgram;
+};

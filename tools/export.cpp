@@ -1,0 +1,3 @@
+#include "export/subaudioexporter.h"
+
+int main() { return 0; }

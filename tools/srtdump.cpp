@@ -1,0 +1,3 @@
+#include "subtitles/srtparser.h"
+
+int main() { return 0; }
