@@ -1,0 +1,200 @@
+#include "app/mainwindow.h"
+#include "player/playerwindow.h"
+#include "testsupport.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+class tst_MainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void firstRunListsApplicationDirectory();
+    void mediaListFiltersAndOrders();
+    void missingWorkingDirectoryListsNothing();
+    void rootDirWrittenOnClose();
+    void rootDirNotWrittenWithoutClose();
+    void localListingLeavesNetworkMode();
+    void openPlayerWarnsWithoutSubtitle_data();
+    void openPlayerWarnsWithoutSubtitle();
+    void openPlayerIgnoresMissingFile();
+
+private:
+    static QString storedRootDir();
+    static void touch(const QString &path);
+    // Runs openPlayer and returns the text of the warning box it showed, if any.
+    static QString openAndCatchWarning(MainWindow &window, const QString &path);
+
+    QTemporaryDir settingsDir;
+    QTemporaryDir mediaDir;
+};
+
+void tst_MainWindow::initTestCase()
+{
+    QVERIFY(settingsDir.isValid());
+    QVERIFY(mediaDir.isValid());
+    useTemporarySettings(settingsDir);
+}
+
+void tst_MainWindow::init()
+{
+    clearSettings();
+}
+
+QString tst_MainWindow::storedRootDir()
+{
+    return QSettings("Orvi", "OrviLoop").value("global/rootDir").toString();
+}
+
+void tst_MainWindow::touch(const QString &path)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+void tst_MainWindow::firstRunListsApplicationDirectory()
+{
+    MainWindow window;
+    QCOMPARE(window.rootDir, QCoreApplication::applicationDirPath());
+    // The build puts the demo lesson beside the executables.
+    QVERIFY(window.ui->listMedia->count() > 0);
+    QCOMPARE(window.ui->listMedia->count(), window.mediaFiles.size());
+    QCOMPARE(window.windowTitle(), QString("Orvi 复读机播放器"));
+}
+
+void tst_MainWindow::mediaListFiltersAndOrders()
+{
+    QTemporaryDir dir;
+    touch(dir.filePath("movie.MP4"));
+    touch(dir.filePath("a.mp3"));
+    touch(dir.filePath("notes.txt"));
+    touch(dir.filePath("课文.flac"));
+    QVERIFY(QDir(dir.path()).mkdir("clip.mp4"));
+    QSettings("Orvi", "OrviLoop").setValue("global/rootDir", dir.path());
+
+    MainWindow window;
+    QStringList rows;
+    for (int i = 0; i < window.ui->listMedia->count(); ++i)
+        rows << window.ui->listMedia->item(i)->text();
+    QCOMPARE(rows, (QStringList{"a.mp3", "movie.MP4", "课文.flac"}));
+    QCOMPARE(window.mediaFiles.at(1).absoluteFilePath(), dir.filePath("movie.MP4"));
+}
+
+void tst_MainWindow::missingWorkingDirectoryListsNothing()
+{
+    const QString gone = mediaDir.filePath("gone");
+    QSettings("Orvi", "OrviLoop").setValue("global/rootDir", gone);
+    {
+        MainWindow window;
+        QCOMPARE(window.ui->listMedia->count(), 0);
+        QCOMPARE(window.rootDir, gone);
+    }
+    QCOMPARE(storedRootDir(), gone);
+}
+
+void tst_MainWindow::rootDirWrittenOnClose()
+{
+    MainWindow window;
+    window.rootDir = mediaDir.path();
+    QVERIFY(storedRootDir().isEmpty());
+    window.close();
+    QCOMPARE(storedRootDir(), mediaDir.path());
+}
+
+void tst_MainWindow::rootDirNotWrittenWithoutClose()
+{
+    QSettings("Orvi", "OrviLoop").setValue("global/rootDir", mediaDir.path());
+    // A window that is never closed nor destroyed stands for a killed process.
+    auto *window = new MainWindow;
+    window->rootDir = settingsDir.path();
+    window->loadMediaList(window->rootDir);
+    QCOMPARE(storedRootDir(), mediaDir.path());
+    window->hide();
+}
+
+void tst_MainWindow::localListingLeavesNetworkMode()
+{
+    QTemporaryDir dir;
+    touch(dir.filePath("lesson.mp3"));
+    MainWindow window;
+    window.networkUrls = {"https://127.0.0.1/x.mp4"};
+    window.ui->listMedia->clear();
+    window.ui->listMedia->addItem("x.mp4");
+    window.rootDir = dir.path();
+    window.loadMediaList(dir.path());
+    QVERIFY(window.networkUrls.isEmpty());
+    QCOMPARE(window.ui->listMedia->count(), 1);
+    QCOMPARE(window.mediaFiles.at(0).absoluteFilePath(), dir.filePath("lesson.mp3"));
+}
+
+QString tst_MainWindow::openAndCatchWarning(MainWindow &window, const QString &path)
+{
+    QString warning;
+    QTimer timer;
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            warning = box->windowTitle() + "|" + box->text();
+            box->accept();
+        }
+    });
+    timer.start();
+    window.openPlayer(path);
+    return warning;
+}
+
+void tst_MainWindow::openPlayerWarnsWithoutSubtitle_data()
+{
+    QTest::addColumn<QString>("media");
+    QTest::addColumn<QString>("subtitle");
+    QTest::addColumn<bool>("warns");
+    QTest::newRow("srt beside") << "talk.mp4" << "talk.srt" << false;
+    QTest::newRow("srt1 beside") << "talk2.mp4" << "talk2.srt1" << false;
+    QTest::newRow("none") << "bare.mp4" << "" << true;
+    QTest::newRow("a.b looks for a.b.srt, not a.srt") << "a.b.mp4" << "a.srt1" << true;
+    QTest::newRow("utf8 name") << "第一课.mp3" << "第一课.srt" << false;
+}
+
+void tst_MainWindow::openPlayerWarnsWithoutSubtitle()
+{
+    QFETCH(QString, media);
+    QFETCH(QString, subtitle);
+    QFETCH(bool, warns);
+    QTemporaryDir dir;
+    touch(dir.filePath(media));
+    if (!subtitle.isEmpty()) {
+        QFile srt(dir.filePath(subtitle));
+        QVERIFY(srt.open(QIODevice::WriteOnly));
+        srt.write("1\n00:00:00,000 --> 00:00:01,000\nHello\n");
+    }
+    MainWindow window;
+    const QString warning = openAndCatchWarning(window, dir.filePath(media));
+    QCOMPARE(warning.isEmpty(), !warns);
+    if (warns)
+        QCOMPARE(warning, QString("提示|未找到对应 SRT 字幕（.srt / .srt1），将仅播放音视频"));
+    const auto players = window.findChildren<PlayerWindow *>();
+    QCOMPARE(players.size(), 1);
+    QVERIFY(players.first()->isVisible());
+}
+
+void tst_MainWindow::openPlayerIgnoresMissingFile()
+{
+    MainWindow window;
+    const QString warning = openAndCatchWarning(window, mediaDir.filePath("nothing.mp4"));
+    QVERIFY(warning.isEmpty());
+    QVERIFY(window.findChildren<PlayerWindow *>().isEmpty());
+    window.openPlayer(QString());
+    QVERIFY(window.findChildren<PlayerWindow *>().isEmpty());
+}
+
+QTEST_MAIN(tst_MainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,143 @@
+#include "player/playerwindow.h"
+#include "testsupport.h"
+#include "ui_playerwindow.h"
+
+#include <QGraphicsProxyWidget>
+#include <QGraphicsTextItem>
+#include <QGraphicsVideoItem>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+#include <QVideoFrame>
+#include <QVideoFrameFormat>
+#include <QVideoSink>
+
+class tst_PlayerWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void formMatchesDesign();
+    void missingFileStillShowsWindow();
+    void subtitleFontFollowsVideoHeight_data();
+    void subtitleFontFollowsVideoHeight();
+    void viewLeavesRoomAboveAndBelowVideo();
+    void donationLabelSitsInsideView();
+    void exportGenerationButtonNeverVisible();
+
+private:
+    static void showFrame(PlayerWindow &window, const QSize &size);
+    QTemporaryDir settingsDir;
+};
+
+void tst_PlayerWindow::initTestCase()
+{
+    QVERIFY(settingsDir.isValid());
+    useTemporarySettings(settingsDir);
+}
+
+void tst_PlayerWindow::init()
+{
+    clearSettings();
+}
+
+void tst_PlayerWindow::showFrame(PlayerWindow &window, const QSize &size)
+{
+    QVideoFrame frame(QVideoFrameFormat(size, QVideoFrameFormat::Format_BGRA8888));
+    window.player->videoSink()->setVideoFrame(frame);
+}
+
+void tst_PlayerWindow::formMatchesDesign()
+{
+    PlayerWindow window(nullptr, QString());
+    QCOMPARE(window.size(), QSize(900, 600));
+    QVERIFY(window.windowTitle().startsWith("复读机播放器OrviLoop   [空格] 暂停/播放"));
+    QCOMPARE(window.ui->comboPlayMode->count(), 3);
+    QCOMPARE(window.ui->comboPlayMode->itemText(2), QString("自动下一句"));
+    QCOMPARE(window.ui->comboSubtitleMode->itemText(3), QString("末轮显示"));
+    QCOMPARE(window.ui->btnSkipSentence->toolTip(), QString("把当前句加入组2并进入下一句（↓）"));
+    QCOMPARE(window.ui->spinRepeat->minimum(), 1);
+    QCOMPARE(window.ui->spinRepeat->maximum(), 100);
+    QCOMPARE(window.ui->horizontalSlider->width(), 300);
+    QCOMPARE(window.ui->btnBack->maximumWidth(), 70);
+    QCOMPARE(window.ui->doubleSpinBoxRate->minimum(), 0.6);
+    QCOMPARE(window.ui->doubleSpinBoxRate->maximum(), 2.0);
+    QCOMPARE(window.ui->doubleSpinBoxRate->value(), 1.0);
+    QCOMPARE(window.focusPolicy(), Qt::StrongFocus);
+    QCOMPARE(window.ui->btnPlayPause->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(window.ui->videoView->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(window.subtitleTextItem->font().pointSize(), 36);
+    QCOMPARE(window.subtitleTextItem->defaultTextColor(), QColor(Qt::white));
+}
+
+void tst_PlayerWindow::missingFileStillShowsWindow()
+{
+    PlayerWindow window(nullptr, settingsDir.filePath("no such lesson.mp4"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.ui->btnPlayPause->isVisible());
+    QVERIFY(window.busyIndicator->isVisible());
+    QVERIFY(window.busyIndicatorProxy->isVisible());
+    QVERIFY(window.donationLabel->isVisible());
+    QVERIFY(!window.donationLabel->pixmap().isNull());
+    QVERIFY(window.subtitles.isEmpty());
+}
+
+void tst_PlayerWindow::subtitleFontFollowsVideoHeight_data()
+{
+    QTest::addColumn<QSize>("video");
+    QTest::addColumn<int>("points");
+    QTest::newRow("1080 lines") << QSize(1920, 1080) << 48;
+    QTest::newRow("360 lines clamped up") << QSize(640, 360) << 18;
+    QTest::newRow("4320 lines clamped down") << QSize(7680, 4320) << 120;
+    QTest::newRow("720 lines") << QSize(1280, 720) << 32;
+}
+
+void tst_PlayerWindow::subtitleFontFollowsVideoHeight()
+{
+    QFETCH(QSize, video);
+    QFETCH(int, points);
+    PlayerWindow window(nullptr, QString());
+    QCOMPARE(window.subtitleFontPointSize(), 36);
+    showFrame(window, video);
+    QCOMPARE(window.subtitleFontPointSize(), points);
+    QCOMPARE(window.subtitleTextItem->font().pointSize(), points);
+}
+
+void tst_PlayerWindow::viewLeavesRoomAboveAndBelowVideo()
+{
+    PlayerWindow window(nullptr, QString());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    showFrame(window, QSize(640, 360));
+    QTRY_COMPARE(window.videoItem->size(), QSizeF(640, 360));
+    const QRectF videoRect = window.videoItem->boundingRect();
+    const QRectF viewRect = window.ui->videoView->sceneRect();
+    QCOMPARE(viewRect.height(), videoRect.height() + 400);
+    QCOMPARE(viewRect.top(), videoRect.top() - 200);
+    QCOMPARE(viewRect.width(), videoRect.width());
+    QCOMPARE(window.subtitleTextItem->textWidth(), window.videoItem->sceneBoundingRect().width());
+}
+
+void tst_PlayerWindow::donationLabelSitsInsideView()
+{
+    PlayerWindow window(nullptr, QString());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize view = window.ui->videoView->size();
+    QCOMPARE(window.donationLabel->pos(), QPoint(10, view.height() - 150 - 10));
+}
+
+void tst_PlayerWindow::exportGenerationButtonNeverVisible()
+{
+    PlayerWindow window(nullptr, QString());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!window.ui->btnFilterMp3->isVisible());
+    QVERIFY(window.ui->btnExportMp3->isVisible());
+}
+
+QTEST_MAIN(tst_PlayerWindow)
+#include "tst_playerwindow.moc"
