@@ -73,6 +73,10 @@ private:
     friend class tst_Playback;
     friend class tst_EndTimer;
     friend class tst_Network;
+    friend class tst_NoSoundDevice;
+
+    // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
+    void applyPlayModeForSubtitles();
 
     // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
     void connectSignals();
@@ -126,6 +130,10 @@ private:
     void updateHwDecodeButton();
     void toggleHardwareDecoding();
     QStringList restartArguments() const;
+
+    // ---- export controls: export/playerwindow_export.cpp ----
+    bool checkSentencesToExport(const QList<SubtitleItem> &items, const QString &subtitlePath);
+    void showExportFailure(const QString &msg);
 
     // ---- groups and play list: groups/playerwindow_groups.cpp ----
     void rebuildPlayList();
