@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/appdata.h"
 #include "player/playerwindow.h"
 #include "ui_mainwindow.h"
 
@@ -42,7 +43,7 @@ void MainWindow::loadRootDir()
 {
     QSettings settings("Orvi", "OrviLoop");
     settings.beginGroup("global");
-    rootDir = settings.value("rootDir", QCoreApplication::applicationDirPath()).toString();
+    rootDir = settings.value("rootDir", appDataDirectory()).toString();
     settings.endGroup();
     if (!rootDir.isEmpty())
         loadMediaList(rootDir);

@@ -1,5 +1,6 @@
 #include "player/playerwindow.h"
 
+#include "app/appdata.h"
 #include "ui_playerwindow.h"
 
 #include <QAudioDevice>
@@ -173,7 +174,7 @@ void PlayerWindow::createDonationLabel()
 {
     donationLabel = new QLabel(this);
     donationLabel->setFixedSize(150, 150);
-    const QString picturePath = QCoreApplication::applicationDirPath() + "/donation.jpg";
+    const QString picturePath = appDataDirectory() + "/donation.jpg";
     QPixmap picture(picturePath);
     if (!picture.isNull()) {
         qDebug() << "✅ 图片加载成功:" << picturePath;

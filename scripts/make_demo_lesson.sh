@@ -2,10 +2,10 @@
 # Builds the demo lesson: a short video (test pattern) whose sound is English sentences
 # spoken by espeak-ng with pauses between them, an audio-only MP3 of the same lesson, and
 # an SRT whose cue times are measured from the generated audio.
-# Usage: make_demo_lesson.sh OUTPUT_DIR
+# Usage: make_demo_lesson.sh OUTPUT_DIR [OUTPUT_DIR...]
 set -euo pipefail
-out=${1:?output directory}
-mkdir -p "$out"
+outs=("${@:?output directory}")
+mkdir -p "${outs[@]}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -65,10 +65,12 @@ ffmpeg -loglevel error -y -f lavfi -i "testsrc2=size=640x360:rate=25:duration=$t
 ffmpeg -loglevel error -y -i "$work/lesson.wav" -c:a libmp3lame -b:a 128k "$work/audio.mp3"
 
 # A subtitle already adopted by the player (.srt1) stays as it is; otherwise we ship .srt.
-install_lesson() { # media-file base-name
-  cp "$1" "$out/$2"
-  local base="${2%.*}"
-  if [ ! -e "$out/$base.srt1" ]; then cp "$srt" "$out/$base.srt"; fi
+install_lesson() { # directory media-file base-name
+  cp "$2" "$1/$3"
+  local base="${3%.*}"
+  if [ ! -e "$1/$base.srt1" ]; then cp "$srt" "$1/$base.srt"; fi
 }
-install_lesson "$work/video.mp4" "$name.mp4"
-install_lesson "$work/audio.mp3" "$name Audio.mp3"
+for out in "${outs[@]}"; do
+  install_lesson "$out" "$work/video.mp4" "$name.mp4"
+  install_lesson "$out" "$work/audio.mp3" "$name Audio.mp3"
+done
