@@ -10,5 +10,5 @@ struct SubtitleItem
     int index = 0;      // position among the accepted cues of its file, from 0 without gaps
     qint64 startMs = 0; // milliseconds from the start of the media
     qint64 endMs = 0;
-    QString text;       // cleaned lines joined by "\n", never empty
+    QString text; // cleaned lines joined by "\n", never empty
 };

@@ -1,0 +1,356 @@
+#include "player/playerwindow.h"
+#include "testsupport.h"
+#include "ui_playerwindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Collects the debug lines written while it lives.
+class MessageCapture
+{
+public:
+    MessageCapture()
+    {
+        lines().clear();
+        previous = qInstallMessageHandler(&MessageCapture::handle);
+    }
+    ~MessageCapture() { qInstallMessageHandler(previous); }
+    static QStringList &lines()
+    {
+        static QStringList captured;
+        return captured;
+    }
+    // Only the lines of the subtitle lookup; other parts of the window log too.
+    static QStringList lookupLines()
+    {
+        const QStringList labels{
+            "删除重复字幕:", "字幕重命名:", "字幕加载成功:", "未找到字幕:", "无法打开字幕文件:"};
+        QStringList found;
+        for (const QString &line : lines()) {
+            for (const QString &label : labels) {
+                if (line.startsWith(label))
+                    found << line;
+            }
+        }
+        return found;
+    }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext &, const QString &message) { lines() << message; }
+    QtMessageHandler previous = nullptr;
+};
+
+// Every subtitle file holds one cue whose text names the file it was written as.
+QByteArray cueNaming(const QString &origin)
+{
+    return "1\n00:00:01,000 --> 00:00:02,500\n" + origin.toUtf8() + "\n";
+}
+
+bool writeSubtitle(const QString &dir, const QString &name, const QString &origin)
+{
+    QFile file(QDir(dir).filePath(name));
+    return file.open(QIODevice::WriteOnly) && file.write(cueNaming(origin)) > 0;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList listing(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+class tst_SubtitleLookup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void discovery_data();
+    void discovery();
+    void networkPrefixIgnoresCase_data();
+    void networkPrefixIgnoresCase();
+    void emptyPathChangesNothing();
+    void unreadableSubtitleLoadsNothing();
+    void newLoadReplacesSubtitleState();
+    void playModeWaitsForSubtitles();
+
+private:
+    QString mediaDir() const { return workDir->filePath("媒体 目录"); }
+    QString rootDir() const { return workDir->filePath("root"); }
+    QString expand(QString text) const
+    {
+        return text.replace("%media%", mediaDir()).replace("%root%", rootDir());
+    }
+
+    QTemporaryDir settingsDir;
+    QTemporaryDir *workDir = nullptr;
+};
+
+void tst_SubtitleLookup::initTestCase()
+{
+    QVERIFY(settingsDir.isValid());
+    useTemporarySettings(settingsDir);
+}
+
+void tst_SubtitleLookup::init()
+{
+    clearSettings();
+    workDir = new QTemporaryDir;
+    QVERIFY(workDir->isValid());
+    QVERIFY(QDir().mkpath(mediaDir()));
+    QVERIFY(QDir().mkpath(rootDir()));
+}
+
+void tst_SubtitleLookup::cleanup()
+{
+    delete workDir;
+    workDir = nullptr;
+}
+
+void tst_SubtitleLookup::discovery_data()
+{
+    QTest::addColumn<QString>("mediaName");
+    QTest::addColumn<QStringList>("mediaFiles");
+    QTest::addColumn<QStringList>("rootFiles");
+    QTest::addColumn<QString>("workingDir"); // "%root%" or "%media%" with optional decoration
+    QTest::addColumn<QString>("loadedText"); // the origin written into the loaded file; empty if none
+    QTest::addColumn<QStringList>("mediaFilesAfter");
+    QTest::addColumn<QStringList>("rootFilesAfter");
+    QTest::addColumn<QStringList>("log");
+
+    QTest::newRow("lone a.srt adopted as a.srt1")
+        << "a.mp4" << QStringList{"a.srt"} << QStringList() << "%root%"
+        << "media a.srt" << QStringList{"a.srt1"} << QStringList()
+        << QStringList{"字幕重命名: \"%media%/a.srt\" -> \"%media%/a.srt1\"",
+                       "字幕加载成功: \"%media%/a.srt1\" 共 1 句"};
+    QTest::newRow("a.srt beside a.srt1 deleted")
+        << "a.mp4" << QStringList{"a.srt", "a.srt1"} << QStringList() << "%root%"
+        << "media a.srt1" << QStringList{"a.srt1"} << QStringList()
+        << QStringList{"删除重复字幕: \"%media%/a.srt\"", "字幕加载成功: \"%media%/a.srt1\" 共 1 句"};
+    QTest::newRow("working directory fallback")
+        << "a.mp4" << QStringList() << QStringList{"a.srt1"} << "%root%"
+        << "root a.srt1" << QStringList() << QStringList{"a.srt1"}
+        << QStringList{"字幕加载成功: \"%root%/a.srt1\" 共 1 句"};
+    QTest::newRow("srt in the working directory adopted there")
+        << "a.mp4" << QStringList() << QStringList{"a.srt"} << "%root%"
+        << "root a.srt" << QStringList() << QStringList{"a.srt1"}
+        << QStringList{"字幕重命名: \"%root%/a.srt\" -> \"%root%/a.srt1\"",
+                       "字幕加载成功: \"%root%/a.srt1\" 共 1 句"};
+    QTest::newRow("media directory before working directory")
+        << "a.mp4" << QStringList{"a.srt1"} << QStringList{"a.srt"} << "%root%"
+        << "media a.srt1" << QStringList{"a.srt1"} << QStringList{"a.srt"}
+        << QStringList{"字幕加载成功: \"%media%/a.srt1\" 共 1 句"};
+    QTest::newRow("nothing anywhere lists both directories")
+        << "a.mp4" << QStringList{"b.srt"} << QStringList{"c.srt1"} << "%root%"
+        << "" << QStringList{"b.srt"} << QStringList{"c.srt1"}
+        << QStringList{"未找到字幕: \"a\" (.srt1 / .srt)，已尝试目录: QList(\"%media%\", \"%root%\")"};
+    QTest::newRow("working directory equal to media directory tried once")
+        << "a.mp4" << QStringList() << QStringList() << "%media%/./"
+        << "" << QStringList() << QStringList()
+        << QStringList{"未找到字幕: \"a\" (.srt1 / .srt)，已尝试目录: QList(\"%media%\")"};
+    QTest::newRow("a.b.mp4 looks for a.b")
+        << "a.b.mp4" << QStringList{"a.srt1", "a.b.srt"} << QStringList() << "%root%"
+        << "media a.b.srt" << QStringList{"a.b.srt1", "a.srt1"} << QStringList()
+        << QStringList{"字幕重命名: \"%media%/a.b.srt\" -> \"%media%/a.b.srt1\"",
+                       "字幕加载成功: \"%media%/a.b.srt1\" 共 1 句"};
+    QTest::newRow("A.mp4 finds a.SRT by listing and leaves it")
+        << "A.mp4" << QStringList{"a.SRT"} << QStringList() << "%root%"
+        << "media a.SRT" << QStringList{"a.SRT"} << QStringList()
+        << QStringList{"字幕加载成功: \"%media%/a.SRT\" 共 1 句"};
+    QTest::newRow("listing finds an upper-case srt1")
+        << "Lesson.mp4" << QStringList{"LESSON.SRT1"} << QStringList() << "%root%"
+        << "media LESSON.SRT1" << QStringList{"LESSON.SRT1"} << QStringList()
+        << QStringList{"字幕加载成功: \"%media%/LESSON.SRT1\" 共 1 句"};
+    QTest::newRow("movie.en.srt not taken for movie.mp4")
+        << "movie.mp4" << QStringList{"movie.en.srt"} << QStringList() << "%root%"
+        << "" << QStringList{"movie.en.srt"} << QStringList()
+        << QStringList{"未找到字幕: \"movie\" (.srt1 / .srt)，已尝试目录: QList(\"%media%\", \"%root%\")"};
+    QTest::newRow("chinese name with spaces")
+        << "第一课 你好.mp4" << QStringList{"第一课 你好.srt"} << QStringList() << "%root%"
+        << "media 第一课 你好.srt" << QStringList{"第一课 你好.srt1"} << QStringList()
+        << QStringList{"字幕重命名: \"%media%/第一课 你好.srt\" -> \"%media%/第一课 你好.srt1\"",
+                       "字幕加载成功: \"%media%/第一课 你好.srt1\" 共 1 句"};
+}
+
+void tst_SubtitleLookup::discovery()
+{
+    QFETCH(QString, mediaName);
+    QFETCH(QStringList, mediaFiles);
+    QFETCH(QStringList, rootFiles);
+    QFETCH(QString, workingDir);
+    QFETCH(QString, loadedText);
+    QFETCH(QStringList, mediaFilesAfter);
+    QFETCH(QStringList, rootFilesAfter);
+    QFETCH(QStringList, log);
+
+    for (const QString &name : mediaFiles)
+        QVERIFY(writeSubtitle(mediaDir(), name, "media " + name));
+    for (const QString &name : rootFiles)
+        QVERIFY(writeSubtitle(rootDir(), name, "root " + name));
+    const QString mediaPath = QDir(mediaDir()).filePath(mediaName);
+
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = expand(workingDir);
+    {
+        MessageCapture capture;
+        window.loadSubtitles(mediaPath);
+        QCOMPARE(MessageCapture::lookupLines(), expand(log.join('\n')).split('\n'));
+    }
+
+    QCOMPARE(window.currentFile, mediaPath);
+    QCOMPARE(window.player->source(), QUrl::fromLocalFile(mediaPath));
+    QCOMPARE(listing(mediaDir()), mediaFilesAfter);
+    QCOMPARE(listing(rootDir()), rootFilesAfter);
+    if (loadedText.isEmpty()) {
+        QVERIFY(window.subtitles.isEmpty());
+        return;
+    }
+    QCOMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.subtitles.first().text, loadedText);
+    QCOMPARE(window.subtitles.first().startMs, qint64(1000));
+    QCOMPARE(window.subtitles.first().endMs, qint64(2500));
+    // An adopted file keeps the bytes it had under its old name.
+    const QString adoptedFrom = loadedText.section(' ', 1, -1);
+    if (adoptedFrom.endsWith(".srt")) {
+        const QString dir = loadedText.startsWith("media") ? mediaDir() : rootDir();
+        QCOMPARE(readAll(QDir(dir).filePath(QFileInfo(adoptedFrom).completeBaseName() + ".srt1")),
+                 cueNaming(loadedText));
+    }
+}
+
+void tst_SubtitleLookup::networkPrefixIgnoresCase_data()
+{
+    QTest::addColumn<QString>("prefix");
+    QTest::newRow("lower case") << "http";
+    QTest::newRow("capitals") << "HTTP";
+    QTest::newRow("mixed") << "hTTp";
+}
+
+// A network video's subtitle was downloaded into the working directory under the
+// decoded base name of the URL's path.
+void tst_SubtitleLookup::networkPrefixIgnoresCase()
+{
+    QFETCH(QString, prefix);
+    QVERIFY(writeSubtitle(rootDir(), "第一课 a.srt1", "downloaded"));
+    const QString url = prefix + "://127.0.0.1:9/videos/%E7%AC%AC%E4%B8%80%E8%AF%BE%20a.mp4";
+
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    MessageCapture capture;
+    window.loadSubtitles(url);
+
+    QCOMPARE(window.currentFile, url);
+    QVERIFY(!window.player->source().isLocalFile());
+    QCOMPARE(window.player->source().host(), QString("127.0.0.1"));
+    QCOMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.subtitles.first().text, QString("downloaded"));
+}
+
+void tst_SubtitleLookup::emptyPathChangesNothing()
+{
+    QVERIFY(writeSubtitle(mediaDir(), "a.srt1", "first"));
+    const QString mediaPath = QDir(mediaDir()).filePath("a.mp4");
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    window.loadSubtitles(mediaPath);
+    window.currentIndex = 0;
+    QCOMPARE(window.subtitles.size(), 1);
+
+    MessageCapture capture;
+    window.loadSubtitles(QString());
+    QCOMPARE(window.currentFile, mediaPath);
+    QCOMPARE(window.player->source(), QUrl::fromLocalFile(mediaPath));
+    QCOMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.subtitles.first().text, QString("first"));
+    QCOMPARE(MessageCapture::lookupLines(), QStringList());
+}
+
+// A chosen file that exists but cannot be read is reported with a count of 0 and
+// leaves the player in normal play.
+void tst_SubtitleLookup::unreadableSubtitleLoadsNothing()
+{
+    QVERIFY(QDir().mkpath(QDir(mediaDir()).filePath("a.srt1"))); // a directory by that name
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    MessageCapture capture;
+    window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
+
+    const QString chosen = QDir(mediaDir()).filePath("a.srt1");
+    QCOMPARE(MessageCapture::lookupLines(), (QStringList{"无法打开字幕文件: \"" + chosen + "\"",
+                                                         "字幕加载成功: \"" + chosen + "\" 共 0 句"}));
+    QVERIFY(window.subtitles.isEmpty());
+    QCOMPARE(window.playMode, 0);
+    QVERIFY(!window.ui->comboPlayMode->isEnabled());
+}
+
+void tst_SubtitleLookup::newLoadReplacesSubtitleState()
+{
+    QVERIFY(writeSubtitle(mediaDir(), "a.srt1", "a"));
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
+    QCOMPARE(window.subtitles.size(), 1);
+    window.currentIndex = 5;
+    window.repeatRound = 3;
+
+    window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
+    QVERIFY(window.subtitles.isEmpty());
+    QCOMPARE(window.repeatRound, 0);
+    QCOMPARE(window.currentFile, QDir(mediaDir()).filePath("b.mp4"));
+}
+
+// "Auto next sentence" chosen while a file without subtitles plays must come into force
+// as soon as a file with subtitles is loaded.
+void tst_SubtitleLookup::playModeWaitsForSubtitles()
+{
+    QVERIFY(writeSubtitle(mediaDir(), "with.srt1", "with"));
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    QComboBox *combo = window.ui->comboPlayMode;
+
+    window.loadSubtitles(QDir(mediaDir()).filePath("without.mp4"));
+    QCOMPARE(window.playMode, 0);
+    QVERIFY(window.playModePending);
+    QVERIFY(!combo->isEnabled());
+    QCOMPARE(combo->toolTip(), QString("未找到字幕：只能正常播放"));
+
+    // The learner picks "auto next sentence" while nothing can be repeated yet.
+    combo->setCurrentIndex(2);
+    QCOMPARE(window.requestedPlayMode, 2);
+    QVERIFY(window.playModePending);
+    QCOMPARE(window.playMode, 0);
+
+    window.loadSubtitles(QDir(mediaDir()).filePath("with.mp4"));
+    QCOMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.playMode, 2);
+    QCOMPARE(window.requestedPlayMode, 2);
+    QVERIFY(!window.playModePending);
+    QVERIFY(combo->isEnabled());
+    QCOMPARE(combo->toolTip(), QString());
+    QCOMPARE(combo->currentIndex(), 2);
+
+    // Once applied, a further load with subtitles keeps the mode in force.
+    window.loadSubtitles(QDir(mediaDir()).filePath("with.mp4"));
+    QCOMPARE(window.playMode, 2);
+
+    // Normal play asked for: nothing waits for subtitles.
+    window.requestedPlayMode = 0;
+    window.loadSubtitles(QDir(mediaDir()).filePath("without.mp4"));
+    QVERIFY(!window.playModePending);
+    QCOMPARE(window.playMode, 0);
+}
+
+QTEST_MAIN(tst_SubtitleLookup)
+#include "tst_subtitlelookup.moc"
