@@ -1,32 +1,359 @@
 #include "player/playerwindow.h"
 
+#include "player/sentencetiming.h"
+
 #include "ui_playerwindow.h"
+
+#include <QCoreApplication>
+#include <QGraphicsTextItem>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QTimer>
 
 // The sentence repeat engine: which sentence is current, and what happens at its end.
 
-qint64 PlayerWindow::sentenceLeadStart(int) const { return 0; }
-qint64 PlayerWindow::sentenceTailMargin(int) const { return 500; }
-int PlayerWindow::sentenceIndexAt(qint64) const { return -1; }
+qint64 PlayerWindow::sentenceLeadStart(int index) const { return SentenceTiming::leadStart(subtitles, index); }
+
+qint64 PlayerWindow::sentenceTailMargin(int index) const
+{
+    return SentenceTiming::tailMargin(subtitles, index);
+}
+
+int PlayerWindow::sentenceIndexAt(qint64 position) const { return SentenceTiming::indexAt(subtitles, position); }
+
 bool PlayerWindow::isSentenceIndex(int index) const { return index >= 0 && index < subtitles.size(); }
-bool PlayerWindow::handleSentenceEnd(int) { return false; }
-int PlayerWindow::nextPlayListIndex() const { return 0; }
-void PlayerWindow::seekToSentence(int) {}
-int PlayerWindow::syncIndexToPosition(qint64) { return -1; }
-void PlayerWindow::seekToPosition(qint64 position) { player->setPosition(qMax<qint64>(0, position)); }
-void PlayerWindow::nextSentence() {}
-void PlayerWindow::updateSliderRange() {}
-void PlayerWindow::onPositionChanged(qint64) {}
+
+QString PlayerWindow::formatTime(qint64 ms) { return SentenceTiming::formatTime(ms); }
+
+void PlayerWindow::onPositionChanged(qint64 position)
+{
+    if (sliderDragging || subtitles.isEmpty())
+        return;
+    ui->horizontalSlider->setValue(int(position));
+    ui->labelCurrentTime->setText(formatTime(position));
+
+    // Reports that still come from before the seek target would undo the seek.
+    if (seekGuardPosition >= 0) {
+        if (position < seekGuardPosition)
+            return;
+        seekGuardPosition = -1;
+    }
+
+    const QList<int> *list = nullptr;
+    switch (playGroup) {
+    case 0:
+        list = &groupAllIndexes;
+        break;
+    case 1:
+        list = &groupRightIndexes;
+        break;
+    case 2:
+        list = &groupLeftIndexes;
+        break;
+    default:
+        return;
+    }
+    if (list->isEmpty())
+        return;
+    const int first = qMax(0, list->first());
+    const int last = qMin(int(subtitles.size()) - 1, list->last());
+    if (last < first)
+        return;
+
+    const int g = currentIndex;
+    if (g >= first && g <= last) {
+        const SubtitleItem &current = subtitles.at(g);
+        // The "never" display mode keeps the item hidden, whatever text it still holds.
+        if (position >= current.startMs && position < current.endMs && subtitleDisplayMode != 1)
+            subtitleTextItem->setVisible(true);
+        if (position < SentenceTiming::endReachedAt(subtitles, g)) {
+            lastEndHandledIndex = -1;
+        } else if (g != lastEndHandledIndex) {
+            // Once per pass over the end, however many reports fall into the tail.
+            lastEndHandledIndex = g;
+            if (handleSentenceEnd(g))
+                return;
+        }
+    }
+
+    // The sentence that contains the position: the later start wins, then the lower index.
+    // While a sentence is being repeated it keeps the position until its own end, even where
+    // the next cue already overlaps it; otherwise the overlap would end the repetition.
+    const bool repeating = playMode == 1 || playMode == 2;
+    const bool keepCurrent = repeating && g >= first && g <= last && subtitles.at(g).startMs <= position
+                             && position < subtitles.at(g).endMs;
+    int found = keepCurrent ? g : -1;
+    for (int i = first; !keepCurrent && i <= last; ++i) {
+        const SubtitleItem &item = subtitles.at(i);
+        if (item.startMs <= position && position < item.endMs
+            && (found < 0 || item.startMs > subtitles.at(found).startMs))
+            found = i;
+    }
+    if (found < 0) {
+        if (!subtitleTextItem->toPlainText().isEmpty())
+            subtitleTextItem->setPlainText(QString());
+        return;
+    }
+    if (found != currentIndex) {
+        currentIndex = found;
+        repeatRound = 0;
+        refreshSubtitle();
+        return;
+    }
+    if (subtitleTextItem->toPlainText().isEmpty())
+        refreshSubtitle();
+}
+
+bool PlayerWindow::handleSentenceEnd(int index)
+{
+    if (!isSentenceIndex(index))
+        return false;
+    const auto replay = [this](int sentence) {
+        seekToSentence(sentence);
+        refreshSubtitle();
+        return true;
+    };
+    switch (playMode) {
+    case 2: {
+        if (repeatRound + 1 < repeatCount) {
+            ++repeatRound;
+            return replay(index);
+        }
+        repeatRound = 0;
+        const int next = nextPlayListIndex();
+        if (!isSentenceIndex(next))
+            return false;
+        // A sentence that follows closely is simply played into; the position scan picks it up.
+        const qint64 gap = subtitles.at(next).startMs - subtitles.at(index).endMs;
+        if (gap > 0 && gap <= 1000)
+            return false;
+        currentIndex = next;
+        return replay(next);
+    }
+    case 1:
+        repeatRound = 0;
+        return replay(index);
+    default:
+        repeatRound = 0;
+        return false;
+    }
+}
+
+int PlayerWindow::nextPlayListIndex() const
+{
+    if (currentPlayList && !currentPlayList->isEmpty()) {
+        const qsizetype p = currentPlayList->indexOf(currentIndex);
+        if (p < 0 || p + 1 >= currentPlayList->size())
+            return currentPlayList->first();
+        return currentPlayList->at(p + 1);
+    }
+    const int next = currentIndex + 1;
+    return next >= subtitles.size() ? 0 : next;
+}
+
+void PlayerWindow::seekToSentence(int index)
+{
+    if (!isSentenceIndex(index))
+        return;
+    seekGuardPosition = subtitles.at(index).startMs;
+    player->setPosition(sentenceLeadStart(index));
+}
+
+int PlayerWindow::syncIndexToPosition(qint64 position)
+{
+    if (subtitles.isEmpty())
+        return -1;
+    if (!currentPlayList || currentPlayList->isEmpty())
+        applyPlayList();
+
+    int b = sentenceIndexAt(position);
+    if (b < 0)
+        b = 0;
+    else if (position >= subtitles.at(b).endMs && isSentenceIndex(b + 1))
+        ++b;
+    if (!isSentenceIndex(b))
+        return -1;
+
+    if (currentPlayList && !currentPlayList->isEmpty() && !currentPlayList->contains(b)) {
+        const int nearest = SentenceTiming::nearestMember(subtitles, *currentPlayList, position);
+        if (nearest >= 0)
+            b = nearest;
+    }
+    currentIndex = b;
+    repeatRound = 0;
+    lastEndHandledIndex = -1;
+    return b;
+}
+
+void PlayerWindow::seekToPosition(qint64 position)
+{
+    position = qMax<qint64>(0, position);
+    if (subtitles.isEmpty()) {
+        player->setPosition(position);
+        return;
+    }
+    if (!currentPlayList || currentPlayList->isEmpty())
+        applyPlayList();
+
+    int b = sentenceIndexAt(position);
+    if (b < 0)
+        b = 0;
+    else if (position >= subtitles.at(b).endMs && isSentenceIndex(b + 1))
+        ++b;
+
+    int chosen = b;
+    if (currentPlayList && !currentPlayList->isEmpty() && !currentPlayList->contains(b)) {
+        const int nearest = SentenceTiming::nearestMember(subtitles, *currentPlayList, position);
+        if (nearest >= 0)
+            chosen = nearest;
+    }
+    currentIndex = chosen;
+    seekGuardPosition = -1;
+    repeatRound = 0;
+    lastEndHandledIndex = -1;
+
+    const SubtitleItem &item = subtitles.at(chosen);
+    if (chosen == b && position >= item.startMs && position < item.endMs) {
+        player->setPosition(position);
+        refreshSubtitle();
+    } else {
+        seekToSentence(chosen);
+        refreshSubtitle();
+    }
+}
+
+void PlayerWindow::nextSentence()
+{
+    if (subtitles.isEmpty())
+        return;
+    const bool noPlayList = !currentPlayList || currentPlayList->isEmpty();
+    if (!isSentenceIndex(currentIndex) || !(noPlayList || currentPlayList->contains(currentIndex))) {
+        if (syncIndexToPosition(player->position()) < 0)
+            return;
+    }
+    const int next = nextPlayListIndex();
+    if (!isSentenceIndex(next))
+        return;
+    currentIndex = next;
+    repeatRound = 0;
+    lastEndHandledIndex = -1;
+    seekToSentence(next);
+    refreshSubtitle();
+}
+
+void PlayerWindow::updateSliderRange()
+{
+    if (currentPlayList && !currentPlayList->isEmpty() && isSentenceIndex(currentPlayList->first())
+        && isSentenceIndex(currentPlayList->last())) {
+        ui->horizontalSlider->setRange(int(subtitles.at(currentPlayList->first()).startMs),
+                                       int(subtitles.at(currentPlayList->last()).endMs));
+        return;
+    }
+    ui->horizontalSlider->setRange(0, int(player->duration()));
+}
+
 void PlayerWindow::onLoadedMedia(QMediaPlayer::MediaStatus status)
 {
-    if (status == QMediaPlayer::LoadedMedia)
-        player->play();
+    if (status != QMediaPlayer::LoadedMedia)
+        return;
+    currentIndex = sentenceIndexAt(player->position());
+    repeatRound = 0;
+    refreshSubtitle();
+    player->play();
 }
-void PlayerWindow::onDurationChanged(qint64 duration) { ui->horizontalSlider->setRange(0, int(duration)); }
-void PlayerWindow::onSliderReleased() { sliderDragging = false; }
-void PlayerWindow::onRepeatCountChanged(int value) { repeatCount = value > 0 ? value : 1; }
-void PlayerWindow::onPlayModeChanged(int) {}
-void PlayerWindow::applyPlayMode(int mode, bool) { playMode = mode; updateRepeatControls(); }
-void PlayerWindow::savePlayModeSettings() {}
-void PlayerWindow::onBtnPlayPauseClicked() {}
-void PlayerWindow::onBtnBackClicked() { close(); }
-QString PlayerWindow::formatTime(qint64) { return {}; }
+
+void PlayerWindow::onDurationChanged(qint64 duration)
+{
+    ui->horizontalSlider->setRange(0, int(duration));
+    ui->labelCurrentTime->setText("00:00 / " + formatTime(duration));
+    currentIndex = sentenceIndexAt(player->position());
+    refreshSubtitle();
+}
+
+void PlayerWindow::onSliderReleased()
+{
+    const int value = ui->horizontalSlider->value();
+    const bool wasPlaying = player->playbackState() == QMediaPlayer::PlayingState;
+    player->pause();
+    seekGuardPosition = -1;
+    player->setPosition(value);
+
+    const int index = syncIndexToPosition(value);
+    if (index >= 0 && value >= subtitles.at(index).startMs)
+        refreshSubtitle();
+    else
+        subtitleTextItem->setPlainText(QString());
+    layoutSubtitle();
+
+    // Position reports stay ignored a moment longer, until the seek has settled.
+    QTimer::singleShot(50, this, [this, wasPlaying] {
+        sliderDragging = false;
+        if (wasPlaying)
+            player->play();
+    });
+}
+
+void PlayerWindow::onRepeatCountChanged(int value)
+{
+    repeatCount = value > 0 ? value : 1;
+    savePlayModeSettings();
+}
+
+void PlayerWindow::onPlayModeChanged(int index)
+{
+    const int requested = (index >= 0 && index <= 2) ? index : 1;
+    requestedPlayMode = requested;
+    if (!subtitles.isEmpty()) {
+        playModePending = false;
+        applyPlayMode(requested, true);
+    } else {
+        // Without sentences there is nothing to repeat: play normally until a subtitle loads.
+        playModePending = requested != 0;
+        applyPlayMode(0, false);
+    }
+}
+
+void PlayerWindow::applyPlayMode(int mode, bool save)
+{
+    repeatRound = 0;
+    lastEndHandledIndex = -1;
+    playMode = mode;
+    seekGuardPosition = -1;
+    const bool manualMoves = !subtitles.isEmpty() && mode == 1;
+    ui->btnNextSentence->setEnabled(manualMoves);
+    ui->btnSkipSentence->setEnabled(manualMoves);
+    updateRepeatControls();
+    if (ui->comboPlayMode->currentIndex() != mode) {
+        const QSignalBlocker blocker(ui->comboPlayMode);
+        ui->comboPlayMode->setCurrentIndex(mode);
+    }
+    if (save)
+        savePlayModeSettings();
+}
+
+void PlayerWindow::savePlayModeSettings()
+{
+    QSettings settings("Orvi", "OrviLoop");
+    settings.beginGroup("global");
+    settings.setValue("playMode", requestedPlayMode);
+    settings.setValue("repeatCount", repeatCount);
+    settings.endGroup();
+    settings.sync();
+}
+
+void PlayerWindow::onBtnPlayPauseClicked()
+{
+    if (player->playbackState() == QMediaPlayer::PlayingState) {
+        player->pause();
+        ui->btnPlayPause->setText("▶");
+    } else {
+        player->play();
+        ui->btnPlayPause->setText("⏹");
+    }
+}
+
+void PlayerWindow::onBtnBackClicked()
+{
+    close();
+    QCoreApplication::exit(0);
+}

@@ -2,12 +2,132 @@
 
 #include "ui_playerwindow.h"
 
+#include <QAudioOutput>
+#include <QDebug>
+#include <QGraphicsTextItem>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 // Keyboard and mouse control of the player.
 
-void PlayerWindow::keyPressEvent(QKeyEvent *event) { QMainWindow::keyPressEvent(event); }
-bool PlayerWindow::eventFilter(QObject *watched, QEvent *event) { return QMainWindow::eventFilter(watched, event); }
-void PlayerWindow::seekRelative(qint64) {}
-void PlayerWindow::adjustVolume(double) {}
-void PlayerWindow::skipSentence() {}
+void PlayerWindow::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+        if (player->playbackState() == QMediaPlayer::PlayingState)
+            player->pause();
+        else
+            player->play();
+        break;
+    case Qt::Key_F:
+        if (isFullScreen())
+            showNormal();
+        else
+            showFullScreen();
+        break;
+    case Qt::Key_N:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        nextSentence();
+        break;
+    case Qt::Key_Left:
+        seekRelative(-10000);
+        break;
+    case Qt::Key_Right:
+        seekRelative(10000);
+        break;
+    case Qt::Key_Up: {
+        const float before = audioOutput->volume();
+        adjustVolume(0.05);
+        qDebug() << "Volume up:" << before;
+        break;
+    }
+    case Qt::Key_Down: {
+        const float before = audioOutput->volume();
+        adjustVolume(-0.05);
+        qDebug() << "Volume down:" << before;
+        break;
+    }
+    case Qt::Key_F12:
+        skipSentence();
+        break;
+    default:
+        QMainWindow::keyPressEvent(event);
+        break;
+    }
+}
+
+// A right click on the video moves on to the next sentence.
+bool PlayerWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->videoView->viewport() && event->type() == QEvent::MouseButtonPress
+        && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
+        nextSentence();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void PlayerWindow::seekRelative(qint64 delta)
+{
+    if (subtitles.isEmpty())
+        return;
+    seekGuardPosition = -1;
+    qint64 target = player->position() + delta;
+    const qint64 duration = player->duration();
+    if (duration > 0 && target > duration)
+        target = duration;
+    if (target < 0)
+        target = 0;
+
+    player->setPosition(target);
+    syncIndexToPosition(target);
+    if (isSentenceIndex(currentIndex) && target >= subtitles.at(currentIndex).startMs)
+        refreshSubtitle();
+    else
+        subtitleTextItem->setPlainText(QString());
+}
+
+void PlayerWindow::adjustVolume(double step)
+{
+    double volume = audioOutput->volume() + step;
+    if (volume > 1)
+        volume = 1;
+    else if (volume <= 0)
+        volume = 0;
+    audioOutput->setVolume(float(volume));
+    qDebug() << "Volume:" << int(volume * 100);
+}
+
+void PlayerWindow::skipSentence()
+{
+    if (subtitles.isEmpty())
+        return;
+    int skipped = currentIndex;
+    const bool inPlayList = !currentPlayList || currentPlayList->isEmpty() || currentPlayList->contains(skipped);
+    if (!isSentenceIndex(skipped) || !inPlayList) {
+        if (syncIndexToPosition(player->position()) < 0)
+            return;
+        skipped = currentIndex;
+        if (skipped < 0)
+            return;
+    }
+    if (!isSentenceIndex(skipped))
+        return;
+    // Taken before the skipped sentence leaves the play list.
+    const int next = nextPlayListIndex();
+
+    addCurrentToGroup2(skipped);
+    repeatRound = 0;
+    lastEndHandledIndex = -1;
+    if (isSentenceIndex(next) && next != skipped) {
+        currentIndex = next;
+        seekToSentence(next);
+        refreshSubtitle();
+        updateSliderRange();
+    } else {
+        // The only sentence of the play list: it starts again.
+        seekToSentence(skipped);
+        refreshSubtitle();
+    }
+}

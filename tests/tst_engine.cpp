@@ -1,0 +1,671 @@
+#include "player/playerwindow.h"
+#include "player/sentencetiming.h"
+#include "testsupport.h"
+
+#include "ui_playerwindow.h"
+
+#include <QEventLoop>
+#include <QGraphicsTextItem>
+#include <QProcess>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+// The repeat engine driven report by report: the test plays the part of the media player's
+// position reports on a real, loaded (silent) media file, so that every seek really lands.
+
+using Times = QList<QPair<qint64, qint64>>;
+Q_DECLARE_METATYPE(Times)
+
+namespace {
+
+QList<SubtitleItem> lessonOf(const Times &times)
+{
+    QList<SubtitleItem> items;
+    for (const auto &[start, end] : times)
+        items << SubtitleItem{int(items.size()), start, end, QString("Sentence %1").arg(items.size())};
+    return items;
+}
+
+bool makeSilence(const QString &path, int seconds)
+{
+    QProcess sox;
+    sox.start("sox", {"-n", "-r", "8000", "-c", "1", path, "trim", "0", QString::number(seconds)});
+    return sox.waitForFinished(30000) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0;
+}
+
+} // namespace
+
+class tst_Engine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void endOfSentence_data();
+    void endOfSentence();
+    void seekGuardIgnoresEarlierReports();
+    void endActedOnOncePerPass();
+    void autoNextRepeatsThenRunsIntoCloseSentence();
+    void autoNextWrapsAtEndOfPlayList();
+    void repeaterKeepsOverlappedSentence();
+    void normalPlayRunsOn();
+    void gapBetweenSentencesClearsText();
+    void nextPlayListIndex_data();
+    void nextPlayListIndex();
+    void syncIndexToPosition_data();
+    void syncIndexToPosition();
+    void seekToPosition_data();
+    void seekToPosition();
+    void nextSentenceMovesAndWraps();
+    void nextSentenceFromOutsidePlayList();
+    void positionReportsWhileSliderHeld();
+    void sliderRelease_data();
+    void sliderRelease();
+    void updateSliderRange();
+    void durationChanged();
+    void loadedMediaStartsPlayback();
+    void playModeChange_data();
+    void playModeChange();
+    void playModeWithoutSubtitles();
+    void repeatCountChange_data();
+    void repeatCountChange();
+    void playPauseButton();
+    void backClosesAndEndsEventLoop(); // last: it leaves the application quitting
+
+private:
+    std::unique_ptr<PlayerWindow> openWindow(const Times &times, int playMode);
+    // One position report, with the media really at that position, as while playing.
+    static void report(PlayerWindow &w, qint64 position);
+
+    QTemporaryDir settingsDir;
+    QTemporaryDir mediaDir;
+    QString mediaPath;
+};
+
+void tst_Engine::initTestCase()
+{
+    QVERIFY(settingsDir.isValid());
+    QVERIFY(mediaDir.isValid());
+    useTemporarySettings(settingsDir);
+    // ASCII on purpose: Qt 6.4's FFmpeg back end cannot open a local file whose path is not.
+    mediaPath = mediaDir.filePath("silent lesson.wav");
+    QVERIFY(makeSilence(mediaPath, 60));
+}
+
+void tst_Engine::init() { clearSettings(); }
+
+std::unique_ptr<PlayerWindow> tst_Engine::openWindow(const Times &times, int playMode)
+{
+    auto w = std::make_unique<PlayerWindow>(nullptr, QString());
+    // The test makes the position reports itself, and nothing starts playing on its own.
+    QObject::disconnect(w->player, &QMediaPlayer::positionChanged, w.get(), nullptr);
+    QObject::disconnect(w->player, &QMediaPlayer::mediaStatusChanged, w.get(), nullptr);
+    w->player->setSource(QUrl::fromLocalFile(mediaPath));
+    if (!QTest::qWaitFor([&] { return w->player->mediaStatus() == QMediaPlayer::LoadedMedia; }, 10000))
+        return nullptr;
+    w->subtitles = lessonOf(times);
+    w->rebuildPlayList();
+    w->applyPlayMode(playMode, false);
+    return w;
+}
+
+void tst_Engine::report(PlayerWindow &w, qint64 position)
+{
+    w.player->setPosition(position);
+    w.onPositionChanged(position);
+}
+
+void tst_Engine::endOfSentence_data()
+{
+    QTest::addColumn<Times>("times");
+    QTest::addColumn<int>("sentence");
+    QTest::addColumn<qint64>("endAt");
+    QTest::addColumn<qint64>("seekTarget");
+    QTest::newRow("gap 600, second sentence") << Times{{0, 2000}, {2600, 4000}} << 1 << qint64(4485)
+                                              << qint64(2180);
+    QTest::newRow("gap 600, first sentence") << Times{{0, 2000}, {2600, 4000}} << 0 << qint64(2405)
+                                             << qint64(0);
+    QTest::newRow("gap 3000, second sentence") << Times{{0, 2000}, {5000, 7000}} << 1 << qint64(7485)
+                                               << qint64(4500);
+    QTest::newRow("gap 3000, first sentence") << Times{{0, 2000}, {5000, 7000}} << 0 << qint64(2485)
+                                              << qint64(0);
+    QTest::newRow("overlap, first sentence") << Times{{0, 3000}, {2500, 4000}} << 0 << qint64(2985)
+                                             << qint64(0);
+    QTest::newRow("overlap, second sentence") << Times{{0, 3000}, {2500, 4000}} << 1 << qint64(4485)
+                                              << qint64(3000);
+    QTest::newRow("first cue at 300 ms") << Times{{300, 2000}, {5000, 7000}} << 0 << qint64(2485)
+                                         << qint64(0);
+    QTest::newRow("first cue at 1800 ms") << Times{{1800, 3000}, {5000, 7000}} << 0 << qint64(3485)
+                                          << qint64(1300);
+}
+
+// In the repeater the end is acted on exactly at end + tail - 15, by a seek to the lead-in.
+void tst_Engine::endOfSentence()
+{
+    QFETCH(Times, times);
+    QFETCH(int, sentence);
+    QFETCH(qint64, endAt);
+    QFETCH(qint64, seekTarget);
+    auto w = openWindow(times, 1);
+    QVERIFY(w);
+    w->currentIndex = sentence;
+    const qint64 start = times.at(sentence).first;
+
+    report(*w, start + 100);
+    report(*w, endAt - 1);
+    QCOMPARE(w->lastEndHandledIndex, -1);
+    QCOMPARE(w->player->position(), endAt - 1);
+    QCOMPARE(w->seekGuardPosition, qint64(-1));
+
+    report(*w, endAt);
+    QCOMPARE(w->lastEndHandledIndex, sentence);
+    QCOMPARE(w->player->position(), seekTarget);
+    QCOMPARE(w->seekGuardPosition, start);
+    QCOMPARE(w->currentIndex, sentence);
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence %1").arg(sentence));
+}
+
+void tst_Engine::seekGuardIgnoresEarlierReports()
+{
+    auto w = openWindow({{0, 2000}, {2600, 4000}}, 1);
+    QVERIFY(w);
+    w->currentIndex = 1;
+    report(*w, 3000);
+    report(*w, 4485);
+    QCOMPARE(w->player->position(), qint64(2180));
+    QCOMPARE(w->seekGuardPosition, qint64(2600));
+
+    // The lead-in lies before the sentence start: its reports are ignored.
+    report(*w, 2180);
+    report(*w, 2599);
+    QCOMPARE(w->seekGuardPosition, qint64(2600));
+    QCOMPARE(w->lastEndHandledIndex, 1);
+    QCOMPARE(w->currentIndex, 1);
+    QCOMPARE(w->ui->labelCurrentTime->text(), QString("00:02"));
+    QCOMPARE(w->ui->horizontalSlider->value(), 2599);
+
+    report(*w, 2600);
+    QCOMPARE(w->seekGuardPosition, qint64(-1));
+    QCOMPARE(w->lastEndHandledIndex, -1);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 1"));
+    QVERIFY(w->subtitleTextItem->isVisible());
+}
+
+// Several reports in one tail count as one end: one more repetition, not several.
+void tst_Engine::endActedOnOncePerPass()
+{
+    auto w = openWindow({{1000, 2000}, {5000, 6000}}, 2);
+    QVERIFY(w);
+    w->repeatCount = 3;
+    w->currentIndex = 0;
+    report(*w, 1500);
+    report(*w, 2485);
+    QCOMPARE(w->repeatRound, 1);
+    w->onPositionChanged(2490); // already queued before the seek took effect
+    w->onPositionChanged(2590);
+    QCOMPARE(w->repeatRound, 1);
+    QCOMPARE(w->lastEndHandledIndex, 0);
+
+    report(*w, 1000);
+    QCOMPARE(w->lastEndHandledIndex, -1);
+    report(*w, 2485);
+    QCOMPARE(w->repeatRound, 2);
+}
+
+// Three passes, then the next sentence, 800 ms later, is simply played into.
+void tst_Engine::autoNextRepeatsThenRunsIntoCloseSentence()
+{
+    auto w = openWindow({{1000, 2000}, {2800, 4000}, {6000, 7000}}, 2);
+    QVERIFY(w);
+    w->repeatCount = 3;
+    QCOMPARE(w->currentIndex, 0);
+    const qint64 endOfFirst = 2000 + 560 - 15;
+
+    for (int pass = 0; pass < 2; ++pass) {
+        report(*w, 1000);
+        QCOMPARE(w->repeatRound, pass);
+        report(*w, endOfFirst);
+        QCOMPARE(w->repeatRound, pass + 1);
+        QCOMPARE(w->player->position(), qint64(500));
+        QCOMPARE(w->seekGuardPosition, qint64(1000));
+    }
+    report(*w, 1000);
+    report(*w, endOfFirst);
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->player->position(), endOfFirst); // no seek
+    QCOMPARE(w->seekGuardPosition, qint64(-1));
+    QCOMPARE(w->currentIndex, 0);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString());
+
+    report(*w, 2800);
+    QCOMPARE(w->currentIndex, 1);
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 1"));
+
+    // The third sentence lies 2 s further on: after its three passes the second one seeks there.
+    for (int pass = 0; pass < 2; ++pass) {
+        report(*w, 2800);
+        report(*w, 4485);
+        QCOMPARE(w->player->position(), qint64(2800 - 560));
+    }
+    report(*w, 2800);
+    report(*w, 4485);
+    QCOMPARE(w->currentIndex, 2);
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->player->position(), qint64(5500));
+    QCOMPARE(w->seekGuardPosition, qint64(6000));
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 2"));
+}
+
+void tst_Engine::autoNextWrapsAtEndOfPlayList()
+{
+    auto w = openWindow({{1000, 2000}, {4000, 5000}, {8000, 9000}}, 2);
+    QVERIFY(w);
+    w->currentIndex = 2;
+    report(*w, 8500);
+    report(*w, 9485);
+    QCOMPARE(w->currentIndex, 0);
+    QCOMPARE(w->player->position(), qint64(500));
+    QCOMPARE(w->seekGuardPosition, qint64(1000));
+}
+
+// With overlapping cues the repeated sentence stays current until its own end.
+void tst_Engine::repeaterKeepsOverlappedSentence()
+{
+    auto w = openWindow({{0, 3000}, {2500, 4000}}, 1);
+    QVERIFY(w);
+    w->currentIndex = 0;
+    for (qint64 position : {1000, 2500, 2700, 2900})
+        report(*w, position);
+    QCOMPARE(w->currentIndex, 0);
+    report(*w, 2985);
+    QCOMPARE(w->player->position(), qint64(0));
+    QCOMPARE(w->currentIndex, 0);
+}
+
+// Normal play: the end changes nothing, and the later-starting overlapping cue takes over.
+void tst_Engine::normalPlayRunsOn()
+{
+    auto w = openWindow({{0, 3000}, {2500, 4000}}, 0);
+    QVERIFY(w);
+    w->currentIndex = 0;
+    report(*w, 1000);
+    report(*w, 2600);
+    QCOMPARE(w->currentIndex, 1);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 1"));
+    report(*w, 4485);
+    QCOMPARE(w->player->position(), qint64(4485));
+    QCOMPARE(w->lastEndHandledIndex, 1);
+}
+
+void tst_Engine::gapBetweenSentencesClearsText()
+{
+    auto w = openWindow({{1000, 2000}, {5000, 6000}}, 0);
+    QVERIFY(w);
+    report(*w, 1500);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 0"));
+    report(*w, 3000);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString());
+    report(*w, 5000);
+    QCOMPARE(w->currentIndex, 1);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 1"));
+}
+
+void tst_Engine::nextPlayListIndex_data()
+{
+    QTest::addColumn<int>("playGroup");
+    QTest::addColumn<QList<int>>("group2");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("all, middle") << 0 << QList<int>{} << 2 << 3;
+    QTest::newRow("all, last wraps") << 0 << QList<int>{} << 4 << 0;
+    QTest::newRow("group 2, next member") << 1 << QList<int>{1, 3} << 1 << 3;
+    QTest::newRow("group 2, last wraps") << 1 << QList<int>{1, 3} << 3 << 1;
+    QTest::newRow("group 2, not a member") << 1 << QList<int>{1, 3} << 2 << 1;
+    QTest::newRow("group 1, skips group 2") << 2 << QList<int>{1, 3} << 2 << 4;
+}
+
+void tst_Engine::nextPlayListIndex()
+{
+    QFETCH(int, playGroup);
+    QFETCH(QList<int>, group2);
+    QFETCH(int, current);
+    QFETCH(int, expected);
+    auto w = openWindow({{0, 1000}, {2000, 3000}, {4000, 5000}, {6000, 7000}, {8000, 9000}}, 2);
+    QVERIFY(w);
+    w->groupRightIndexes = group2;
+    w->playGroup = playGroup;
+    w->rebuildPlayList();
+    w->currentIndex = current;
+    QCOMPARE(w->nextPlayListIndex(), expected);
+
+    // Without a play list the engine walks the subtitles and wraps as well.
+    w->currentPlayList = nullptr;
+    QCOMPARE(w->nextPlayListIndex(), current == 4 ? 0 : current + 1);
+}
+
+void tst_Engine::syncIndexToPosition_data()
+{
+    QTest::addColumn<QList<int>>("group2");
+    QTest::addColumn<int>("playGroup");
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("inside") << QList<int>{} << 0 << qint64(4500) << 2;
+    QTest::newRow("gap: the next sentence") << QList<int>{} << 0 << qint64(5500) << 3;
+    QTest::newRow("before the first") << QList<int>{} << 0 << qint64(100) << 0;
+    QTest::newRow("after the last") << QList<int>{} << 0 << qint64(20000) << 4;
+    QTest::newRow("non-member: nearer later") << QList<int>{1, 4} << 1 << qint64(6500) << 4;
+    QTest::newRow("non-member: nearer earlier") << QList<int>{1, 4} << 1 << qint64(4100) << 1;
+    QTest::newRow("member of group 1") << QList<int>{1, 4} << 2 << qint64(4100) << 2;
+}
+
+void tst_Engine::syncIndexToPosition()
+{
+    QFETCH(QList<int>, group2);
+    QFETCH(int, playGroup);
+    QFETCH(qint64, position);
+    QFETCH(int, expected);
+    auto w = openWindow({{1000, 2000}, {2500, 3000}, {4000, 5000}, {6000, 7000}, {8000, 9000}}, 1);
+    QVERIFY(w);
+    w->groupRightIndexes = group2;
+    w->playGroup = playGroup;
+    w->rebuildPlayList();
+    w->repeatRound = 2;
+    w->lastEndHandledIndex = 0;
+    QCOMPARE(w->syncIndexToPosition(position), expected);
+    QCOMPARE(w->currentIndex, expected);
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->lastEndHandledIndex, -1);
+}
+
+void tst_Engine::seekToPosition_data()
+{
+    QTest::addColumn<QList<int>>("group2");
+    QTest::addColumn<int>("playGroup");
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<int>("expectedIndex");
+    QTest::addColumn<qint64>("expectedPosition");
+    QTest::addColumn<qint64>("expectedGuard");
+    QTest::newRow("inside: exact position") << QList<int>{} << 0 << qint64(4321) << 2 << qint64(4321)
+                                            << qint64(-1);
+    QTest::newRow("gap: lead-in of the next") << QList<int>{} << 0 << qint64(5500) << 3 << qint64(5500)
+                                              << qint64(6000);
+    QTest::newRow("negative: first sentence") << QList<int>{} << 0 << qint64(-300) << 0 << qint64(500)
+                                              << qint64(1000);
+    QTest::newRow("inside a non-member: nearest member") << QList<int>{1, 4} << 1 << qint64(6800) << 4
+                                                         << qint64(7500) << qint64(8000);
+}
+
+void tst_Engine::seekToPosition()
+{
+    QFETCH(QList<int>, group2);
+    QFETCH(int, playGroup);
+    QFETCH(qint64, position);
+    QFETCH(int, expectedIndex);
+    QFETCH(qint64, expectedPosition);
+    QFETCH(qint64, expectedGuard);
+    auto w = openWindow({{1000, 2000}, {2500, 3000}, {4000, 5000}, {6000, 7000}, {8000, 9000}}, 1);
+    QVERIFY(w);
+    w->groupRightIndexes = group2;
+    w->playGroup = playGroup;
+    w->rebuildPlayList();
+    w->repeatRound = 1;
+    w->seekToPosition(position);
+    QCOMPARE(w->currentIndex, expectedIndex);
+    QCOMPARE(w->player->position(), expectedPosition);
+    QCOMPARE(w->seekGuardPosition, expectedGuard);
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence %1").arg(expectedIndex));
+}
+
+void tst_Engine::nextSentenceMovesAndWraps()
+{
+    auto w = openWindow({{1000, 2000}, {2600, 4000}, {7000, 8000}}, 1);
+    QVERIFY(w);
+    w->repeatRound = 3;
+    w->lastEndHandledIndex = 0;
+    w->nextSentence();
+    QCOMPARE(w->currentIndex, 1);
+    QCOMPARE(w->player->position(), qint64(2180));
+    QCOMPARE(w->seekGuardPosition, qint64(2600));
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->lastEndHandledIndex, -1);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 1"));
+
+    w->ui->btnNextSentence->click();
+    QCOMPARE(w->currentIndex, 2);
+    QCOMPARE(w->player->position(), qint64(6500));
+    w->nextSentence();
+    QCOMPARE(w->currentIndex, 0);
+    QCOMPARE(w->player->position(), qint64(500));
+}
+
+// A current sentence outside the play list is first matched to the position.
+void tst_Engine::nextSentenceFromOutsidePlayList()
+{
+    auto w = openWindow({{1000, 2000}, {2500, 3000}, {4000, 5000}, {6000, 7000}, {8000, 9000}}, 1);
+    QVERIFY(w);
+    w->groupRightIndexes = {1, 3, 4};
+    w->playGroup = 1;
+    w->rebuildPlayList();
+    w->currentIndex = 2;
+    w->player->setPosition(5800); // in the gap before sentence 3, a member
+    w->nextSentence();
+    QCOMPARE(w->currentIndex, 4);
+    QCOMPARE(w->seekGuardPosition, qint64(8000));
+}
+
+void tst_Engine::positionReportsWhileSliderHeld()
+{
+    auto w = openWindow({{1000, 2000}, {5000, 6000}}, 1);
+    QVERIFY(w);
+    report(*w, 1500);
+    const QString label = w->ui->labelCurrentTime->text();
+    w->sliderDragging = true;
+    report(*w, 2485);
+    QCOMPARE(w->ui->horizontalSlider->value(), 1500);
+    QCOMPARE(w->ui->labelCurrentTime->text(), label);
+    QCOMPARE(w->lastEndHandledIndex, -1);
+}
+
+void tst_Engine::sliderRelease_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("expectedIndex");
+    QTest::addColumn<QString>("expectedText");
+    QTest::newRow("inside the second") << 5500 << 1 << "Sentence 1";
+    QTest::newRow("gap before the second") << 3000 << 1 << "";
+    QTest::newRow("inside the first") << 1200 << 0 << "Sentence 0";
+}
+
+void tst_Engine::sliderRelease()
+{
+    QFETCH(int, value);
+    QFETCH(int, expectedIndex);
+    QFETCH(QString, expectedText);
+    auto w = openWindow({{1000, 2000}, {5000, 6000}}, 1);
+    QVERIFY(w);
+    w->seekGuardPosition = 1000;
+    w->player->play();
+    QTRY_COMPARE(w->player->playbackState(), QMediaPlayer::PlayingState);
+
+    emit w->ui->horizontalSlider->sliderPressed();
+    QVERIFY(w->sliderDragging);
+    w->ui->horizontalSlider->setValue(value);
+    emit w->ui->horizontalSlider->sliderReleased();
+    QCOMPARE(w->player->playbackState(), QMediaPlayer::PausedState);
+    QCOMPARE(w->player->position(), qint64(value));
+    QCOMPARE(w->seekGuardPosition, qint64(-1));
+    QCOMPARE(w->currentIndex, expectedIndex);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), expectedText);
+    QVERIFY(w->sliderDragging);
+    QTRY_VERIFY(!w->sliderDragging);
+    QTRY_COMPARE(w->player->playbackState(), QMediaPlayer::PlayingState);
+}
+
+void tst_Engine::updateSliderRange()
+{
+    auto w = openWindow({{1000, 2000}, {2500, 3000}, {4000, 5000}, {6000, 7000}}, 1);
+    QVERIFY(w);
+    w->groupRightIndexes = {1, 2};
+    w->playGroup = 1;
+    w->rebuildPlayList();
+    w->updateSliderRange();
+    QCOMPARE(w->ui->horizontalSlider->minimum(), 2500);
+    QCOMPARE(w->ui->horizontalSlider->maximum(), 5000);
+
+    w->currentPlayList = nullptr;
+    w->updateSliderRange();
+    QCOMPARE(w->ui->horizontalSlider->minimum(), 0);
+    QCOMPARE(w->ui->horizontalSlider->maximum(), int(w->player->duration()));
+}
+
+void tst_Engine::durationChanged()
+{
+    auto w = openWindow({{1000, 2000}, {5000, 6000}}, 1);
+    QVERIFY(w);
+    w->player->setPosition(5500);
+    w->onDurationChanged(3600000);
+    QCOMPARE(w->ui->horizontalSlider->maximum(), 3600000);
+    QCOMPARE(w->ui->labelCurrentTime->text(), QString("00:00 / 01:00:00"));
+    QCOMPARE(w->currentIndex, 1);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 1"));
+
+    // The next report shows the position alone.
+    report(*w, 5600);
+    QCOMPARE(w->ui->labelCurrentTime->text(), QString("00:05"));
+}
+
+void tst_Engine::loadedMediaStartsPlayback()
+{
+    auto w = openWindow({{1000, 2000}, {5000, 6000}}, 1);
+    QVERIFY(w);
+    w->player->setPosition(5200);
+    w->onLoadedMedia(QMediaPlayer::BufferedMedia);
+    QCOMPARE(w->player->playbackState(), QMediaPlayer::StoppedState);
+
+    w->repeatRound = 2;
+    w->onLoadedMedia(QMediaPlayer::LoadedMedia);
+    QCOMPARE(w->currentIndex, 1);
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 1"));
+    QTRY_COMPARE(w->player->playbackState(), QMediaPlayer::PlayingState);
+}
+
+void tst_Engine::playModeChange_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("expectedMode");
+    QTest::addColumn<bool>("manualMoves");
+    QTest::addColumn<bool>("repeatControls");
+    QTest::newRow("normal play") << 0 << 0 << false << false;
+    QTest::newRow("repeater") << 1 << 1 << true << false;
+    QTest::newRow("auto next") << 2 << 2 << false << true;
+    QTest::newRow("out of range: repeater") << 5 << 1 << true << false;
+    QTest::newRow("negative: repeater") << -1 << 1 << true << false;
+}
+
+void tst_Engine::playModeChange()
+{
+    QFETCH(int, index);
+    QFETCH(int, expectedMode);
+    QFETCH(bool, manualMoves);
+    QFETCH(bool, repeatControls);
+    auto w = openWindow({{1000, 2000}, {5000, 6000}}, index == 0 ? 1 : 0);
+    QVERIFY(w);
+    w->repeatRound = 2;
+    w->lastEndHandledIndex = 1;
+    w->seekGuardPosition = 5000;
+    w->onPlayModeChanged(index);
+    QCOMPARE(w->playMode, expectedMode);
+    QCOMPARE(w->requestedPlayMode, expectedMode);
+    QVERIFY(!w->playModePending);
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->lastEndHandledIndex, -1);
+    QCOMPARE(w->seekGuardPosition, qint64(-1));
+    QCOMPARE(w->ui->btnNextSentence->isEnabled(), manualMoves);
+    QCOMPARE(w->ui->btnSkipSentence->isEnabled(), manualMoves);
+    QCOMPARE(!w->ui->spinRepeat->isHidden(), repeatControls);
+    QCOMPARE(!w->ui->label4->isHidden(), repeatControls);
+    QCOMPARE(w->ui->comboPlayMode->currentIndex(), expectedMode);
+    QCOMPARE(QSettings("Orvi", "OrviLoop").value("global/playMode").toInt(), expectedMode);
+}
+
+void tst_Engine::playModeWithoutSubtitles()
+{
+    auto w = openWindow({}, 0);
+    QVERIFY(w);
+    w->ui->comboPlayMode->setCurrentIndex(2);
+    QCOMPARE(w->requestedPlayMode, 2);
+    QCOMPARE(w->playMode, 0);
+    QVERIFY(w->playModePending);
+    QCOMPARE(w->ui->comboPlayMode->currentIndex(), 0);
+    QVERIFY(!w->ui->btnNextSentence->isEnabled());
+    QVERIFY(!QSettings("Orvi", "OrviLoop").contains("global/playMode"));
+
+    w->onPlayModeChanged(0);
+    QVERIFY(!w->playModePending);
+}
+
+void tst_Engine::repeatCountChange_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("four") << 4 << 4;
+    QTest::newRow("zero counts as one") << 0 << 1;
+    QTest::newRow("negative counts as one") << -3 << 1;
+}
+
+void tst_Engine::repeatCountChange()
+{
+    QFETCH(int, value);
+    QFETCH(int, expected);
+    auto w = openWindow({{1000, 2000}}, 2);
+    QVERIFY(w);
+    w->requestedPlayMode = 2;
+    if (value >= w->ui->spinRepeat->minimum())
+        w->ui->spinRepeat->setValue(value);
+    else
+        w->onRepeatCountChanged(value);
+    QCOMPARE(w->repeatCount, expected);
+    QSettings settings("Orvi", "OrviLoop");
+    QCOMPARE(settings.value("global/repeatCount").toInt(), expected);
+    QCOMPARE(settings.value("global/playMode").toInt(), 2);
+}
+
+void tst_Engine::playPauseButton()
+{
+    auto w = openWindow({{1000, 2000}}, 1);
+    QVERIFY(w);
+    w->ui->btnPlayPause->click();
+    QTRY_COMPARE(w->player->playbackState(), QMediaPlayer::PlayingState);
+    QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
+    w->ui->btnPlayPause->click();
+    QTRY_COMPARE(w->player->playbackState(), QMediaPlayer::PausedState);
+    QCOMPARE(w->ui->btnPlayPause->text(), QString("▶"));
+    w->ui->btnPlayPause->click();
+    QTRY_COMPARE(w->player->playbackState(), QMediaPlayer::PlayingState);
+    QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
+}
+
+void tst_Engine::backClosesAndEndsEventLoop()
+{
+    auto w = openWindow({{1000, 2000}}, 1);
+    QVERIFY(w);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    QEventLoop loop;
+    QTimer::singleShot(0, w.get(), [&] { w->ui->btnBack->click(); });
+    QTimer::singleShot(5000, &loop, [&] { loop.exit(99); });
+    QCOMPARE(loop.exec(), 0);
+    QVERIFY(!w->isVisible());
+}
+
+QTEST_MAIN(tst_Engine)
+#include "tst_engine.moc"

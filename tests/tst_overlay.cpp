@@ -1,0 +1,241 @@
+#include "player/playerwindow.h"
+#include "testsupport.h"
+
+#include "ui_playerwindow.h"
+
+#include <QGraphicsTextItem>
+#include <QProcess>
+#include <QTest>
+
+#include <memory>
+
+// What the subtitle item shows: the display modes against the repetitions, and the filter
+// that hides Chinese lines. The repetitions are played through the engine, report by report.
+
+namespace {
+
+bool makeSilence(const QString &path)
+{
+    QProcess sox;
+    sox.start("sox", {"-n", "-r", "8000", "-c", "1", path, "trim", "0", "20"});
+    return sox.waitForFinished(30000) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0;
+}
+
+} // namespace
+
+class tst_Overlay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void displayModeAgainstRepetitions_data();
+    void displayModeAgainstRepetitions();
+    void displayModeChangeRestartsCount();
+    void neverModeStaysHidden();
+    void chineseFilter_data();
+    void chineseFilter();
+    void filterButton_data();
+    void filterButton();
+
+private:
+    std::unique_ptr<PlayerWindow> openWindow(const QStringList &texts, int playMode);
+    static void report(PlayerWindow &w, qint64 position);
+
+    QTemporaryDir settingsDir;
+    QTemporaryDir mediaDir;
+    QString mediaPath;
+};
+
+void tst_Overlay::initTestCase()
+{
+    QVERIFY(settingsDir.isValid());
+    QVERIFY(mediaDir.isValid());
+    useTemporarySettings(settingsDir);
+    // ASCII on purpose: Qt 6.4's FFmpeg back end cannot open a local file whose path is not.
+    mediaPath = mediaDir.filePath("silent.wav");
+    QVERIFY(makeSilence(mediaPath));
+}
+
+void tst_Overlay::init() { clearSettings(); }
+
+// One sentence per text, 1000 ms long, every 3000 ms from 1000 ms on.
+std::unique_ptr<PlayerWindow> tst_Overlay::openWindow(const QStringList &texts, int playMode)
+{
+    auto w = std::make_unique<PlayerWindow>(nullptr, QString());
+    QObject::disconnect(w->player, &QMediaPlayer::positionChanged, w.get(), nullptr);
+    QObject::disconnect(w->player, &QMediaPlayer::mediaStatusChanged, w.get(), nullptr);
+    w->player->setSource(QUrl::fromLocalFile(mediaPath));
+    if (!QTest::qWaitFor([&] { return w->player->mediaStatus() == QMediaPlayer::LoadedMedia; }, 10000))
+        return nullptr;
+    for (const QString &text : texts) {
+        const qint64 start = 1000 + 3000 * w->subtitles.size();
+        w->subtitles << SubtitleItem{int(w->subtitles.size()), start, start + 1000, text};
+    }
+    w->rebuildPlayList();
+    w->detectChineseText();
+    w->applyPlayMode(playMode, false);
+    return w;
+}
+
+void tst_Overlay::report(PlayerWindow &w, qint64 position)
+{
+    w.player->setPosition(position);
+    w.onPositionChanged(position);
+}
+
+void tst_Overlay::displayModeAgainstRepetitions_data()
+{
+    const QString s = "Sentence";
+    QTest::addColumn<int>("playMode");
+    QTest::addColumn<int>("displayMode");
+    QTest::addColumn<QStringList>("shownPerPass");
+    QTest::newRow("always, auto next") << 2 << 0 << QStringList{s, s, s};
+    QTest::newRow("first pass only, auto next") << 2 << 2 << QStringList{s, "", ""};
+    QTest::newRow("last pass only, auto next") << 2 << 3 << QStringList{"", "", s};
+    QTest::newRow("first pass only, repeater") << 1 << 2 << QStringList{s, s, s};
+    QTest::newRow("last pass only, repeater") << 1 << 3 << QStringList{s, s, s};
+    QTest::newRow("unknown display mode") << 2 << 7 << QStringList{"", "", ""};
+}
+
+// Three passes over the first sentence (repeatCount 3), read inside the sentence each time.
+void tst_Overlay::displayModeAgainstRepetitions()
+{
+    QFETCH(int, playMode);
+    QFETCH(int, displayMode);
+    QFETCH(QStringList, shownPerPass);
+    auto w = openWindow({"Sentence", "Other"}, playMode);
+    QVERIFY(w);
+    w->repeatCount = 3;
+    w->subtitleDisplayMode = displayMode;
+    for (int pass = 0; pass < 3; ++pass) {
+        report(*w, 1000);
+        report(*w, 1500);
+        QCOMPARE(w->currentIndex, 0);
+        QCOMPARE(w->subtitleTextItem->toPlainText(), shownPerPass.at(pass));
+        QVERIFY(w->subtitleTextItem->isVisible());
+        report(*w, 2485);
+    }
+}
+
+// Changing the display mode in the middle of the second pass makes it count as the first.
+void tst_Overlay::displayModeChangeRestartsCount()
+{
+    auto w = openWindow({"Sentence", "Other"}, 2);
+    QVERIFY(w);
+    w->repeatCount = 3;
+    w->ui->comboSubtitleMode->setCurrentIndex(2);
+    report(*w, 1500);
+    report(*w, 2485);
+    report(*w, 1500);
+    QCOMPARE(w->repeatRound, 1);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString());
+
+    w->ui->comboSubtitleMode->setCurrentIndex(3);
+    w->ui->comboSubtitleMode->setCurrentIndex(2);
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence"));
+
+    // The pass in progress is the first now: two more follow before the next sentence.
+    report(*w, 2485);
+    QCOMPARE(w->repeatRound, 1);
+    report(*w, 1500);
+    report(*w, 2485);
+    QCOMPARE(w->repeatRound, 2);
+    QCOMPARE(w->currentIndex, 0);
+
+    w->repeatRound = 2;
+    w->applySubtitleMode();
+    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence"));
+}
+
+// "Never" hides the item; position reports inside the sentence must not bring it back,
+// not even when the next sentence follows without a gap.
+void tst_Overlay::neverModeStaysHidden()
+{
+    auto w = openWindow({"First", "Second"}, 0);
+    QVERIFY(w);
+    w->subtitles[1].startMs = 2000; // touching cues: the engine never clears the text between them
+    report(*w, 1500);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("First"));
+    QVERIFY(w->subtitleTextItem->isVisible());
+
+    w->ui->comboSubtitleMode->setCurrentIndex(1);
+    QVERIFY(!w->subtitleTextItem->isVisible());
+    report(*w, 1600);
+    QVERIFY(!w->subtitleTextItem->isVisible());
+    report(*w, 2500);
+    QCOMPARE(w->currentIndex, 1);
+    QVERIFY(!w->subtitleTextItem->isVisible());
+
+    w->ui->comboSubtitleMode->setCurrentIndex(0);
+    QVERIFY(w->subtitleTextItem->isVisible());
+    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Second"));
+}
+
+void tst_Overlay::chineseFilter_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("filter");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("two lines, filter off") << "Hello\n你好" << false << "Hello\n你好";
+    QTest::newRow("two lines, filter on") << "Hello\n你好" << true << "Hello";
+    QTest::newRow("Chinese first") << "你好\nHello" << true << "Hello";
+    QTest::newRow("only Chinese") << "你好\n世界" << true << "";
+    QTest::newRow("blank line between") << "Hello\n\n你好" << true << "Hello";
+    QTest::newRow("CR LF") << "Hello\r\n你好" << true << "Hello";
+    QTest::newRow("trailing break kept") << "Hello\n你好\n" << true << "Hello\n";
+    QTest::newRow("mixed line dropped") << "I said 你好\nHi" << true << "Hi";
+    QTest::newRow("kana is not an ideograph") << "こんにちは\n你好" << true << "こんにちは";
+    QTest::newRow("ideograph above the class") << "\u9fa6\n你好" << true << "\u9fa6";
+}
+
+void tst_Overlay::chineseFilter()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, filter);
+    QFETCH(QString, shown);
+    auto w = openWindow({text}, 1);
+    QVERIFY(w);
+    w->filterChineseEnabled = filter;
+    report(*w, 1500);
+    QCOMPARE(w->subtitleTextItem->toPlainText(), shown);
+    QCOMPARE(w->subtitles.at(0).text, text);
+}
+
+void tst_Overlay::filterButton_data()
+{
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<bool>("visible");
+    QTest::newRow("no Chinese") << QStringList{"Hello", "World"} << false;
+    QTest::newRow("Chinese in a later cue") << QStringList{"Hello", "World\n世界"} << true;
+}
+
+void tst_Overlay::filterButton()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(bool, visible);
+    auto w = openWindow(texts, 1);
+    QVERIFY(w);
+    QCOMPARE(w->hasChineseText, visible);
+    QCOMPARE(!w->ui->btnFilterChinese->isHidden(), visible);
+
+    w->currentIndex = int(texts.size()) - 1;
+    w->refreshSubtitle();
+    const QString unfiltered = w->subtitleTextItem->toPlainText();
+    w->ui->btnFilterChinese->click();
+    QVERIFY(w->filterChineseEnabled);
+    QCOMPARE(w->ui->btnFilterChinese->text(), QString("中文:关"));
+    QCOMPARE(w->subtitleTextItem->toPlainText(), visible ? QString("World") : unfiltered);
+    QCOMPARE(!w->ui->btnFilterChinese->isHidden(), visible);
+    w->ui->btnFilterChinese->click();
+    QVERIFY(!w->filterChineseEnabled);
+    QCOMPARE(w->ui->btnFilterChinese->text(), QString("中文:开"));
+    QCOMPARE(w->subtitleTextItem->toPlainText(), unfiltered);
+}
+
+QTEST_MAIN(tst_Overlay)
+#include "tst_overlay.moc"
