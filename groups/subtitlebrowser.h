@@ -36,6 +36,17 @@ protected:
 private:
     friend class tst_SubtitleBrowser;
 
+    void loadGroup2();
+    void saveGroup2();
+    static void sortListByIndex(QListWidget *list);
+    static bool listContainsIndex(const QListWidget *list, int index);
+    static QList<int> indexesOf(const QListWidget *list);
+    void moveItemToRight(QListWidgetItem *item);
+    void moveItemToLeft(QListWidgetItem *item);
+    void updateMoveButton();
+    void onMoveClicked();
+    void moveHundred();
+
     QListWidget *leftList = nullptr;
     QListWidget *rightList = nullptr;
     int moveDirection = 0;

@@ -1,0 +1,309 @@
+#include "groups/group2store.h"
+#include "groups/subtitlebrowser.h"
+#include "player/playerwindow.h"
+#include "testsupport.h"
+#include "ui_playerwindow.h"
+
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using IndexList = QList<int>;
+
+class tst_SubtitleBrowser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void everySentenceStartsOnTheLeft();
+    void storedGroupIsApplied_data();
+    void storedGroupIsApplied();
+    void hundredFromCurrentRow_data();
+    void hundredFromCurrentRow();
+    void hundredNeedsASelection();
+    void shortSentencesGoRight_data();
+    void shortSentencesGoRight();
+    void itemMovedBackLandsAtItsIndex();
+    void clearReachesPlayerAndStoreByCloseButton_data();
+    void clearReachesPlayerAndStoreByCloseButton();
+    void moveButtonFollowsLastSelectedList();
+    void browseButtonOpensOneDialogPerClick();
+
+private:
+    static QList<SubtitleItem> sentences(int count, const QString &text = QString("sentence"));
+    static IndexList indexes(const QListWidget *list);
+    static IndexList range(int first, int last);
+    static void clickRow(QListWidget *list, int row, Qt::KeyboardModifiers modifiers = {});
+    QTemporaryDir settingsDir;
+};
+
+void tst_SubtitleBrowser::initTestCase()
+{
+    QVERIFY(settingsDir.isValid());
+    useTemporarySettings(settingsDir);
+}
+
+void tst_SubtitleBrowser::init()
+{
+    clearSettings();
+}
+
+QList<SubtitleItem> tst_SubtitleBrowser::sentences(int count, const QString &text)
+{
+    QList<SubtitleItem> items;
+    for (int i = 0; i < count; ++i)
+        items.append({i, i * 2000, i * 2000 + 1500, QString("%1 %2").arg(text).arg(i)});
+    return items;
+}
+
+IndexList tst_SubtitleBrowser::indexes(const QListWidget *list)
+{
+    IndexList result;
+    for (int row = 0; row < list->count(); ++row)
+        result.append(list->item(row)->data(Qt::UserRole).toInt());
+    return result;
+}
+
+IndexList tst_SubtitleBrowser::range(int first, int last)
+{
+    IndexList result;
+    for (int i = first; i <= last; ++i)
+        result.append(i);
+    return result;
+}
+
+void tst_SubtitleBrowser::clickRow(QListWidget *list, int row, Qt::KeyboardModifiers modifiers)
+{
+    QListWidgetItem *item = list->item(row);
+    list->scrollToItem(item);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, list->visualItemRect(item).center());
+}
+
+void tst_SubtitleBrowser::everySentenceStartsOnTheLeft()
+{
+    SubtitleBrowser browser(nullptr);
+    browser.setSubtitles(sentences(250));
+    QCOMPARE(indexes(browser.leftList), range(0, 249));
+    QCOMPARE(browser.leftList->item(0)->text(), QString("0 - sentence 0"));
+    QCOMPARE(browser.leftList->item(249)->text(), QString("249 - sentence 249"));
+    QCOMPARE(browser.rightList->count(), 0);
+    QCOMPARE(browser.btnMove->text(), QString("移动"));
+    QVERIFY(!browser.btnMove->isEnabled());
+}
+
+void tst_SubtitleBrowser::storedGroupIsApplied_data()
+{
+    QTest::addColumn<IndexList>("stored");
+    QTest::addColumn<IndexList>("right");
+    QTest::newRow("5, 3, 999 of 10") << IndexList{5, 3, 999} << IndexList{3, 5};
+    QTest::newRow("duplicate and negative") << IndexList{7, -1, 7, 0} << IndexList{0, 7};
+    QTest::newRow("every sentence") << range(0, 9) << range(0, 9);
+}
+
+void tst_SubtitleBrowser::storedGroupIsApplied()
+{
+    QFETCH(IndexList, stored);
+    QFETCH(IndexList, right);
+    Group2Store::write(stored);
+    SubtitleBrowser browser(nullptr);
+    browser.setSubtitles(sentences(10));
+    QCOMPARE(indexes(browser.rightList), right);
+    IndexList left = range(0, 9);
+    for (int index : right)
+        left.removeOne(index);
+    QCOMPARE(indexes(browser.leftList), left);
+}
+
+void tst_SubtitleBrowser::hundredFromCurrentRow_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("fromRight");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<IndexList>("right");
+    QTest::newRow("row 10 of 250") << 250 << false << 10 << range(10, 109);
+    QTest::newRow("row 10 of 50") << 50 << false << 10 << range(10, 49);
+    QTest::newRow("last row of 250") << 250 << false << 249 << IndexList{249};
+    // All 150 start on the right; rows 20..119 go back, 0..19 and 120..149 stay.
+    QTest::newRow("row 20 of a right list of 150") << 150 << true << 20 << range(0, 19) + range(120, 149);
+}
+
+void tst_SubtitleBrowser::hundredFromCurrentRow()
+{
+    QFETCH(int, count);
+    QFETCH(bool, fromRight);
+    QFETCH(int, row);
+    QFETCH(IndexList, right);
+    if (fromRight)
+        Group2Store::write(range(0, count - 1));
+    SubtitleBrowser browser(nullptr);
+    browser.setSubtitles(sentences(count));
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+
+    clickRow(fromRight ? browser.rightList : browser.leftList, row);
+    QTest::mouseClick(browser.btnHundred, Qt::LeftButton);
+
+    QCOMPARE(indexes(browser.rightList), right);
+    QCOMPARE(browser.leftList->count() + browser.rightList->count(), count);
+    QTest::mouseClick(browser.btnClose, Qt::LeftButton);
+    QCOMPARE(Group2Store::read(), right);
+}
+
+void tst_SubtitleBrowser::hundredNeedsASelection()
+{
+    SubtitleBrowser browser(nullptr);
+    browser.setSubtitles(sentences(20));
+    QTest::mouseClick(browser.btnHundred, Qt::LeftButton);
+    QCOMPARE(browser.rightList->count(), 0);
+}
+
+void tst_SubtitleBrowser::shortSentencesGoRight_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("29 with blanks around") << "  \t" + QString(29, 'a') + " \n" << true;
+    QTest::newRow("30 with blanks around") << "  " + QString(30, 'a') + "  " << false;
+    QTest::newRow("29 Chinese") << QString(29, QChar(0x4E2D)) << true;
+    QTest::newRow("blank inside counts") << QString(14, 'a') + " " + QString(15, 'b') << false;
+    // One emoji is two UTF-16 code units: 28 letters and an emoji make 30.
+    QTest::newRow("28 and a surrogate pair") << QString(28, 'a') + QString::fromUtf8("😀") << false;
+}
+
+void tst_SubtitleBrowser::shortSentencesGoRight()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, moves);
+    QList<SubtitleItem> items = sentences(3, QString(40, 'x'));
+    items[1].text = text;
+    SubtitleBrowser browser(nullptr);
+    browser.setSubtitles(items);
+    QTest::mouseClick(browser.btnShort, Qt::LeftButton);
+    QCOMPARE(indexes(browser.rightList), (moves ? IndexList{1} : IndexList{}));
+    QCOMPARE(indexes(browser.leftList), (moves ? IndexList{0, 2} : IndexList{0, 1, 2}));
+}
+
+void tst_SubtitleBrowser::itemMovedBackLandsAtItsIndex()
+{
+    Group2Store::write({4, 8});
+    SubtitleBrowser browser(nullptr);
+    browser.setSubtitles(sentences(10));
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+
+    // A real double-click: the view only acts on the item its press went to.
+    QListWidgetItem *item = browser.rightList->item(0);
+    const QPoint at = browser.rightList->visualItemRect(item).center();
+    QTest::mouseClick(browser.rightList->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(browser.rightList->viewport(), Qt::LeftButton, {}, at);
+
+    QCOMPARE(indexes(browser.leftList), (IndexList{0, 1, 2, 3, 4, 5, 6, 7, 9}));
+    QCOMPARE(browser.leftList->item(4), item);
+    QCOMPARE(item->text(), QString("4 - sentence 4"));
+    QCOMPARE(indexes(browser.rightList), IndexList{8});
+}
+
+void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton_data()
+{
+    QTest::addColumn<bool>("throughCloseButton");
+    QTest::addColumn<IndexList>("storedAfter");
+    QTest::addColumn<IndexList>("nextDialogRight");
+    QTest::newRow("window close button") << false << IndexList{5, 2} << IndexList{2, 5};
+    QTest::newRow("关闭") << true << IndexList{} << IndexList{};
+}
+
+// The player always gets the cleared groups; only "关闭" also clears the store.
+void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
+{
+    QFETCH(bool, throughCloseButton);
+    QFETCH(IndexList, storedAfter);
+    QFETCH(IndexList, nextDialogRight);
+    Group2Store::write({5, 2});
+    PlayerWindow window(nullptr, QString());
+    window.subtitles = sentences(8);
+    window.onBrowseSubtitlesClicked();
+    auto *browser = window.findChild<SubtitleBrowser *>();
+    QVERIFY(browser);
+    QCOMPARE(indexes(browser->rightList), (IndexList{2, 5}));
+    QSignalSpy updated(browser, &SubtitleBrowser::groupsUpdated);
+
+    QTest::mouseClick(browser->btnClear, Qt::LeftButton);
+    QCOMPARE(updated.count(), 0);
+    QCOMPARE(Group2Store::read(), (IndexList{5, 2}));
+    if (throughCloseButton)
+        QTest::mouseClick(browser->btnClose, Qt::LeftButton);
+    else
+        QVERIFY(browser->close());
+
+    QCOMPARE(updated.count(), 1);
+    QCOMPARE(updated.at(0).at(0).value<IndexList>(), range(0, 7));
+    QCOMPARE(updated.at(0).at(1).value<IndexList>(), IndexList{});
+    QVERIFY(!browser->isVisible());
+    QCOMPARE(window.groupLeftIndexes, range(0, 7));
+    QCOMPARE(window.groupRightIndexes, IndexList{});
+    QCOMPARE(Group2Store::read(), storedAfter);
+
+    window.onBrowseSubtitlesClicked();
+    const auto browsers = window.findChildren<SubtitleBrowser *>();
+    QCOMPARE(browsers.size(), 2);
+    QCOMPARE(indexes(browsers.last()->rightList), nextDialogRight);
+}
+
+void tst_SubtitleBrowser::moveButtonFollowsLastSelectedList()
+{
+    Group2Store::write({7, 8});
+    SubtitleBrowser browser(nullptr);
+    browser.setSubtitles(sentences(10));
+    browser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&browser));
+
+    clickRow(browser.leftList, 1);
+    clickRow(browser.leftList, 2, Qt::ControlModifier);
+    QCOMPARE(browser.btnMove->text(), QString("→"));
+    QVERIFY(browser.btnMove->isEnabled());
+
+    clickRow(browser.rightList, 0);
+    QCOMPARE(browser.leftList->selectedItems().size(), 2);
+    QCOMPARE(browser.btnMove->text(), QString("←"));
+    QTest::mouseClick(browser.btnMove, Qt::LeftButton);
+
+    QCOMPARE(indexes(browser.rightList), IndexList{8});
+    QCOMPARE(indexes(browser.leftList), (IndexList{0, 1, 2, 3, 4, 5, 6, 7, 9}));
+    QVERIFY(!browser.btnMove->isEnabled());
+    QCOMPARE(browser.btnMove->text(), QString());
+
+    clickRow(browser.leftList, 0);
+    clickRow(browser.leftList, 2, Qt::ShiftModifier);
+    QTest::mouseClick(browser.btnMove, Qt::LeftButton);
+    QCOMPARE(indexes(browser.rightList), (IndexList{0, 1, 2, 8}));
+}
+
+void tst_SubtitleBrowser::browseButtonOpensOneDialogPerClick()
+{
+    PlayerWindow window(nullptr, QString());
+    QTest::mouseClick(window.ui->btnBrowseSubtitles, Qt::LeftButton);
+    QVERIFY(window.findChildren<SubtitleBrowser *>().isEmpty());
+
+    window.subtitles = sentences(3);
+    QTest::mouseClick(window.ui->btnBrowseSubtitles, Qt::LeftButton);
+    QTest::mouseClick(window.ui->btnBrowseSubtitles, Qt::LeftButton);
+    const auto browsers = window.findChildren<SubtitleBrowser *>();
+    QCOMPARE(browsers.size(), 2);
+    for (SubtitleBrowser *browser : browsers) {
+        QVERIFY(browser->isVisible());
+        QVERIFY(!browser->isModal());
+        QCOMPARE(browser->windowTitle(), QString("浏览字幕"));
+        QCOMPARE(indexes(browser->leftList), range(0, 2));
+    }
+    QPointer<SubtitleBrowser> closed = browsers.first();
+    closed->close();
+    QCoreApplication::processEvents();
+    QVERIFY(closed);
+    QVERIFY(!closed->isVisible());
+}
+
+QTEST_MAIN(tst_SubtitleBrowser)
+#include "tst_subtitlebrowser.moc"
