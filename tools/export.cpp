@@ -1,3 +1,104 @@
-#include "export/subaudioexporter.h"
+// orviloop-export MEDIA...: exports each media file as the player's export button does (one
+// clip per sentence, then the LRC and the joined MP3 in "mp3_output" beside the media), one
+// file after the other, printing progress and messages as lines. Exits non-zero when any
+// export fails, so that a folder of lessons can be exported from a script.
 
-int main() { return 0; }
+#include "export/exportcommands.h"
+#include "export/subaudioexporter.h"
+#include "subtitles/srtparser.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QStringList>
+#include <QTextStream>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+void printLine(QTextStream &stream, const QString &line)
+{
+    stream << line << Qt::endl;
+}
+
+// Runs one phase to its end; true when it finished, false when it failed.
+bool runPhase(SubAudioExporter &exporter, const std::function<void()> &start)
+{
+    QEventLoop loop;
+    bool succeeded = false;
+    const auto finishedConnection =
+        QObject::connect(&exporter, &SubAudioExporter::finished, &loop, [&](const QString &msg) {
+            printLine(out(), msg);
+            succeeded = true;
+            loop.quit();
+        });
+    const auto failedConnection =
+        QObject::connect(&exporter, &SubAudioExporter::failed, &loop, [&](const QString &msg) {
+            printLine(err(), "❌ " + msg);
+            loop.quit();
+        });
+    start();
+    loop.exec();
+    QObject::disconnect(finishedConnection);
+    QObject::disconnect(failedConnection);
+    return succeeded;
+}
+
+bool exportMedia(const QString &mediaFile)
+{
+    const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(mediaFile);
+    printLine(out(), "== " + mediaFile);
+    const QList<SubtitleItem> items = parseSrtFile(paths.subtitlePath);
+    if (!ExportCommands::hasExportableSentences(items)) {
+        printLine(err(), "❌ 没有可导出的句子：" + paths.subtitlePath);
+        return false;
+    }
+
+    SubAudioExporter exporter;
+    QObject::connect(&exporter, &SubAudioExporter::logMessage, &exporter,
+                     [](const QString &msg) { printLine(out(), msg); });
+    QObject::connect(&exporter, &SubAudioExporter::progress, &exporter, [](int current, int total) {
+        printLine(out(), QString("导出中 %1 / %2").arg(current).arg(total));
+    });
+    const bool clipsMade =
+        runPhase(exporter, [&] { exporter.fastExportAsync(mediaFile, items, paths.clipDir); });
+    return clipsMade && runPhase(exporter, [&] {
+               exporter.generateLrcAndMp3Async(paths.clipDir, paths.outputDir, items, paths.baseName);
+           });
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList mediaFiles = app.arguments().mid(1);
+    if (mediaFiles.isEmpty() || mediaFiles.first() == "--help") {
+        std::fputs("usage: orviloop-export MEDIA...\n"
+                   "Cuts one MP3 per sentence of MEDIA's .srt1 subtitle and joins them into\n"
+                   "mp3_output/<name>.mp3 with a matching mp3_output/<name>.lrc.\n",
+                   stderr);
+        return 2;
+    }
+    int failures = 0;
+    for (const QString &mediaFile : mediaFiles) {
+        if (!exportMedia(mediaFile))
+            ++failures;
+    }
+    if (failures > 0)
+        printLine(err(), QString("❌ %1 / %2 个文件导出失败").arg(failures).arg(mediaFiles.size()));
+    return failures > 0 ? 1 : 0;
+}

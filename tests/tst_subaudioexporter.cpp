@@ -1,0 +1,633 @@
+// The export jobs with the real ffmpeg on lessons generated here: a tone per sentence after a
+// short silence, so that where each sentence begins can be found again in the joined MP3.
+
+#include "testsupport.h"
+
+#include "export/exportcommands.h"
+#include "export/subaudioexporter.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <cmath>
+
+using namespace ExportCommands;
+
+namespace {
+
+const int sampleRate = 44100;
+const qint64 leadSilenceMs = 300;
+
+struct Lesson
+{
+    QString mediaPath;
+    QList<SubtitleItem> items;
+};
+
+QString srtTime(qint64 ms)
+{
+    return QString("%1:%2:%3,%4")
+        .arg(ms / 3600000, 2, 10, QChar('0'))
+        .arg(ms / 60000 % 60, 2, 10, QChar('0'))
+        .arg(ms / 1000 % 60, 2, 10, QChar('0'))
+        .arg(ms % 1000, 3, 10, QChar('0'));
+}
+
+// A mono 16-bit WAV in which sentence k is leadSilenceMs of silence then a tone of
+// toneMs[k]; each cue covers both, back to back. The SRT beside it is written too.
+Lesson makeLesson(const QString &dir, const QString &name, const QList<qint64> &toneMs)
+{
+    Lesson lesson;
+    lesson.mediaPath = dir + "/" + name + ".wav";
+    QByteArray samples;
+    QDataStream pcm(&samples, QIODevice::WriteOnly);
+    pcm.setByteOrder(QDataStream::LittleEndian);
+    QString srt;
+    qint64 startMs = 0;
+    for (int k = 0; k < toneMs.size(); ++k) {
+        const qint64 endMs = startMs + leadSilenceMs + toneMs.at(k);
+        for (qint64 i = startMs * sampleRate / 1000; i < endMs * sampleRate / 1000; ++i) {
+            const bool tone = i >= (startMs + leadSilenceMs) * sampleRate / 1000;
+            pcm << qint16(tone ? 9000 * std::sin(2 * M_PI * (300 + 20 * k) * i / sampleRate) : 0);
+        }
+        lesson.items.append({k, startMs, endMs, QString("句子 %1").arg(k)});
+        srt += QString("%1\n%2 --> %3\n句子 %4\n\n").arg(k + 1).arg(srtTime(startMs), srtTime(endMs)).arg(k);
+        startMs = endMs;
+    }
+    QByteArray wav;
+    QDataStream header(&wav, QIODevice::WriteOnly);
+    header.setByteOrder(QDataStream::LittleEndian);
+    header.writeRawData("RIFF", 4);
+    header << quint32(36 + samples.size());
+    header.writeRawData("WAVEfmt ", 8);
+    header << quint32(16) << quint16(1) << quint16(1) << quint32(sampleRate) << quint32(sampleRate * 2)
+           << quint16(2) << quint16(16);
+    header.writeRawData("data", 4);
+    header << quint32(samples.size());
+    QFile media(lesson.mediaPath);
+    if (media.open(QIODevice::WriteOnly))
+        media.write(wav + samples);
+    QFile subtitle(dir + "/" + name + ".srt1");
+    if (subtitle.open(QIODevice::WriteOnly))
+        subtitle.write(srt.toUtf8());
+    return lesson;
+}
+
+QList<qint64> varyingTones(int count)
+{
+    QList<qint64> tones;
+    for (int k = 0; k < count; ++k)
+        tones.append(200 + (k * 397) % 1500); // 0.5 to 2 s per sentence with the lead
+    return tones;
+}
+
+QString runAndRead(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(-1);
+    if (exitCode)
+        *exitCode = process.exitCode();
+    return QString::fromUtf8(process.readAll());
+}
+
+double ffprobeDuration(const QString &path)
+{
+    return runAndRead("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
+                                  "default=noprint_wrappers=1:nokey=1", path})
+        .trimmed()
+        .toDouble();
+}
+
+double integratedLoudness(const QString &path)
+{
+    const QString log =
+        runAndRead("ffmpeg", {"-nostats", "-hide_banner", "-i", path, "-af", "ebur128", "-f", "null", "-"});
+    const QRegularExpressionMatch match = QRegularExpression(R"(I:\s+(-?[\d.]+) LUFS)").match(log);
+    return match.hasMatch() ? match.captured(1).toDouble() : 0.0;
+}
+
+// Where the tones begin in a decoded MP3, counted from its first audible sample as a
+// player counts (asetpts drops the decoder's start offset).
+QList<double> toneOnsets(const QString &path)
+{
+    const QString log =
+        runAndRead("ffmpeg", {"-nostats", "-hide_banner", "-i", path, "-af",
+                              "asetpts=N/SR/TB,silencedetect=noise=-45dB:duration=0.15", "-f", "null", "-"});
+    QList<double> onsets;
+    const QRegularExpression pattern(R"(silence_end: ([\d.]+))");
+    for (auto it = pattern.globalMatch(log); it.hasNext();)
+        onsets.append(it.next().captured(1).toDouble());
+    return onsets;
+}
+
+// Every signal of a worker, in the order they arrive.
+class SignalLog : public QObject
+{
+public:
+    explicit SignalLog(SubAudioExporter *exporter)
+    {
+        connect(exporter, &SubAudioExporter::logMessage, this,
+                [this](const QString &m) { events << "log " + m; });
+        connect(exporter, &SubAudioExporter::progress, this,
+                [this](int c, int t) { events << QString("progress %1/%2").arg(c).arg(t); });
+        connect(exporter, &SubAudioExporter::finished, this, [this](const QString &m) {
+            events << "finished " + m;
+            ended = true;
+        });
+        connect(exporter, &SubAudioExporter::failed, this, [this](const QString &m) {
+            events << "failed " + m;
+            failure = m;
+            ended = true;
+        });
+    }
+    QStringList events;
+    QString failure;
+    bool ended = false;
+};
+
+QStringList sortedEntries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files, QDir::Name);
+}
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Makes clip files by cutting short tones straight from ffmpeg (the clip job's own output
+// is tested elsewhere); each one has distinct content so that order can be checked.
+void makeClip(const QString &path, double seconds)
+{
+    QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                 QString("sine=frequency=400:duration=%1").arg(seconds), "-acodec",
+                                 "libmp3lame", "-ar", "44100", "-ac", "2", path});
+}
+
+const int jobTimeoutMs = 60000;
+
+} // namespace
+
+class tst_SubAudioExporter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void signalSequenceFor25Sentences();
+    void zeroLengthSentenceLeavesNumberingGap_data();
+    void zeroLengthSentenceLeavesNumberingGap();
+    void clipsMatchCuesAndLoudness_data();
+    void clipsMatchCuesAndLoudness();
+    void lrcFormat_data();
+    void lrcFormat();
+    void lrcThreeDigitMinutes();
+    void lrcTagsMatchTheJoinedMp3();
+    void joinTakesClipsInNameOrder_data();
+    void joinTakesClipsInNameOrder();
+    void joinWithoutClipFails();
+    void joinFailureKeepsTheClips();
+    void ffmpegMissingFails_data();
+    void ffmpegMissingFails();
+    void failedClipsAreCountedAndStopTheExport();
+    void outputDirectoryThatCannotBeMadeFails();
+    void quoteInMediaDirectoryExports();
+    void destroyedWorkerDropsItsJobSignals();
+    void commandLineToolExportsAndReportsFailure();
+
+private:
+    QTemporaryDir settingsDir;
+};
+
+void tst_SubAudioExporter::initTestCase()
+{
+    useTemporarySettings(settingsDir);
+    QVERIFY2(!QStandardPaths::findExecutable("ffmpeg").isEmpty(), "the export tests need ffmpeg");
+}
+
+void tst_SubAudioExporter::cleanupTestCase()
+{
+    QThreadPool::globalInstance()->waitForDone();
+}
+
+void tst_SubAudioExporter::signalSequenceFor25Sentences()
+{
+    QTemporaryDir dir;
+    const Lesson lesson = makeLesson(dir.path(), "lesson", QList<qint64>(25, 100));
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.fastExportAsync(lesson.mediaPath, lesson.items, dir.path() + "/mp3_temp");
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+
+    QStringList expected = {"log 导出中..."};
+    for (int i = 0; i < 25; ++i) {
+        expected << QString("progress %1/25").arg(i + 1);
+        if (i % 10 == 0)
+            expected << QString("log 导出中 %1 / 25").arg(i);
+    }
+    expected << "finished 导出完成，请点击生成MP3按钮";
+    QCOMPARE(log.events, expected);
+    QCOMPARE(sortedEntries(dir.path() + "/mp3_temp").size(), 25);
+}
+
+void tst_SubAudioExporter::zeroLengthSentenceLeavesNumberingGap_data()
+{
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<QStringList>("clips");
+    QTest::addColumn<QString>("lastProgress");
+    QTest::newRow("middle") << 2 << QStringList{"000000.mp3", "000001.mp3", "000003.mp3"} << "progress 4/4";
+    QTest::newRow("last") << 3 << QStringList{"000000.mp3", "000001.mp3", "000002.mp3"} << "progress 3/4";
+}
+
+void tst_SubAudioExporter::zeroLengthSentenceLeavesNumberingGap()
+{
+    QFETCH(int, skipped);
+    QTemporaryDir dir;
+    Lesson lesson = makeLesson(dir.path(), "gap", {100, 100, 100, 100});
+    lesson.items[skipped].endMs = lesson.items[skipped].startMs;
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.fastExportAsync(lesson.mediaPath, lesson.items, dir.path() + "/mp3_temp");
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+
+    QTEST(sortedEntries(dir.path() + "/mp3_temp"), "clips");
+    QVERIFY(!log.events.contains(QString("progress %1/4").arg(skipped + 1)));
+    QTEST(log.events.filter("progress").last(), "lastProgress");
+    QCOMPARE(log.events.last(), "finished 导出完成，请点击生成MP3按钮");
+}
+
+void tst_SubAudioExporter::clipsMatchCuesAndLoudness_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("plain") << "media";
+    QTest::newRow("spaces and Chinese") << "我的 课程/第 1 课";
+}
+
+void tst_SubAudioExporter::clipsMatchCuesAndLoudness()
+{
+    QFETCH(QString, folder);
+    QTemporaryDir dir;
+    const QString mediaDir = dir.path() + "/" + folder;
+    QVERIFY(QDir().mkpath(mediaDir));
+    const Lesson lesson = makeLesson(mediaDir, "声音 lesson", {500, 1400});
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.fastExportAsync(lesson.mediaPath, lesson.items, mediaDir + "/mp3_temp");
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+    QCOMPARE(log.failure, QString());
+
+    for (int k = 0; k < lesson.items.size(); ++k) {
+        const QString clip = clipPath(mediaDir + "/mp3_temp", k);
+        const double cueSeconds = (lesson.items[k].endMs - lesson.items[k].startMs) / 1000.0;
+        const double clipSeconds = ffprobeDuration(clip);
+        QVERIFY2(qAbs(clipSeconds - cueSeconds) <= 0.060,
+                 qPrintable(QString("clip %1: %2 s for a %3 s cue").arg(k).arg(clipSeconds).arg(cueSeconds)));
+        const double loudness = integratedLoudness(clip);
+        QVERIFY2(qAbs(loudness + 16.0) <= 1.5, qPrintable(QString("clip %1: %2 LUFS").arg(k).arg(loudness)));
+    }
+}
+
+void tst_SubAudioExporter::lrcFormat_data()
+{
+    QTest::addColumn<QList<SubtitleItem>>("items");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("two-line text: second line untagged")
+        << QList<SubtitleItem>{{0, 0, 1000, "Hello\nworld"}, {1, 1000, 2000, "你好"}}
+        << "[00:00.00]Hello\nworld\n[00:01.##]你好\n";
+    QTest::newRow("empty list: 0-byte file") << QList<SubtitleItem>{} << "";
+}
+
+void tst_SubAudioExporter::lrcFormat()
+{
+    QFETCH(QList<SubtitleItem>, items);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString clipDir = dir.path() + "/mp3_temp";
+    const QString outputDir = dir.path() + "/mp3_output";
+    QVERIFY(QDir().mkpath(clipDir) && QDir().mkpath(outputDir));
+    for (int k = 0; k < items.size(); ++k)
+        makeClip(clipPath(clipDir, k), 1.0);
+    // An older, longer LRC of the same name must be replaced, not appended to.
+    const QString lrcPath = outputDir + "/第一课.lrc";
+    QFile old(lrcPath);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(4096, 'x'));
+    old.close();
+
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.generateFinalLrcAsync(outputDir, items, "第一课", clipDir);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(lrcPath).size() < 4096, jobTimeoutMs);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+
+    // The second clip starts after the first clip's whole frames, which the tag truncates.
+    const double secondStart = measureMp3File(clipPath(clipDir, 0)).frameSeconds();
+    if (!items.isEmpty())
+        expected.replace("[00:01.##]", lrcTimeTag(secondStart));
+    QCOMPARE(readText(lrcPath), expected);
+    QCOMPARE(log.events, QStringList());
+}
+
+void tst_SubAudioExporter::lrcThreeDigitMinutes()
+{
+    QTemporaryDir dir;
+    const QString clipDir = dir.path() + "/mp3_temp";
+    QVERIFY(QDir().mkpath(clipDir));
+    // A first sentence of 100 minutes, cheaply encoded as silence at the lowest rate.
+    QCOMPARE(QProcess::execute("ffmpeg",
+                               {"-v", "error", "-y", "-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono", "-t",
+                                "6000", "-acodec", "libmp3lame", "-b:a", "8k", clipPath(clipDir, 0)}),
+             0);
+    makeClip(clipPath(clipDir, 1), 0.5);
+    SubAudioExporter exporter;
+    exporter.generateFinalLrcAsync(dir.path(), {{0, 0, 6000000, "long"}, {1, 6000000, 6000500, "next"}}, "x",
+                                   clipDir);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.path() + "/x.lrc"), jobTimeoutMs);
+    QThreadPool::globalInstance()->waitForDone();
+    const QStringList lines = readText(dir.path() + "/x.lrc").split("\n");
+    QCOMPARE(lines.at(0), "[00:00.00]long");
+    QVERIFY2(lines.at(1).startsWith("[100:00.") && lines.at(1).endsWith("]next"), qPrintable(lines.at(1)));
+}
+
+void tst_SubAudioExporter::lrcTagsMatchTheJoinedMp3()
+{
+    QTemporaryDir dir;
+    const Lesson lesson = makeLesson(dir.path(), "四十句", varyingTones(40));
+    const ExportPaths paths = exportPaths(lesson.mediaPath);
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.fastExportAsync(lesson.mediaPath, lesson.items, paths.clipDir);
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, 4 * jobTimeoutMs);
+    QCOMPARE(log.failure, QString());
+    double clipsSeconds = 0.0;
+    for (const QString &clip : sortedEntries(paths.clipDir))
+        clipsSeconds += ffprobeDuration(paths.clipDir + "/" + clip);
+
+    log.ended = false;
+    exporter.generateLrcAndMp3Async(paths.clipDir, paths.outputDir, lesson.items, paths.baseName);
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+    QCOMPARE(log.events.last(), "finished 生成成功，保存在：\n" + paths.mp3Path);
+    QCOMPARE(sortedEntries(paths.clipDir), QStringList{"list.txt"});
+    const double joinedSeconds = ffprobeDuration(paths.mp3Path);
+    QVERIFY2(qAbs(joinedSeconds - clipsSeconds) <= 0.01 * clipsSeconds,
+             qPrintable(QString("%1 s joined, %2 s of clips").arg(joinedSeconds).arg(clipsSeconds)));
+
+    const QStringList lines = readText(paths.lrcPath).split("\n", Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 40);
+    const QList<double> onsets = toneOnsets(paths.mp3Path);
+    QCOMPARE(onsets.size(), 40);
+    const QRegularExpression tag(R"(^\[(\d+):(\d\d)\.(\d\d)\]句子 (\d+)$)");
+    for (int k = 0; k < 40; ++k) {
+        const QRegularExpressionMatch match = tag.match(lines.at(k));
+        QVERIFY2(match.hasMatch(), qPrintable(lines.at(k)));
+        QCOMPARE(match.captured(4).toInt(), k);
+        const double tagSeconds =
+            match.captured(1).toInt() * 60 + match.captured(2).toInt() + match.captured(3).toInt() / 100.0;
+        const double clipStart = onsets.at(k) - leadSilenceMs / 1000.0;
+        QVERIFY2(
+            qAbs(tagSeconds - clipStart) <= 0.030,
+            qPrintable(QString("sentence %1: tag %2 s, clip at %3 s").arg(k).arg(tagSeconds).arg(clipStart)));
+    }
+}
+
+void tst_SubAudioExporter::joinTakesClipsInNameOrder_data()
+{
+    QTest::addColumn<QStringList>("newClips");
+    QTest::addColumn<QStringList>("leftovers");
+    QTest::addColumn<QStringList>("order");
+    const QStringList three = {"000000.mp3", "000001.mp3", "000002.mp3"};
+    QTest::newRow("three clips") << three << QStringList{} << three;
+    QTest::newRow("numbering gap") << QStringList{"000004.mp3", "000006.mp3"} << QStringList{}
+                                   << QStringList{"000004.mp3", "000006.mp3"};
+    QTest::newRow("leftovers") << QStringList{"000000.mp3", "000001.mp3"} << QStringList{"000007.mp3"}
+                               << QStringList{"000000.mp3", "000001.mp3", "000007.mp3"};
+}
+
+void tst_SubAudioExporter::joinTakesClipsInNameOrder()
+{
+    QFETCH(QStringList, newClips);
+    QFETCH(QStringList, leftovers);
+    QFETCH(QStringList, order);
+    QTemporaryDir dir;
+    const QString clipDir = dir.path() + "/课 mp3_temp";
+    const QString outputDir = dir.path() + "/mp3_output";
+    QVERIFY(QDir().mkpath(clipDir) && QDir().mkpath(outputDir));
+    double clipsSeconds = 0.0;
+    for (const QString &clip : leftovers + newClips) {
+        makeClip(clipDir + "/" + clip, 0.5 + 0.25 * clip.left(6).toInt());
+        clipsSeconds += ffprobeDuration(clipDir + "/" + clip);
+    }
+
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.concatMp3Async(clipDir, outputDir, "joined");
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+    QCOMPARE(log.events, (QStringList{"log 开始生成MP3...",
+                                      "finished 生成成功，保存在：\n" + outputDir + "/joined.mp3"}));
+
+    QString expectedList;
+    for (const QString &clip : order)
+        expectedList += concatListLine(clipDir + "/" + clip);
+    QCOMPARE(readText(clipDir + "/list.txt"), expectedList);
+    QCOMPARE(sortedEntries(clipDir), QStringList{"list.txt"});
+    QVERIFY(qAbs(ffprobeDuration(outputDir + "/joined.mp3") - clipsSeconds) <= 0.01 * clipsSeconds);
+
+    // A second run right after finds nothing to join and says so.
+    log.events.clear();
+    log.ended = false;
+    exporter.concatMp3Async(clipDir, outputDir, "joined");
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+    QVERIFY(log.events.last().startsWith("failed "));
+    QVERIFY(QFile::exists(outputDir + "/joined.mp3"));
+}
+
+void tst_SubAudioExporter::joinWithoutClipFails()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.path() + "/mp3_temp"));
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    QTest::ignoreMessage(QtDebugMsg, "❌ no mp3 files");
+    exporter.generateLrcAndMp3Async(dir.path() + "/mp3_temp", dir.path() + "/mp3_output", {{0, 0, 1000, "a"}},
+                                    "x");
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+    QVERIFY(!log.failure.isEmpty());
+    QVERIFY(log.events.filter("finished").isEmpty());
+    // Neither an LRC nor an MP3 that matches nothing.
+    QVERIFY(!QFile::exists(dir.path() + "/mp3_output/x.lrc"));
+}
+
+void tst_SubAudioExporter::joinFailureKeepsTheClips()
+{
+    QTemporaryDir dir;
+    const QString clipDir = dir.path() + "/mp3_temp";
+    QVERIFY(QDir().mkpath(clipDir));
+    makeClip(clipPath(clipDir, 0), 0.5);
+    QFile broken(clipPath(clipDir, 1));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("this is no mp3 at all");
+    broken.close();
+
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.concatMp3Async(clipDir, dir.path() + "/mp3_output", "x");
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+    QVERIFY2(!log.failure.isEmpty(), qPrintable(log.events.join(" | ")));
+    QVERIFY(log.events.filter("finished").isEmpty());
+    QCOMPARE(sortedEntries(clipDir), (QStringList{"000000.mp3", "000001.mp3", "list.txt"}));
+}
+
+void tst_SubAudioExporter::ffmpegMissingFails_data()
+{
+    QTest::addColumn<bool>("join");
+    QTest::newRow("clip job") << false;
+    QTest::newRow("join") << true;
+}
+
+void tst_SubAudioExporter::ffmpegMissingFails()
+{
+    QFETCH(bool, join);
+    QTemporaryDir dir;
+    QTemporaryDir emptyBin;
+    const Lesson lesson = makeLesson(dir.path(), "lesson", {100, 100, 100});
+    const ExportPaths paths = exportPaths(lesson.mediaPath);
+    if (join) {
+        QVERIFY(QDir().mkpath(paths.clipDir));
+        makeClip(clipPath(paths.clipDir, 0), 0.5);
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", emptyBin.path().toLocal8Bit());
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    if (join)
+        exporter.concatMp3Async(paths.clipDir, paths.outputDir, paths.baseName);
+    else
+        exporter.fastExportAsync(lesson.mediaPath, lesson.items, paths.clipDir);
+    const bool ended = QTest::qWaitFor([&] { return log.ended; }, jobTimeoutMs);
+    qputenv("PATH", path);
+    QVERIFY(ended);
+
+    QVERIFY2(log.failure.contains("ffmpeg"), qPrintable(log.failure));
+    QVERIFY(log.events.filter("finished").isEmpty());
+    // The clip job stops at once instead of counting every sentence as done.
+    QVERIFY(log.events.filter("progress").isEmpty());
+    QCOMPARE(QFile::exists(clipPath(paths.clipDir, 0)), join);
+}
+
+void tst_SubAudioExporter::failedClipsAreCountedAndStopTheExport()
+{
+    QTemporaryDir dir;
+    Lesson lesson = makeLesson(dir.path(), "lesson", {100, 100, 100});
+    // Two cues past the end of the media: ffmpeg writes no audio for them.
+    lesson.items.append({3, 60000, 61000, "beyond"});
+    lesson.items.append({4, 62000, 63000, "beyond"});
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.fastExportAsync(lesson.mediaPath, lesson.items, dir.path() + "/mp3_temp");
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+
+    QVERIFY2(log.failure.contains("2 句"), qPrintable(log.failure));
+    QVERIFY(log.events.filter("finished").isEmpty());
+    QCOMPARE(sortedEntries(dir.path() + "/mp3_temp"),
+             (QStringList{"000000.mp3", "000001.mp3", "000002.mp3"}));
+}
+
+void tst_SubAudioExporter::outputDirectoryThatCannotBeMadeFails()
+{
+    QTemporaryDir dir;
+    const QString clipDir = dir.path() + "/mp3_temp";
+    QVERIFY(QDir().mkpath(clipDir));
+    makeClip(clipPath(clipDir, 0), 0.5);
+    QFile blocker(dir.path() + "/mp3_output");
+    QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the directory should be
+
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.generateLrcAndMp3Async(clipDir, dir.path() + "/mp3_output", {{0, 0, 500, "a"}}, "x");
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+    QVERIFY2(log.failure.contains(dir.path() + "/mp3_output"), qPrintable(log.failure));
+    QCOMPARE(sortedEntries(clipDir), QStringList{"000000.mp3"});
+}
+
+void tst_SubAudioExporter::quoteInMediaDirectoryExports()
+{
+    QTemporaryDir dir;
+    const QString mediaDir = dir.path() + "/Tom's 课";
+    QVERIFY(QDir().mkpath(mediaDir));
+    const Lesson lesson = makeLesson(mediaDir, "it's", {300, 400, 500});
+    const ExportPaths paths = exportPaths(lesson.mediaPath);
+    SubAudioExporter exporter;
+    SignalLog log(&exporter);
+    exporter.fastExportAsync(lesson.mediaPath, lesson.items, paths.clipDir);
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+    log.ended = false;
+    exporter.generateLrcAndMp3Async(paths.clipDir, paths.outputDir, lesson.items, paths.baseName);
+    QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+
+    QCOMPARE(log.failure, QString());
+    QCOMPARE(toneOnsets(paths.mp3Path).size(), 3);
+    QCOMPARE(readText(paths.lrcPath).count("\n"), 3);
+}
+
+void tst_SubAudioExporter::destroyedWorkerDropsItsJobSignals()
+{
+    QTemporaryDir dir;
+    const Lesson lesson = makeLesson(dir.path(), "lesson", QList<qint64>(6, 100));
+    auto *receiver = new QObject;
+    auto *exporter = new SubAudioExporter(receiver);
+    int signalsAfterDeletion = 0;
+    bool deleted = false;
+    connect(exporter, &SubAudioExporter::progress, receiver, [&] {
+        if (deleted)
+            ++signalsAfterDeletion;
+        else
+            QTimer::singleShot(0, [&] {
+                delete receiver; // takes the worker with it, as a closed window does
+                deleted = true;
+            });
+    });
+    exporter->fastExportAsync(lesson.mediaPath, lesson.items, dir.path() + "/mp3_temp");
+    QTRY_VERIFY_WITH_TIMEOUT(deleted, jobTimeoutMs);
+    // The job runs on to its end without its worker.
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(signalsAfterDeletion, 0);
+    QCOMPARE(sortedEntries(dir.path() + "/mp3_temp").size(), 6);
+}
+
+void tst_SubAudioExporter::commandLineToolExportsAndReportsFailure()
+{
+    QTemporaryDir dir;
+    const Lesson lesson = makeLesson(dir.path(), "第 2 课", {300, 400});
+    const QString tool = qEnvironmentVariable("ORVILOOP_BUILD_DIR", QCoreApplication::applicationDirPath()) +
+                         "/orviloop-export";
+    int exitCode = -1;
+    const QString output = runAndRead(tool, {lesson.mediaPath}, &exitCode);
+    QCOMPARE(exitCode, 0);
+    QVERIFY(output.contains("导出中 2 / 2"));
+    QVERIFY(output.contains("生成成功，保存在：\n" + exportPaths(lesson.mediaPath).mp3Path));
+    QCOMPARE(readText(exportPaths(lesson.mediaPath).lrcPath).count("\n"), 2);
+
+    // A lesson without subtitle fails, the next one is still exported, and the exit says so.
+    QFile(lesson.mediaPath).copy(dir.path() + "/无字幕.wav");
+    const Lesson other = makeLesson(dir.path(), "other", {300});
+    runAndRead(tool, {dir.path() + "/无字幕.wav", other.mediaPath}, &exitCode);
+    QCOMPARE(exitCode, 1);
+    QVERIFY(QFile::exists(exportPaths(other.mediaPath).mp3Path));
+}
+
+QTEST_GUILESS_MAIN(tst_SubAudioExporter)
+#include "tst_subaudioexporter.moc"
