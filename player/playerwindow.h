@@ -124,6 +124,7 @@ private:
     void loadPlayerState();
     void savePlayerState();
     void restorePosition(QMediaPlayer::MediaStatus status);
+    void restoreIfAlreadyLoaded();
 
     // ---- hardware decoding switch: player/playerwindow_hwdecode.cpp ----
     void applyMediaBackendEnvironment();
