@@ -1,5 +1,6 @@
 #include "player/playerwindow.h"
 
+#include "app/appdata.h"
 #include "groups/group2store.h"
 #include "ui_playerwindow.h"
 
@@ -58,7 +59,7 @@ void PlayerWindow::loadPlayerState()
         repeatCount = std::max(1, settings.value("repeatCount", 1).toInt());
         playGroup = settings.value("playGroup", 0).toInt();
         filterChineseEnabled = settings.value("filterChineseEnabled", false).toBool();
-        rootDir = settings.value("rootDir", QCoreApplication::applicationDirPath()).toString();
+        rootDir = settings.value("rootDir", appDataDirectory()).toString();
         ui->doubleSpinBoxRate->setValue(rate);
         settings.endGroup();
     }

@@ -32,9 +32,11 @@ QString decodeFallback(const QByteArray &bytes)
 QString decodeSubtitleBytes(const QByteArray &bytes)
 {
     // Broken UTF-8 is told apart from a valid file that happens to contain U+FFFD itself;
-    // only the former is read in the fallback encoding. Checking first decodes only once.
-    if (bytes.startsWith("\xEF\xBB\xBF") || bytes.isValidUtf8())
-        return QString::fromUtf8(bytes);
+    // only the former is read in the fallback encoding. One decoding pass tells both.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError() || bytes.startsWith("\xEF\xBB\xBF"))
+        return text;
     return decodeFallback(bytes);
 }
 
