@@ -1,5 +1,6 @@
 #pragma once
 
+#include "player/playablesource.h"
 #include "subtitles/subtitleitem.h"
 
 #include <QList>
@@ -180,3 +181,5 @@ private:
     // The program started by the hardware-decoding switch; the running executable by default.
     QString restartProgram;
 };
+    // What the media player is given for currentFile (a link where the path is not ASCII).
+    PlayableSource playableSource;

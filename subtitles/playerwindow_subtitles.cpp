@@ -99,7 +99,7 @@ void PlayerWindow::loadSubtitles(const QString &path)
     repeatRound = 0;
 
     const QUrl url = mediaUrl(path);
-    player->setSource(url);
+    player->setSource(playableSource.urlFor(url));
 
     const QFileInfo lookup(lookupPath(url));
     const QString baseName = lookup.completeBaseName();

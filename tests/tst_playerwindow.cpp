@@ -6,6 +6,7 @@
 #include <QGraphicsTextItem>
 #include <QGraphicsVideoItem>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QTest>
 #include <QVideoFrame>
@@ -26,6 +27,8 @@ private slots:
     void viewLeavesRoomAboveAndBelowVideo();
     void donationLabelSitsInsideView();
     void exportGenerationButtonNeverVisible();
+    void lessonPathsInAnyScriptPlay_data();
+    void lessonPathsInAnyScriptPlay();
 
 private:
     static void showFrame(PlayerWindow &window, const QSize &size);
@@ -138,6 +141,42 @@ void tst_PlayerWindow::exportGenerationButtonNeverVisible()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(!window.ui->btnFilterMp3->isVisible());
     QVERIFY(window.ui->btnExportMp3->isVisible());
+}
+
+void tst_PlayerWindow::lessonPathsInAnyScriptPlay_data()
+{
+    QTest::addColumn<QString>("relativePath");
+    QTest::newRow("ascii with blanks") << "my lessons/lesson one.wav";
+    QTest::newRow("chinese folder and name") << "课文/第一课 听力.wav";
+    QTest::newRow("latin-1 accents") << "leçons/été.wav";
+    QTest::newRow("chinese suffix") << "lesson.音频";
+}
+
+void tst_PlayerWindow::lessonPathsInAnyScriptPlay()
+{
+    QFETCH(QString, relativePath);
+    const QString path = settingsDir.filePath(relativePath);
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    const QStringList tone{"-hide_banner", "-loglevel", "error", "-y",
+                           "-f",           "lavfi",     "-i",    "sine=frequency=440:duration=3",
+                           "-f",           "wav",       path};
+    QCOMPARE(QProcess::execute("ffmpeg", tone), 0);
+
+    QUrl played;
+    {
+        PlayerWindow window(nullptr, path);
+        QCOMPARE(window.currentFile, path);
+        QTRY_VERIFY_WITH_TIMEOUT(window.player->mediaStatus() != QMediaPlayer::LoadingMedia &&
+                                     window.player->mediaStatus() != QMediaPlayer::NoMedia,
+                                 10000);
+        QCOMPARE(window.player->error(), QMediaPlayer::NoError);
+        QVERIFY(window.player->duration() > 2500);
+        played = window.player->source();
+    }
+    // A link made for playing goes with the window; the lesson itself stays.
+    QVERIFY(QFileInfo::exists(path));
+    if (played != QUrl::fromLocalFile(path))
+        QVERIFY(!QFileInfo::exists(played.toLocalFile()));
 }
 
 QTEST_MAIN(tst_PlayerWindow)
