@@ -147,6 +147,23 @@ bool runLrcJob(ExportJobReporter &reporter, const QString &outputDir, const QLis
     return true;
 }
 
+// The audio frames of all clips, or -1 with the first unreadable clip named. ffmpeg exits
+// with 0 even when the concat demuxer stops at a broken clip, so the joined MP3 is checked
+// against this count.
+qint64 countClipFrames(const QString &clipDir, const QStringList &clips, QString *unreadable)
+{
+    qint64 frames = 0;
+    for (const QString &clip : clips) {
+        const Mp3Timing timing = measureMp3File(clipDir + "/" + clip);
+        if (!timing.valid) {
+            *unreadable = clipDir + "/" + clip;
+            return -1;
+        }
+        frames += timing.frames;
+    }
+    return frames;
+}
+
 bool writeConcatList(const QString &listPath, const QString &clipDir, const QStringList &clips)
 {
     QFile file(listPath);
@@ -166,6 +183,13 @@ void runJoinJob(ExportJobReporter &reporter, const QString &clipDir, const QStri
     const QStringList clips = listClips(clipDir);
     if (!checkClipsExist(reporter, clips) || !checkOutputDir(reporter, outputDir))
         return;
+    QString unreadable;
+    const qint64 clipFrames = countClipFrames(clipDir, clips, &unreadable);
+    if (clipFrames < 0) {
+        qDebug() << "❌ unreadable clip:" << unreadable;
+        emit reporter.failed("无法读取音频片段：" + unreadable);
+        return;
+    }
     const QString listPath = clipDir + "/list.txt";
     if (!writeConcatList(listPath, clipDir, clips)) {
         qDebug() << "❌ cannot write list:" << listPath;
@@ -179,7 +203,7 @@ void runJoinJob(ExportJobReporter &reporter, const QString &clipDir, const QStri
         emit reporter.failed(ffmpegMissingMessage);
         return;
     }
-    if (run == FfmpegRun::Failed || !mp3Written(output)) {
+    if (run == FfmpegRun::Failed || measureMp3File(output).frames != clipFrames) {
         // The clips stay, so that nothing is lost and the generation can be retried.
         qDebug() << "❌ join failed:" << output;
         emit reporter.failed("生成MP3失败，音频片段已保留在：\n" + clipDir);

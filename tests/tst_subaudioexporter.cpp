@@ -112,7 +112,9 @@ double integratedLoudness(const QString &path)
 {
     const QString log =
         runAndRead("ffmpeg", {"-nostats", "-hide_banner", "-i", path, "-af", "ebur128", "-f", "null", "-"});
-    const QRegularExpressionMatch match = QRegularExpression(R"(I:\s+(-?[\d.]+) LUFS)").match(log);
+    // The summary, not the running value of the first 100 ms frame (silence: -70 LUFS).
+    const QRegularExpressionMatch match =
+        QRegularExpression(R"(Integrated loudness:\s+I:\s+(-?[\d.]+) LUFS)").match(log);
     return match.hasMatch() ? match.captured(1).toDouble() : 0.0;
 }
 
@@ -198,10 +200,12 @@ private slots:
     void joinTakesClipsInNameOrder_data();
     void joinTakesClipsInNameOrder();
     void joinWithoutClipFails();
+    void joinFailureKeepsTheClips_data();
     void joinFailureKeepsTheClips();
     void ffmpegMissingFails_data();
     void ffmpegMissingFails();
     void failedClipsAreCountedAndStopTheExport();
+    void outputDirectoryThatCannotBeMadeFails_data();
     void outputDirectoryThatCannotBeMadeFails();
     void quoteInMediaDirectoryExports();
     void destroyedWorkerDropsItsJobSignals();
@@ -470,16 +474,31 @@ void tst_SubAudioExporter::joinWithoutClipFails()
     QVERIFY(!QFile::exists(dir.path() + "/mp3_output/x.lrc"));
 }
 
+void tst_SubAudioExporter::joinFailureKeepsTheClips_data()
+{
+    QTest::addColumn<bool>("brokenClip");
+    QTest::addColumn<bool>("outputBlocked");
+    // ffmpeg exits with 0 after joining only the clips before a broken one.
+    QTest::newRow("broken clip") << true << false;
+    QTest::newRow("ffmpeg cannot write the output") << false << true;
+}
+
 void tst_SubAudioExporter::joinFailureKeepsTheClips()
 {
+    QFETCH(bool, brokenClip);
+    QFETCH(bool, outputBlocked);
     QTemporaryDir dir;
     const QString clipDir = dir.path() + "/mp3_temp";
     QVERIFY(QDir().mkpath(clipDir));
-    makeClip(clipPath(clipDir, 0), 0.5);
-    QFile broken(clipPath(clipDir, 1));
-    QVERIFY(broken.open(QIODevice::WriteOnly));
-    broken.write("this is no mp3 at all");
-    broken.close();
+    for (int k = 0; k < 3; ++k)
+        makeClip(clipPath(clipDir, k), 0.5);
+    if (brokenClip) {
+        QFile second(clipPath(clipDir, 1));
+        QVERIFY(second.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        second.write("this is no mp3 at all");
+    }
+    if (outputBlocked)
+        QVERIFY(QDir().mkpath(dir.path() + "/mp3_output/x.mp3")); // a directory where the MP3 goes
 
     SubAudioExporter exporter;
     SignalLog log(&exporter);
@@ -487,7 +506,8 @@ void tst_SubAudioExporter::joinFailureKeepsTheClips()
     QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
     QVERIFY2(!log.failure.isEmpty(), qPrintable(log.events.join(" | ")));
     QVERIFY(log.events.filter("finished").isEmpty());
-    QCOMPARE(sortedEntries(clipDir), (QStringList{"000000.mp3", "000001.mp3", "list.txt"}));
+    QCOMPARE(QDir(clipDir).entryList({"*.mp3"}, QDir::Files, QDir::Name),
+             (QStringList{"000000.mp3", "000001.mp3", "000002.mp3"}));
 }
 
 void tst_SubAudioExporter::ffmpegMissingFails_data()
@@ -545,21 +565,37 @@ void tst_SubAudioExporter::failedClipsAreCountedAndStopTheExport()
              (QStringList{"000000.mp3", "000001.mp3", "000002.mp3"}));
 }
 
+void tst_SubAudioExporter::outputDirectoryThatCannotBeMadeFails_data()
+{
+    QTest::addColumn<QString>("blocked");
+    QTest::newRow("clip directory") << "mp3_temp";
+    QTest::newRow("output directory") << "mp3_output";
+}
+
 void tst_SubAudioExporter::outputDirectoryThatCannotBeMadeFails()
 {
+    QFETCH(QString, blocked);
     QTemporaryDir dir;
-    const QString clipDir = dir.path() + "/mp3_temp";
-    QVERIFY(QDir().mkpath(clipDir));
-    makeClip(clipPath(clipDir, 0), 0.5);
-    QFile blocker(dir.path() + "/mp3_output");
+    const Lesson lesson = makeLesson(dir.path(), "课", {300});
+    const ExportPaths paths = exportPaths(lesson.mediaPath);
+    if (blocked == "mp3_output") {
+        QVERIFY(QDir().mkpath(paths.clipDir));
+        makeClip(clipPath(paths.clipDir, 0), 0.5);
+    }
+    QFile blocker(dir.path() + "/" + blocked);
     QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the directory should be
 
     SubAudioExporter exporter;
     SignalLog log(&exporter);
-    exporter.generateLrcAndMp3Async(clipDir, dir.path() + "/mp3_output", {{0, 0, 500, "a"}}, "x");
+    if (blocked == "mp3_temp")
+        exporter.fastExportAsync(lesson.mediaPath, lesson.items, paths.clipDir);
+    else
+        exporter.generateLrcAndMp3Async(paths.clipDir, paths.outputDir, lesson.items, paths.baseName);
     QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
-    QVERIFY2(log.failure.contains(dir.path() + "/mp3_output"), qPrintable(log.failure));
-    QCOMPARE(sortedEntries(clipDir), QStringList{"000000.mp3"});
+    QVERIFY2(log.failure.contains(dir.path() + "/" + blocked), qPrintable(log.failure));
+    QVERIFY(log.events.filter("finished").isEmpty());
+    if (blocked == "mp3_output")
+        QCOMPARE(sortedEntries(paths.clipDir), QStringList{"000000.mp3"});
 }
 
 void tst_SubAudioExporter::quoteInMediaDirectoryExports()
@@ -623,10 +659,13 @@ void tst_SubAudioExporter::commandLineToolExportsAndReportsFailure()
 
     // A lesson without subtitle fails, the next one is still exported, and the exit says so.
     QFile(lesson.mediaPath).copy(dir.path() + "/无字幕.wav");
+    // A lesson never opened in the player has only its ".srt": read, and left as it is.
     const Lesson other = makeLesson(dir.path(), "other", {300});
+    QVERIFY(QFile::rename(dir.path() + "/other.srt1", dir.path() + "/other.srt"));
     runAndRead(tool, {dir.path() + "/无字幕.wav", other.mediaPath}, &exitCode);
     QCOMPARE(exitCode, 1);
     QVERIFY(QFile::exists(exportPaths(other.mediaPath).mp3Path));
+    QVERIFY(QFile::exists(dir.path() + "/other.srt") && !QFile::exists(dir.path() + "/other.srt1"));
 }
 
 QTEST_GUILESS_MAIN(tst_SubAudioExporter)

@@ -1,6 +1,7 @@
 // orviloop-export MEDIA...: exports each media file as the player's export button does (one
-// clip per sentence, then the LRC and the joined MP3 in "mp3_output" beside the media), one
-// file after the other, printing progress and messages as lines. Exits non-zero when any
+// clip per sentence of its ".srt1", or of its ".srt" when it has none, then the LRC and the
+// joined MP3 in "mp3_output" beside the media), one file after the other, printing progress
+// and messages as lines. Exits non-zero when any
 // export fails, so that a folder of lessons can be exported from a script.
 
 #include "export/exportcommands.h"
@@ -9,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTextStream>
 
@@ -57,15 +59,27 @@ bool runPhase(SubAudioExporter &exporter, const std::function<void()> &start)
     return succeeded;
 }
 
+// The player exports the ".srt1" it has taken over. A lesson never opened in the player
+// still has its ".srt": that one is read as it is, left in place and under its name.
+QString subtitleToExport(const ExportCommands::ExportPaths &paths)
+{
+    if (QFileInfo::exists(paths.subtitlePath))
+        return paths.subtitlePath;
+    const QString plain = paths.subtitlePath.chopped(1);
+    return QFileInfo::exists(plain) ? plain : paths.subtitlePath;
+}
+
 bool exportMedia(const QString &mediaFile)
 {
     const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(mediaFile);
     printLine(out(), "== " + mediaFile);
-    const QList<SubtitleItem> items = parseSrtFile(paths.subtitlePath);
+    const QString subtitle = subtitleToExport(paths);
+    const QList<SubtitleItem> items = parseSrtFile(subtitle);
     if (!ExportCommands::hasExportableSentences(items)) {
-        printLine(err(), "❌ 没有可导出的句子：" + paths.subtitlePath);
+        printLine(err(), "❌ 没有可导出的句子：" + subtitle);
         return false;
     }
+    printLine(out(), QString("字幕：%1（%2 句）").arg(subtitle).arg(items.size()));
 
     SubAudioExporter exporter;
     QObject::connect(&exporter, &SubAudioExporter::logMessage, &exporter,
@@ -88,7 +102,7 @@ int main(int argc, char *argv[])
     const QStringList mediaFiles = app.arguments().mid(1);
     if (mediaFiles.isEmpty() || mediaFiles.first() == "--help") {
         std::fputs("usage: orviloop-export MEDIA...\n"
-                   "Cuts one MP3 per sentence of MEDIA's .srt1 subtitle and joins them into\n"
+                   "Cuts one MP3 per sentence of MEDIA's .srt1 (else .srt) subtitle and joins them into\n"
                    "mp3_output/<name>.mp3 with a matching mp3_output/<name>.lrc.\n",
                    stderr);
         return 2;
