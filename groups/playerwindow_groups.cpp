@@ -65,6 +65,7 @@ void PlayerWindow::rebuildPlayList()
 
 void PlayerWindow::applyPlayList()
 {
+    stopEndTimer();
     if (playGroup == 1)
         currentPlayList = &groupRightIndexes;
     else if (playGroup == 2)

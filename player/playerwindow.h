@@ -15,6 +15,7 @@ class QGraphicsTextItem;
 class QGraphicsVideoItem;
 class QLabel;
 class QProgressBar;
+class QTimer;
 
 namespace Ui {
 class PlayerWindow;
@@ -75,6 +76,7 @@ private:
     friend class tst_EndTimer;
     friend class tst_Network;
     friend class tst_NoSoundDevice;
+    friend class LoopLatencyBench; // bench/bench_loop_latency.cpp
 
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
     void applyPlayModeForSubtitles();
@@ -144,6 +146,25 @@ private:
     void onGroupsUpdated(QList<int> left, QList<int> right);
     void addCurrentToGroup2(int index);
 
+    // ---- precise end timer: player/playerwindow_endtimer.cpp ----
+    friend class EndOvershootBench;
+    qint64 noteReportForEndTimer(qint64 position);
+    void armEndTimer();
+    void stopEndTimer();
+    void onEndTimerFired();
+    void onRateChangedForEndTimer(qreal rate);
+    void onPlaybackStateChangedForEndTimer(QMediaPlayer::PlaybackState state);
+    double extrapolatedEndTimerPosition() const;
+    QTimer *endTimer = nullptr;
+    qint64 endTimerReportPosition = -1; // -1: no report since the last seek or pause
+    qint64 endTimerReportClockNs = 0;
+    double endTimerReportRate = 1.0;
+    qint64 endTimerHeldPosition = -1;
+    int endTimerIndex = -1;
+    int endTimerResets = 0;
+    bool endTimerFeeding = false;
+    bool endTimerEnabled = true; // switched off only by the overshoot benchmark
+
     // ---- fields ----
     int playMode = 1;
     int requestedPlayMode = 1;
@@ -172,6 +193,8 @@ private:
     QGraphicsTextItem *subtitleTextItem = nullptr;
     QString rootDir;
     QString currentFile;
+    // What the media player is given for currentFile (a link where the path is not ASCII).
+    PlayableSource playableSource;
     bool hwDecodeEnabled = true;
     QString mediaPath;
     QProgressBar *busyIndicator = nullptr;
@@ -181,5 +204,3 @@ private:
     // The program started by the hardware-decoding switch; the running executable by default.
     QString restartProgram;
 };
-    // What the media player is given for currentFile (a link where the path is not ASCII).
-    PlayableSource playableSource;

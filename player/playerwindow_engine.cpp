@@ -5,6 +5,7 @@
 #include "ui_playerwindow.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QGraphicsTextItem>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -27,6 +28,8 @@ QString PlayerWindow::formatTime(qint64 ms) { return SentenceTiming::formatTime(
 
 void PlayerWindow::onPositionChanged(qint64 position)
 {
+    position = noteReportForEndTimer(position);
+    const auto rearmEndTimer = qScopeGuard([this] { armEndTimer(); });
     if (sliderDragging || subtitles.isEmpty())
         return;
     ui->horizontalSlider->setValue(int(position));
@@ -155,6 +158,7 @@ void PlayerWindow::seekToSentence(int index)
 {
     if (!isSentenceIndex(index))
         return;
+    stopEndTimer();
     seekGuardPosition = subtitles.at(index).startMs;
     player->setPosition(sentenceLeadStart(index));
 }
@@ -188,6 +192,7 @@ int PlayerWindow::syncIndexToPosition(qint64 position)
 void PlayerWindow::seekToPosition(qint64 position)
 {
     position = qMax<qint64>(0, position);
+    stopEndTimer();
     if (subtitles.isEmpty()) {
         player->setPosition(position);
         return;
@@ -275,6 +280,7 @@ void PlayerWindow::onSliderReleased()
     const int value = ui->horizontalSlider->value();
     const bool wasPlaying = player->playbackState() == QMediaPlayer::PlayingState;
     player->pause();
+    stopEndTimer();
     seekGuardPosition = -1;
     player->setPosition(value);
 
@@ -317,6 +323,7 @@ void PlayerWindow::applyPlayMode(int mode, bool save)
 {
     repeatRound = 0;
     lastEndHandledIndex = -1;
+    stopEndTimer();
     playMode = mode;
     seekGuardPosition = -1;
     const bool manualMoves = !subtitles.isEmpty() && mode == 1;

@@ -72,6 +72,7 @@ void PlayerWindow::seekRelative(qint64 delta)
 {
     if (subtitles.isEmpty())
         return;
+    stopEndTimer();
     seekGuardPosition = -1;
     qint64 target = player->position() + delta;
     const qint64 duration = player->duration();
@@ -80,8 +81,11 @@ void PlayerWindow::seekRelative(qint64 delta)
     if (target < 0)
         target = 0;
 
-    player->setPosition(target);
+    // The sentence is chosen before the player moves: the media player reports the new
+    // position from inside setPosition, and the engine must not take that report as the end
+    // of the sentence left behind (which in the repeater would jump straight back to it).
     syncIndexToPosition(target);
+    player->setPosition(target);
     if (isSentenceIndex(currentIndex) && target >= subtitles.at(currentIndex).startMs)
         refreshSubtitle();
     else
