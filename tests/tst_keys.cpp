@@ -1,0 +1,330 @@
+#include "groups/group2store.h"
+#include "lessonmedia.h"
+#include "player/playerwindow.h"
+#include "testsupport.h"
+#include "ui_playerwindow.h"
+
+#include <QAudioOutput>
+#include <QGraphicsTextItem>
+#include <QSettings>
+#include <QTest>
+
+#include <memory>
+
+// The key table and the right click on the video, sent as real input events to a window
+// whose media is loaded but not playing, so that every position is known when a key lands.
+
+using Indexes = QList<int>;
+Q_DECLARE_METATYPE(Indexes)
+
+namespace {
+
+// One minute of media; the last sentence ends two seconds before the media does.
+const QList<LessonCue> lessonCues{{1000, 3000},   {5000, 7000},   {10000, 14000},
+                                  {20000, 24000}, {30000, 34000}, {50000, 58000}};
+const qint64 lessonDuration = 60000;
+
+constexpr int rightClick = 0; // a "key" column value meaning a right click on the video
+
+void press(PlayerWindow &window, QWidget *viewport, int key)
+{
+    if (key == rightClick)
+        QTest::mouseClick(viewport, Qt::RightButton);
+    else
+        QTest::keyClick(&window, Qt::Key(key));
+}
+
+} // namespace
+
+class tst_Keys : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void seekKeys_data();
+    void seekKeys();
+    void volumeKeys_data();
+    void volumeKeys();
+    void spaceTogglesPlayback();
+    void nextSentenceKeys_data();
+    void nextSentenceKeys();
+    void skipKey_data();
+    void skipKey();
+    void keysWithoutSubtitles_data();
+    void keysWithoutSubtitles();
+
+private:
+    // A shown window with `media` loaded and standing still at `position`: nothing starts
+    // playing by itself, and the engine sees only the reports the player makes when it is moved.
+    std::unique_ptr<PlayerWindow> openStill(const QString &media, qint64 position);
+
+    QTemporaryDir settingsDir;
+    QTemporaryDir mediaDir;
+    QString lessonPath;
+    QString barePath;
+};
+
+void tst_Keys::initTestCase()
+{
+    QVERIFY(settingsDir.isValid());
+    QVERIFY(mediaDir.isValid());
+    useTemporarySettings(settingsDir);
+    lessonPath = mediaDir.filePath("key lesson.wav");
+    QCOMPARE(writeLesson(lessonPath, lessonCues, lessonDuration), QString());
+    // The same sound without any subtitle beside it.
+    barePath = mediaDir.filePath("bare.wav");
+    QVERIFY(QFile::copy(lessonPath, barePath));
+}
+
+void tst_Keys::init()
+{
+    clearSettings();
+}
+
+std::unique_ptr<PlayerWindow> tst_Keys::openStill(const QString &media, qint64 position)
+{
+    auto window = std::make_unique<PlayerWindow>(nullptr, QString());
+    QObject::disconnect(window->player, &QMediaPlayer::positionChanged, window.get(), nullptr);
+    QObject::disconnect(window->player, &QMediaPlayer::mediaStatusChanged, window.get(), nullptr);
+    window->loadSubtitles(media);
+    window->show();
+    if (!QTest::qWaitFor([&] { return window->player->mediaStatus() == QMediaPlayer::LoadedMedia; }, 10000))
+        return nullptr;
+    // Placed quietly, then the engine takes the position as its reports would have told it.
+    window->player->setPosition(position);
+    if (!QTest::qWaitFor([&] { return window->player->position() == position; }, 5000))
+        return nullptr;
+    window->syncIndexToPosition(position);
+    QObject::connect(window->player, &QMediaPlayer::positionChanged, window.get(),
+                     &PlayerWindow::onPositionChanged);
+    return window;
+}
+
+void tst_Keys::seekKeys_data()
+{
+    QTest::addColumn<int>("playMode");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("to");
+    QTest::addColumn<int>("sentence");
+    QTest::addColumn<QString>("text");
+    // Normal play: in the repeater the end of the media would replay the last sentence at once.
+    QTest::newRow("right near the end stops at the duration")
+        << 0 << int(Qt::Key_Right) << qint64(57000) << qint64(60000) << 5 << "Sentence 5";
+    QTest::newRow("left near the start stops at 0")
+        << 1 << int(Qt::Key_Left) << qint64(4000) << qint64(0) << 0 << "";
+    // The player's own report of the new position must not count as the end of sentence 0.
+    QTest::newRow("right in the repeater leaves the sentence")
+        << 1 << int(Qt::Key_Right) << qint64(2000) << qint64(12000) << 2 << "Sentence 2";
+    // 15 000 lies after sentence 2: the next one is chosen, and it has not begun yet.
+    QTest::newRow("left into a gap") << 1 << int(Qt::Key_Left) << qint64(25000) << qint64(15000) << 3 << "";
+}
+
+void tst_Keys::seekKeys()
+{
+    QFETCH(int, playMode);
+    QFETCH(int, key);
+    QFETCH(qint64, from);
+    QFETCH(qint64, to);
+    QFETCH(int, sentence);
+    QFETCH(QString, text);
+    auto window = openStill(lessonPath, from);
+    QVERIFY(window);
+    QCOMPARE(window->player->duration(), lessonDuration);
+    window->applyPlayMode(playMode, false);
+    window->seekGuardPosition = 1234;
+    window->repeatRound = 2;
+
+    QTest::keyClick(window.get(), Qt::Key(key));
+    QTRY_COMPARE(window->player->position(), to);
+    QCOMPARE(window->currentIndex, sentence);
+    QCOMPARE(window->subtitleTextItem->toPlainText(), text);
+    // A jump by the user is a fresh start: no guard, no repetition carried over.
+    QCOMPARE(window->seekGuardPosition, qint64(-1));
+    QCOMPARE(window->repeatRound, 0);
+}
+
+void tst_Keys::volumeKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<float>("before");
+    QTest::addColumn<float>("after");
+    QTest::addColumn<QString>("volumeLine");
+    QTest::addColumn<QString>("keyLine");
+    QTest::newRow("up at 0.98 stops at full") << int(Qt::Key_Up) << 0.98f << 1.0f << "Volume: 100"
+                                              << "Volume up: 0.98";
+    QTest::newRow("down at 0.03 stops at silence") << int(Qt::Key_Down) << 0.03f << 0.0f << "Volume: 0"
+                                                   << "Volume down: 0.03";
+    QTest::newRow("up a step") << int(Qt::Key_Up) << 0.5f << 0.55f << "Volume: 55"
+                               << "Volume up: 0.5";
+    QTest::newRow("down a step") << int(Qt::Key_Down) << 0.5f << 0.45f << "Volume: 45"
+                                 << "Volume down: 0.5";
+}
+
+void tst_Keys::volumeKeys()
+{
+    QFETCH(int, key);
+    QFETCH(float, before);
+    QFETCH(float, after);
+    QFETCH(QString, volumeLine);
+    QFETCH(QString, keyLine);
+    auto window = openStill(lessonPath, 2000);
+    QVERIFY(window);
+    window->audioOutput->setVolume(before);
+
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(volumeLine));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(keyLine));
+    QTest::keyClick(window.get(), Qt::Key(key));
+    QVERIFY2(qAbs(window->audioOutput->volume() - after) < 1e-4f,
+             qPrintable(QString::number(window->audioOutput->volume())));
+    QCOMPARE(window->player->position(), qint64(2000));
+}
+
+void tst_Keys::spaceTogglesPlayback()
+{
+    auto window = openStill(lessonPath, 2000);
+    QVERIFY(window);
+    const QString buttonText = window->ui->btnPlayPause->text();
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
+    // The key leaves the button alone; only the button's own click changes its text.
+    QCOMPARE(window->ui->btnPlayPause->text(), buttonText);
+}
+
+void tst_Keys::nextSentenceKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("sentence");
+    QTest::addColumn<qint64>("position");
+    // From sentence 1 to sentence 2, whose lead-in starts 500 ms before it.
+    QTest::newRow("N") << int(Qt::Key_N) << 2 << qint64(9500);
+    QTest::newRow("Return") << int(Qt::Key_Return) << 2 << qint64(9500);
+    QTest::newRow("Enter") << int(Qt::Key_Enter) << 2 << qint64(9500);
+    QTest::newRow("right click on the video") << rightClick << 2 << qint64(9500);
+    QTest::newRow("another key does nothing") << int(Qt::Key_A) << 1 << qint64(6000);
+}
+
+void tst_Keys::nextSentenceKeys()
+{
+    QFETCH(int, key);
+    QFETCH(int, sentence);
+    QFETCH(qint64, position);
+    auto window = openStill(lessonPath, 6000);
+    QVERIFY(window);
+    window->currentIndex = 1;
+    window->repeatRound = 0;
+
+    press(*window, window->ui->videoView->viewport(), key);
+    QTRY_COMPARE(window->player->position(), position);
+    QCOMPARE(window->currentIndex, sentence);
+    if (sentence != 1) {
+        QCOMPARE(window->seekGuardPosition, lessonCues.at(sentence).startMs);
+        QCOMPARE(window->subtitleTextItem->toPlainText(), QString("Sentence %1").arg(sentence));
+    }
+}
+
+void tst_Keys::skipKey_data()
+{
+    QTest::addColumn<Indexes>("storedGroup2");
+    QTest::addColumn<int>("playGroup");
+    QTest::addColumn<int>("skipped");
+    QTest::addColumn<int>("sentence");
+    QTest::addColumn<Indexes>("group2");
+    QTest::addColumn<int>("playGroupAfter");
+    // The slider range the play list gives afterwards; -1 where the same sentence starts
+    // again and the range is left as it was.
+    QTest::addColumn<int>("sliderMin");
+    QTest::addColumn<int>("sliderMax");
+
+    QTest::newRow("playing all") << Indexes{} << 0 << 1 << 2 << Indexes{1} << 0 << 1000 << 58000;
+    QTest::newRow("first of group 1: the slider shrinks")
+        << Indexes{3} << 2 << 0 << 1 << Indexes{0, 3} << 2 << 5000 << 58000;
+    QTest::newRow("last of group 1: wraps, the slider shrinks")
+        << Indexes{3} << 2 << 5 << 0 << Indexes{3, 5} << 2 << 1000 << 34000;
+    QTest::newRow("only sentence of group 2 starts again")
+        << Indexes{2} << 1 << 2 << 2 << Indexes{2} << 1 << -1 << -1;
+    QTest::newRow("last sentence of group 1: all are played")
+        << Indexes{0, 1, 2, 3, 4} << 2 << 5 << 5 << Indexes{0, 1, 2, 3, 4, 5} << 0 << -1 << -1;
+}
+
+void tst_Keys::skipKey()
+{
+    QFETCH(Indexes, storedGroup2);
+    QFETCH(int, playGroup);
+    QFETCH(int, skipped);
+    QFETCH(int, sentence);
+    QFETCH(Indexes, group2);
+    QFETCH(int, playGroupAfter);
+    QFETCH(int, sliderMin);
+    QFETCH(int, sliderMax);
+    Group2Store::write(storedGroup2);
+    QSettings("Orvi", "OrviLoop").setValue("global/playGroup", playGroup);
+    const qint64 inside = lessonCues.at(skipped).startMs + 100;
+    auto window = openStill(lessonPath, inside);
+    QVERIFY(window);
+    QCOMPARE(window->playGroup, playGroup);
+    window->currentIndex = skipped;
+    if (sliderMin < 0) {
+        sliderMin = window->ui->horizontalSlider->minimum();
+        sliderMax = window->ui->horizontalSlider->maximum();
+    }
+
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    QCOMPARE(window->currentIndex, sentence);
+    QCOMPARE(window->groupRightIndexes, group2);
+    QCOMPARE(Group2Store::read(), group2);
+    QVERIFY(!window->groupLeftIndexes.contains(skipped));
+    QCOMPARE(window->playGroup, playGroupAfter);
+    QCOMPARE(window->ui->horizontalSlider->minimum(), sliderMin);
+    QCOMPARE(window->ui->horizontalSlider->maximum(), sliderMax);
+    QTRY_COMPARE(window->player->position(), window->sentenceLeadStart(sentence));
+    QCOMPARE(window->seekGuardPosition, lessonCues.at(sentence).startMs);
+}
+
+void tst_Keys::keysWithoutSubtitles_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<float>("volume");
+    QTest::addColumn<bool>("playing");
+    QTest::addColumn<bool>("fullScreen");
+    QTest::newRow("Left") << int(Qt::Key_Left) << 0.5f << false << false;
+    QTest::newRow("Right") << int(Qt::Key_Right) << 0.5f << false << false;
+    QTest::newRow("N") << int(Qt::Key_N) << 0.5f << false << false;
+    QTest::newRow("Return") << int(Qt::Key_Return) << 0.5f << false << false;
+    QTest::newRow("F12") << int(Qt::Key_F12) << 0.5f << false << false;
+    QTest::newRow("right click") << rightClick << 0.5f << false << false;
+    QTest::newRow("Space still plays") << int(Qt::Key_Space) << 0.5f << true << false;
+    QTest::newRow("Up still works") << int(Qt::Key_Up) << 0.55f << false << false;
+    QTest::newRow("Down still works") << int(Qt::Key_Down) << 0.45f << false << false;
+    QTest::newRow("F still works") << int(Qt::Key_F) << 0.5f << false << true;
+}
+
+void tst_Keys::keysWithoutSubtitles()
+{
+    QFETCH(int, key);
+    QFETCH(float, volume);
+    QFETCH(bool, playing);
+    QFETCH(bool, fullScreen);
+    auto window = openStill(barePath, 30000);
+    QVERIFY(window);
+    QVERIFY(window->subtitles.isEmpty());
+    window->audioOutput->setVolume(0.5f);
+
+    press(*window, window->ui->videoView->viewport(), key);
+    QTRY_COMPARE(window->player->playbackState() == QMediaPlayer::PlayingState, playing);
+    if (!playing)
+        QCOMPARE(window->player->position(), qint64(30000));
+    QVERIFY(qAbs(window->audioOutput->volume() - volume) < 1e-4f);
+    QCOMPARE(window->isFullScreen(), fullScreen);
+    QVERIFY(Group2Store::read().isEmpty());
+}
+
+QTEST_MAIN(tst_Keys)
+#include "tst_keys.moc"

@@ -1,0 +1,242 @@
+#include "groups/group2store.h"
+#include "lessonmedia.h"
+#include "player/playerwindow.h"
+#include "testsupport.h"
+
+#include <QSettings>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+// The whole program path on a real, playing lesson: the media back end makes the position
+// reports, the engine seeks, and the test listens to where playback really goes.
+
+using Indexes = QList<int>;
+using Keys = QList<int>;
+Q_DECLARE_METATYPE(Indexes)
+
+namespace {
+
+// Sentence 0 and 5 are long, so that a ten-second jump from anywhere in sentence 0 lands
+// inside sentence 5 and one back from the middle of sentence 5 lands inside sentence 0.
+const QList<LessonCue> lessonCues{{100, 2100},  {3100, 3700},  {4700, 5300},  {6300, 6900},
+                                  {7900, 8500}, {9900, 12700}, {13700, 14300}};
+const qint64 lessonDuration = 15500;
+const qint64 tail = 500;          // every gap is 1000 ms or more, and after the last sentence
+const qint64 lateAllowance = 300; // how far past end + tail a report may still come
+
+int sentenceAt(qint64 position)
+{
+    for (int i = 0; i < lessonCues.size(); ++i) {
+        if (lessonCues.at(i).startMs <= position && position < lessonCues.at(i).endMs)
+            return i;
+    }
+    return -1;
+}
+
+// Listens to the media player's position reports (after the window has handled each) and
+// notes every time playback enters a sentence, which is one pass of that sentence.
+class PassRecorder : public QObject
+{
+public:
+    explicit PassRecorder(QMediaPlayer *player)
+    {
+        inside = sentenceAt(player->position());
+        if (inside >= 0)
+            passes << inside;
+        connect(player, &QMediaPlayer::positionChanged, this, &PassRecorder::onPosition);
+    }
+
+    Indexes passes;
+    qint64 maxPosition = -1;
+    std::function<void(qint64)> onReport;
+
+private:
+    void onPosition(qint64 position)
+    {
+        maxPosition = qMax(maxPosition, position);
+        const int sentence = sentenceAt(position);
+        if (sentence >= 0 && sentence != inside)
+            passes << sentence;
+        inside = sentence;
+        if (onReport)
+            onReport(position);
+    }
+
+    int inside = -1;
+};
+
+} // namespace
+
+class tst_Playback : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void repeaterLoopsOneSentence();
+    void autoNextRepeatsAndResumesAfterReopen();
+    void keysOnPlayingLesson_data();
+    void keysOnPlayingLesson();
+    void spacePausesAndResumes();
+
+private:
+    // Stores what a previous run would have left, then opens the lesson as the program does.
+    std::unique_ptr<PlayerWindow> open(int playMode, int repeatCount, qint64 storedPosition);
+    static bool insideSentence(const PlayerWindow &window, int sentence, qint64 fromStart, qint64 beforeEnd);
+    static QString fileGroup(const QString &path) { return "files/" + QString::number(qHash(path, 0)); }
+
+    QTemporaryDir settingsDir;
+    QTemporaryDir mediaDir;
+    QString lessonPath;
+};
+
+// Playing inside `sentence`, at least `fromStart` after its start and `beforeEnd` before its end.
+bool tst_Playback::insideSentence(const PlayerWindow &window, int sentence, qint64 fromStart,
+                                  qint64 beforeEnd)
+{
+    const qint64 position = window.player->position();
+    return window.currentIndex == sentence && window.player->playbackState() == QMediaPlayer::PlayingState &&
+           position >= lessonCues.at(sentence).startMs + fromStart &&
+           position < lessonCues.at(sentence).endMs - beforeEnd;
+}
+
+void tst_Playback::initTestCase()
+{
+    QVERIFY(settingsDir.isValid());
+    QVERIFY(mediaDir.isValid());
+    useTemporarySettings(settingsDir);
+    lessonPath = mediaDir.filePath("playback lesson.wav");
+    QCOMPARE(writeLesson(lessonPath, lessonCues, lessonDuration), QString());
+}
+
+void tst_Playback::init()
+{
+    clearSettings();
+}
+
+std::unique_ptr<PlayerWindow> tst_Playback::open(int playMode, int repeatCount, qint64 storedPosition)
+{
+    {
+        QSettings settings("Orvi", "OrviLoop");
+        settings.setValue("global/playMode", playMode);
+        settings.setValue("global/repeatCount", repeatCount);
+        settings.setValue(fileGroup(lessonPath) + "/position", storedPosition);
+        settings.sync();
+    }
+    auto window = std::make_unique<PlayerWindow>(nullptr, lessonPath);
+    window->show();
+    return window;
+}
+
+void tst_Playback::repeaterLoopsOneSentence()
+{
+    auto window = open(1, 1, 3200);
+    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 1, 0, 0), 10000);
+
+    PassRecorder recorder(window->player);
+    // The pass under way and three more.
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.passes.size() >= 4, 15000);
+    QCOMPARE(recorder.passes, Indexes(recorder.passes.size(), 1));
+    QVERIFY2(recorder.maxPosition <= lessonCues.at(1).endMs + tail + lateAllowance,
+             qPrintable(QString::number(recorder.maxPosition)));
+    QCOMPARE(window->currentIndex, 1);
+}
+
+void tst_Playback::autoNextRepeatsAndResumesAfterReopen()
+{
+    auto window = open(2, 3, 3200);
+    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 1, 0, 0), 10000);
+
+    // The learner pauses in the middle of the second pass of sentence 2, then closes.
+    PassRecorder recorder(window->player);
+    qint64 pausedAt = -1;
+    recorder.onReport = [&](qint64 position) {
+        if (pausedAt < 0 && window->currentIndex == 2 && window->repeatRound == 1 &&
+            position >= lessonCues.at(2).startMs + 100 && position < lessonCues.at(2).endMs - 200) {
+            window->player->pause();
+            pausedAt = position;
+        }
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(pausedAt >= 0, 15000);
+    QCOMPARE(recorder.passes, (Indexes{1, 1, 1, 2, 2}));
+    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
+    const qint64 closedAt = window->player->position();
+    window->close();
+    window.reset();
+    {
+        QSettings settings("Orvi", "OrviLoop");
+        QCOMPARE(settings.value(fileGroup(lessonPath) + "/position").toLongLong(), closedAt);
+        QCOMPARE(settings.value(fileGroup(lessonPath) + "/repeatCounter").toInt(), 1);
+    }
+
+    // A window opened without a file takes the last one, where it was left.
+    PlayerWindow reopened(nullptr, QString());
+    reopened.show();
+    QCOMPARE(reopened.currentFile, lessonPath);
+    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(reopened, 2, 0, 0), 10000);
+    QCOMPARE(reopened.repeatRound, 1);
+    QVERIFY(qAbs(reopened.player->position() - closedAt) < 300);
+    PassRecorder resumed(reopened.player);
+    // The rest of the second pass, the third, then the next sentence.
+    QTRY_VERIFY_WITH_TIMEOUT(resumed.passes.size() >= 3, 10000);
+    QCOMPARE(resumed.passes.mid(0, 3), (Indexes{2, 2, 3}));
+}
+
+void tst_Playback::keysOnPlayingLesson_data()
+{
+    QTest::addColumn<Keys>("keys");
+    QTest::addColumn<Indexes>("landings"); // the sentence playing after each key
+    QTest::addColumn<Indexes>("group2");
+    QTest::newRow("N moves on") << Keys{Qt::Key_N} << Indexes{1} << Indexes{};
+    QTest::newRow("right jumps ten seconds") << Keys{Qt::Key_Right} << Indexes{5} << Indexes{};
+    QTest::newRow("left jumps back") << Keys{Qt::Key_Right, Qt::Key_Left} << Indexes{5, 0} << Indexes{};
+    QTest::newRow("F12 puts aside and moves on") << Keys{Qt::Key_F12} << Indexes{1} << Indexes{0};
+}
+
+// In the repeater, whatever the key moved to is the sentence that loops from then on.
+void tst_Playback::keysOnPlayingLesson()
+{
+    QFETCH(Keys, keys);
+    QFETCH(Indexes, landings);
+    QFETCH(Indexes, group2);
+    auto window = open(1, 1, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
+
+    for (int i = 0; i < keys.size(); ++i) {
+        QTest::keyClick(window.get(), Qt::Key(keys.at(i)));
+        // In a long sentence, far enough from its end that a following ten-second jump
+        // stays inside a sentence too.
+        const LessonCue &landing = lessonCues.at(landings.at(i));
+        const qint64 beforeEnd = landing.endMs - landing.startMs >= 2000 ? 600 : 0;
+        QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, landings.at(i), 0, beforeEnd), 10000);
+    }
+    const int looped = landings.last();
+    PassRecorder recorder(window->player);
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.passes.size() >= 2, 10000);
+    QCOMPARE(recorder.passes, Indexes(recorder.passes.size(), looped));
+    QVERIFY(recorder.maxPosition <= lessonCues.at(looped).endMs + tail + lateAllowance);
+    QCOMPARE(Group2Store::read(), group2);
+}
+
+void tst_Playback::spacePausesAndResumes()
+{
+    auto window = open(1, 1, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
+
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
+    const qint64 pausedAt = window->player->position();
+    QTest::qWait(500);
+    QCOMPARE(window->player->position(), pausedAt);
+
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
+    QTRY_VERIFY_WITH_TIMEOUT(window->player->position() > pausedAt + 200, 5000);
+}
+
+QTEST_MAIN(tst_Playback)
+#include "tst_playback.moc"
