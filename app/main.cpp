@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "app/termination.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     window.show();
+    closeWindowsOnTerminationSignals();
 
     const QString path = playArgument(QCoreApplication::arguments());
     if (!path.isEmpty())

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 
 // Points the settings store at a fresh temporary directory so that no test reads or
 // writes the user's own settings, and names the store as the program does.
@@ -18,4 +20,12 @@ inline void useTemporarySettings(const QTemporaryDir &dir)
 inline void clearSettings()
 {
     QSettings("Orvi", "OrviLoop").clear();
+}
+
+// The player may be handed a link to a lesson (see PlayableSource); true when source is
+// the file at path, directly or through such a link.
+inline bool sourceLeadsTo(const QUrl &source, const QString &path)
+{
+    return source.isLocalFile() &&
+           QFileInfo(source.toLocalFile()).canonicalFilePath() == QFileInfo(path).canonicalFilePath();
 }

@@ -210,7 +210,7 @@ void tst_SubtitleLookup::discovery()
     }
 
     QCOMPARE(window.currentFile, mediaPath);
-    QCOMPARE(window.player->source(), QUrl::fromLocalFile(mediaPath));
+    QVERIFY(sourceLeadsTo(window.player->source(), mediaPath));
     QCOMPARE(listing(mediaDir()), mediaFilesAfter);
     QCOMPARE(listing(rootDir()), rootFilesAfter);
     if (loadedText.isEmpty()) {
@@ -271,7 +271,7 @@ void tst_SubtitleLookup::emptyPathChangesNothing()
     MessageCapture capture;
     window.loadSubtitles(QString());
     QCOMPARE(window.currentFile, mediaPath);
-    QCOMPARE(window.player->source(), QUrl::fromLocalFile(mediaPath));
+    QVERIFY(sourceLeadsTo(window.player->source(), mediaPath));
     QCOMPARE(window.subtitles.size(), 1);
     QCOMPARE(window.subtitles.first().text, QString("first"));
     QCOMPARE(MessageCapture::lookupLines(), QStringList());
