@@ -4,6 +4,9 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 "$top/scripts/setup.sh"
 "$top/scripts/build.sh" "$top/build"
+# The same program and tests once more with AddressSanitizer and UBSan, built by clang so
+# that the libFuzzer target of the SRT reader is built (and run) as well.
+CC=clang CXX=clang++ "$top/scripts/build.sh" "$top/build-asan" -DORVILOOP_SANITIZE=ON
 
 # No display: Qt's offscreen platform. No audio server: a private PulseAudio with a null sink.
 [ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
@@ -12,14 +15,30 @@ if ! pactl info >/dev/null 2>&1; then
   export PULSE_RUNTIME_PATH=$(mktemp -d)
   export XDG_RUNTIME_DIR=$PULSE_RUNTIME_PATH
   pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit --system=false \
-    -n --load="module-null-sink sink_name=orviloop_null" --load="module-native-protocol-unix" \
+    -n --load="module-null-sink sink_name=orviloop_null" --load="module-native-protocol-unix auth-anonymous=1" \
     --log-target=stderr 2>/dev/null || true
   for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
   pactl set-default-sink orviloop_null >/dev/null 2>&1 || true
   pulse_started=1
+fi
+# ctest gives every test its own XDG_CONFIG_HOME, where a PulseAudio client would look for
+# the server and its cookie: name both here so the tests really play through the sink.
+server=$(LC_ALL=C pactl info 2>/dev/null | sed -n 's/^Server String: //p')
+if [ -n "$server" ]; then
+  case $server in /*) server=unix:$server ;; esac
+  export PULSE_SERVER=$server
+  cookie=${XDG_CONFIG_HOME:-$HOME/.config}/pulse/cookie
+  [ -n "${PULSE_COOKIE:-}" ] || [ ! -f "$cookie" ] || export PULSE_COOKIE=$cookie
 fi
 stop_pulse() { [ -z "$pulse_started" ] || pulseaudio --kill 2>/dev/null || true; }
 trap stop_pulse EXIT
 
 cd "$top/build"
 ctest --output-on-failure -j2 --timeout 600
+
+# Any sanitizer report ends the process with an error, so a report fails its test.
+cd "$top/build-asan"
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0 \
+  ctest --output-on-failure -j2 --timeout 900

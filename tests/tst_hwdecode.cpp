@@ -66,15 +66,17 @@ pid_t findProcess(const QStringList &arguments)
 qint64 readOffset(pid_t pid, const QString &path)
 {
     const QString fdDir = QString("/proc/%1/fd").arg(pid);
-    const QStringList fds = QDir(fdDir).entryList(QDir::System | QDir::NoDotAndDotDot);
+    // The descriptors are symbolic links; one to a regular file counts as a file, not as System.
+    const QStringList fds = QDir(fdDir).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &fd : fds) {
         if (QFile::symLinkTarget(fdDir + "/" + fd) != path)
             continue;
         QFile info(QString("/proc/%1/fdinfo/%2").arg(pid).arg(fd));
         if (!info.open(QIODevice::ReadOnly))
             continue;
-        while (!info.atEnd()) {
-            const QByteArray line = info.readLine();
+        // Files under /proc report a size of 0, so atEnd() would hold from the start.
+        const QList<QByteArray> lines = info.readAll().split('\n');
+        for (const QByteArray &line : lines) {
             if (line.startsWith("pos:"))
                 return line.mid(4).trimmed().toLongLong();
         }
