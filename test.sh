@@ -33,12 +33,19 @@ fi
 stop_pulse() { [ -z "$pulse_started" ] || pulseaudio --kill 2>/dev/null || true; }
 trap stop_pulse EXIT
 
+# On failure the failed checks are repeated at the very end, where a long log still shows them.
+failures() {
+  echo "---- failed checks ($1) ----"
+  grep -hE 'FAIL!|Loc: |Actual|Expected|ERROR: |SUMMARY: ' "$1/Testing/Temporary/LastTest.log" | head -60
+  return 1
+}
+
 cd "$top/build"
-ctest --output-on-failure -j2 --timeout 600
+ctest --output-on-failure -j2 --timeout 600 || failures "$top/build"
 
 # Any sanitizer report ends the process with an error, so a report fails its test.
 cd "$top/build-asan"
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0 \
-  ctest --output-on-failure -j2 --timeout 900
+  ctest --output-on-failure -j2 --timeout 900 || failures "$top/build-asan"

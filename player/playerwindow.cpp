@@ -221,6 +221,14 @@ void PlayerWindow::updateRepeatControls()
 void PlayerWindow::onPlaybackStateChanged(QMediaPlayer::PlaybackState state)
 {
     busyIndicator->setVisible(state != QMediaPlayer::PlayingState);
+    // The media status may change just after the state; look once both have settled.
+    if (state == QMediaPlayer::StoppedState) {
+        QTimer::singleShot(0, this, [this] {
+            if (player->playbackState() == QMediaPlayer::StoppedState &&
+                player->mediaStatus() == QMediaPlayer::EndOfMedia)
+                repeatAfterEndOfMedia();
+        });
+    }
 }
 
 void PlayerWindow::layoutVideo()
@@ -259,8 +267,8 @@ void PlayerWindow::layoutSubtitle()
     QTextOption option = subtitleTextItem->document()->defaultTextOption();
     option.setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     subtitleTextItem->document()->setDefaultTextOption(option);
-    subtitleTextItem->setPos(videoRect.x(), videoRect.y() + subtitleTextItem->boundingRect().height()
-                                                - 0.03 * videoRect.height());
+    subtitleTextItem->setPos(videoRect.x(), videoRect.y() + subtitleTextItem->boundingRect().height() -
+                                                0.03 * videoRect.height());
 }
 
 int PlayerWindow::subtitleFontPointSize() const
@@ -293,7 +301,8 @@ void PlayerWindow::positionDonationLabel()
     if (bounds.contains(candidate))
         donationLabel->move(candidate.topLeft());
     else
-        donationLabel->move(viewWidth - donationLabel->width() - 10, viewHeight - donationLabel->height() - 10);
+        donationLabel->move(viewWidth - donationLabel->width() - 10,
+                            viewHeight - donationLabel->height() - 10);
 }
 
 void PlayerWindow::resizeEvent(QResizeEvent *event)

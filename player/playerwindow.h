@@ -106,6 +106,7 @@ private:
     void nextSentence();
     void updateSliderRange();
     void onLoadedMedia(QMediaPlayer::MediaStatus status);
+    void repeatAfterEndOfMedia();
     void onDurationChanged(qint64 duration);
     void onSliderReleased();
     void onRepeatCountChanged(int value);

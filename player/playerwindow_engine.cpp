@@ -13,18 +13,30 @@
 
 // The sentence repeat engine: which sentence is current, and what happens at its end.
 
-qint64 PlayerWindow::sentenceLeadStart(int index) const { return SentenceTiming::leadStart(subtitles, index); }
+qint64 PlayerWindow::sentenceLeadStart(int index) const
+{
+    return SentenceTiming::leadStart(subtitles, index);
+}
 
 qint64 PlayerWindow::sentenceTailMargin(int index) const
 {
     return SentenceTiming::tailMargin(subtitles, index);
 }
 
-int PlayerWindow::sentenceIndexAt(qint64 position) const { return SentenceTiming::indexAt(subtitles, position); }
+int PlayerWindow::sentenceIndexAt(qint64 position) const
+{
+    return SentenceTiming::indexAt(subtitles, position);
+}
 
-bool PlayerWindow::isSentenceIndex(int index) const { return index >= 0 && index < subtitles.size(); }
+bool PlayerWindow::isSentenceIndex(int index) const
+{
+    return index >= 0 && index < subtitles.size();
+}
 
-QString PlayerWindow::formatTime(qint64 ms) { return SentenceTiming::formatTime(ms); }
+QString PlayerWindow::formatTime(qint64 ms)
+{
+    return SentenceTiming::formatTime(ms);
+}
 
 void PlayerWindow::onPositionChanged(qint64 position)
 {
@@ -83,13 +95,13 @@ void PlayerWindow::onPositionChanged(qint64 position)
     // While a sentence is being repeated it keeps the position until its own end, even where
     // the next cue already overlaps it; otherwise the overlap would end the repetition.
     const bool repeating = playMode == 1 || playMode == 2;
-    const bool keepCurrent = repeating && g >= first && g <= last && subtitles.at(g).startMs <= position
-                             && position < subtitles.at(g).endMs;
+    const bool keepCurrent = repeating && g >= first && g <= last && subtitles.at(g).startMs <= position &&
+                             position < subtitles.at(g).endMs;
     int found = keepCurrent ? g : -1;
     for (int i = first; !keepCurrent && i <= last; ++i) {
         const SubtitleItem &item = subtitles.at(i);
-        if (item.startMs <= position && position < item.endMs
-            && (found < 0 || item.startMs > subtitles.at(found).startMs))
+        if (item.startMs <= position && position < item.endMs &&
+            (found < 0 || item.startMs > subtitles.at(found).startMs))
             found = i;
     }
     if (found < 0) {
@@ -248,8 +260,8 @@ void PlayerWindow::nextSentence()
 
 void PlayerWindow::updateSliderRange()
 {
-    if (currentPlayList && !currentPlayList->isEmpty() && isSentenceIndex(currentPlayList->first())
-        && isSentenceIndex(currentPlayList->last())) {
+    if (currentPlayList && !currentPlayList->isEmpty() && isSentenceIndex(currentPlayList->first()) &&
+        isSentenceIndex(currentPlayList->last())) {
         ui->horizontalSlider->setRange(int(subtitles.at(currentPlayList->first()).startMs),
                                        int(subtitles.at(currentPlayList->last()).endMs));
         return;
@@ -265,6 +277,23 @@ void PlayerWindow::onLoadedMedia(QMediaPlayer::MediaStatus status)
     repeatRound = 0;
     refreshSubtitle();
     player->play();
+}
+
+// A last sentence whose tail runs past the end of the media never gets a report at its end
+// point: the player stops first. A repeater must still repeat it, so the end of the media
+// counts as the end of the sentence being drilled.
+void PlayerWindow::repeatAfterEndOfMedia()
+{
+    if (playMode != 1 && playMode != 2)
+        return;
+    const int index = currentIndex;
+    if (!isSentenceIndex(index) || index == lastEndHandledIndex || sliderDragging)
+        return;
+    if (player->duration() < subtitles.at(index).startMs)
+        return;
+    lastEndHandledIndex = index;
+    if (handleSentenceEnd(index))
+        player->play();
 }
 
 void PlayerWindow::onDurationChanged(qint64 duration)

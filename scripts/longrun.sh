@@ -38,8 +38,12 @@ while (( SECONDS - start < wall )); do
   (( now > peak )) && peak=$now
   echo "$(( SECONDS - start )) s: VmRSS $now kB"
 done
-kill "$app"; wait "$app" 2>/dev/null || true
+# SIGTERM closes the windows as the learner would, which saves the place in the lesson.
+kill -TERM "$app"; wait "$app" 2>/dev/null || true
 growth=$(( peak - baseline ))
 echo "VmRSS after the first minute: $baseline kB, peak: $peak kB, growth: $growth kB"
 (( growth <= limit_kb )) || { echo "FAIL: resident memory grew by $growth kB"; exit 1; }
+saved=$(grep -E '^[0-9]+\\position=[0-9]+' "$config/Orvi/OrviLoop.conf" || true)
+echo "saved: ${saved:-nothing}"
+[[ $saved =~ position=[1-9] ]] || { echo "FAIL: no position saved at the end"; exit 1; }
 echo "OK"

@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6multimediawidgets6 qt6-qpa-plugins
   libgl-dev libvulkan-dev
-  ffmpeg espeak-ng sox fonts-wqy-microhei
+  ffmpeg espeak-ng sox fonts-wqy-microhei fonts-symbola
   pulseaudio pulseaudio-utils xvfb xauth imagemagick
   libbenchmark-dev openssl python3 clang libclang-rt-14-dev clang-format
   desktop-file-utils appstream

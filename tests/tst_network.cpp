@@ -482,9 +482,11 @@ void tst_Network::failedWriteLeavesNoPartialSubtitle()
     QString completedPath = "not called";
     window.downloadSubtitle(trusted.baseUrl() + "exact.mp4",
                             [&](const QString &path) { completedPath = path; });
-    QTest::qWaitFor([&] { return completedPath != "not called"; }, 20000);
+    const bool completed = QTest::qWaitFor([&] { return completedPath != "not called"; }, 20000);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedHandler);
+
+    QVERIFY(completed);
 
     QVERIFY(completedPath.isEmpty());
     QCOMPARE(newRequests(), QStringList{"/exact.srt1"});

@@ -82,6 +82,8 @@ private slots:
     void keysOnPlayingLesson_data();
     void keysOnPlayingLesson();
     void spacePausesAndResumes();
+    void lastSentenceRepeatsPastEndOfMedia_data();
+    void lastSentenceRepeatsPastEndOfMedia();
 
 private:
     // Stores what a previous run would have left, then opens the lesson as the program does.
@@ -236,6 +238,46 @@ void tst_Playback::spacePausesAndResumes()
     QTest::keyClick(window.get(), Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
     QTRY_VERIFY_WITH_TIMEOUT(window->player->position() > pausedAt + 200, 5000);
+}
+
+void tst_Playback::lastSentenceRepeatsPastEndOfMedia_data()
+{
+    QTest::addColumn<int>("playMode");
+    QTest::addColumn<int>("expectedIndex");
+    QTest::newRow("repeater replays the last sentence") << 1 << 1;
+    QTest::newRow("auto next wraps to the first") << 2 << 0;
+}
+
+// The media ends 150 ms after the last cue, before its end point (end + tail - 15) is ever
+// reported: the end of the media must count as the end of the sentence.
+void tst_Playback::lastSentenceRepeatsPastEndOfMedia()
+{
+    QFETCH(int, playMode);
+    QFETCH(int, expectedIndex);
+    const QList<LessonCue> cues{{200, 1200}, {2200, 3200}};
+    const QString path = mediaDir.filePath("short ending.wav");
+    QCOMPARE(writeLesson(path, cues, 3350), QString());
+    {
+        QSettings settings("Orvi", "OrviLoop");
+        settings.setValue("global/playMode", playMode);
+        settings.setValue(fileGroup(path) + "/position", 2300);
+        settings.sync();
+    }
+    PlayerWindow window(nullptr, path);
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(window.currentIndex == 1 && window.player->position() >= 2300, 10000);
+
+    int restarts = 0;
+    qint64 previous = window.player->position();
+    connect(window.player, &QMediaPlayer::positionChanged, &window, [&](qint64 position) {
+        if (position + 500 < previous)
+            ++restarts;
+        previous = position;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(restarts >= 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.player->playbackState(), QMediaPlayer::PlayingState, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.player->position() >= cues.at(expectedIndex).startMs, 5000);
+    QCOMPARE(window.currentIndex, expectedIndex);
 }
 
 QTEST_MAIN(tst_Playback)
