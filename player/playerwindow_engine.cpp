@@ -231,6 +231,9 @@ void PlayerWindow::seekToPosition(qint64 position)
 
     const SubtitleItem &item = subtitles.at(chosen);
     if (chosen == b && position >= item.startMs && position < item.endMs) {
+        // Qt 6.4 may report the old position from inside setPosition, and on a busy machine
+        // once more after it; such a report would make the sentence there current.
+        seekGuardPosition = position;
         player->setPosition(position);
         refreshSubtitle();
     } else {

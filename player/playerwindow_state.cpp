@@ -138,10 +138,6 @@ void PlayerWindow::restorePosition(QMediaPlayer::MediaStatus status)
         position = 0;
 
     seekToPosition(position);
-    // Playback already started at the beginning; a report from there that arrives after the
-    // seek would make the sentence at the start current and lose the repetition restored.
-    if (seekGuardPosition < 0 && position > 0 && !subtitles.isEmpty())
-        seekGuardPosition = position;
     repeatRound = std::clamp(counter, 0, repeatCount - 1);
     refreshSubtitle();
     player->play();
