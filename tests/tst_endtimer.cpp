@@ -109,7 +109,9 @@ void tst_EndTimer::armedForWallTimeAtRate()
     QVERIFY(w->endTimer && w->endTimer->isActive());
     QVERIFY(w->endTimer->isSingleShot());
     QCOMPARE(w->endTimer->timerType(), Qt::PreciseTimer);
-    QVERIFY2(w->endTimer->interval() <= wallMs && w->endTimer->interval() >= wallMs - 3,
+    // Arming measures the wall time since the report, which a loaded machine (or a sanitizer
+    // build) stretches by some milliseconds.
+    QVERIFY2(w->endTimer->interval() <= wallMs && w->endTimer->interval() >= wallMs - 25,
              qPrintable(QString::number(w->endTimer->interval())));
 }
 
