@@ -163,7 +163,7 @@ void tst_Playback::autoNextRepeatsAndResumesAfterReopen()
             pausedAt = position;
         }
     };
-    QTRY_VERIFY_WITH_TIMEOUT(pausedAt >= 0, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(pausedAt >= 0, 30000);
     QCOMPARE(recorder.passes, (Indexes{1, 1, 1, 2, 2}));
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
     const qint64 closedAt = window->player->position();

@@ -379,8 +379,9 @@ void tst_PlayerState::restoreClampsStoredEntry()
     QCOMPARE(window.repeatRound, round);
     const qint64 position = window.player->position();
     QVERIFY2(position < sentenceEnd(index), qPrintable(QString::number(position)));
+    // On a slow machine the sentence may already have looped back into its lead-in.
     if (index > 0)
-        QVERIFY2(position >= sentenceStart(index), qPrintable(QString::number(position)));
+        QVERIFY2(position >= window.sentenceLeadStart(index), qPrintable(QString::number(position)));
 }
 
 void tst_PlayerState::restoreArmedOnlyForExistingFile_data()
