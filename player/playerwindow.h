@@ -107,6 +107,8 @@ private:
     void updateSliderRange();
     void onLoadedMedia(QMediaPlayer::MediaStatus status);
     void repeatAfterEndOfMedia();
+    int sentenceForSeek(qint64 position) const;
+    int playListMemberFor(int b, qint64 position) const;
     void onDurationChanged(qint64 duration);
     void onSliderReleased();
     void onRepeatCountChanged(int value);

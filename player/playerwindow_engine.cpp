@@ -175,6 +175,27 @@ void PlayerWindow::seekToSentence(int index)
     player->setPosition(sentenceLeadStart(index));
 }
 
+// The sentence a seek to position belongs to: the one holding it, or the next one after
+// its end; the first one before any sentence.
+int PlayerWindow::sentenceForSeek(qint64 position) const
+{
+    const int b = sentenceIndexAt(position);
+    if (b < 0)
+        return 0;
+    if (position >= subtitles.at(b).endMs && isSentenceIndex(b + 1))
+        return b + 1;
+    return b;
+}
+
+// b when the play list holds it, else the member of the play list nearest to position.
+int PlayerWindow::playListMemberFor(int b, qint64 position) const
+{
+    if (!currentPlayList || currentPlayList->isEmpty() || currentPlayList->contains(b))
+        return b;
+    const int nearest = SentenceTiming::nearestMember(subtitles, *currentPlayList, position);
+    return nearest >= 0 ? nearest : b;
+}
+
 int PlayerWindow::syncIndexToPosition(qint64 position)
 {
     if (subtitles.isEmpty())
@@ -182,23 +203,13 @@ int PlayerWindow::syncIndexToPosition(qint64 position)
     if (!currentPlayList || currentPlayList->isEmpty())
         applyPlayList();
 
-    int b = sentenceIndexAt(position);
-    if (b < 0)
-        b = 0;
-    else if (position >= subtitles.at(b).endMs && isSentenceIndex(b + 1))
-        ++b;
+    const int b = sentenceForSeek(position);
     if (!isSentenceIndex(b))
         return -1;
-
-    if (currentPlayList && !currentPlayList->isEmpty() && !currentPlayList->contains(b)) {
-        const int nearest = SentenceTiming::nearestMember(subtitles, *currentPlayList, position);
-        if (nearest >= 0)
-            b = nearest;
-    }
-    currentIndex = b;
+    currentIndex = playListMemberFor(b, position);
     repeatRound = 0;
     lastEndHandledIndex = -1;
-    return b;
+    return currentIndex;
 }
 
 void PlayerWindow::seekToPosition(qint64 position)
@@ -212,18 +223,8 @@ void PlayerWindow::seekToPosition(qint64 position)
     if (!currentPlayList || currentPlayList->isEmpty())
         applyPlayList();
 
-    int b = sentenceIndexAt(position);
-    if (b < 0)
-        b = 0;
-    else if (position >= subtitles.at(b).endMs && isSentenceIndex(b + 1))
-        ++b;
-
-    int chosen = b;
-    if (currentPlayList && !currentPlayList->isEmpty() && !currentPlayList->contains(b)) {
-        const int nearest = SentenceTiming::nearestMember(subtitles, *currentPlayList, position);
-        if (nearest >= 0)
-            chosen = nearest;
-    }
+    const int b = sentenceForSeek(position);
+    const int chosen = playListMemberFor(b, position);
     currentIndex = chosen;
     seekGuardPosition = -1;
     repeatRound = 0;

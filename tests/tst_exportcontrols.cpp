@@ -1,6 +1,7 @@
 // The player's export button with the real ffmpeg: window title, button states and texts,
 // message boxes (closed here as soon as they open), failures and a window gone mid-job.
 
+#include "lessonmedia.h"
 #include "player/playerwindow.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
@@ -24,14 +25,6 @@ namespace {
 
 const int jobTimeoutMs = 60000;
 
-QString srtTime(qint64 ms)
-{
-    return QString("00:%1:%2,%3")
-        .arg(ms / 60000, 2, 10, QChar('0'))
-        .arg(ms / 1000 % 60, 2, 10, QChar('0'))
-        .arg(ms % 1000, 3, 10, QChar('0'));
-}
-
 // A tone of count × 300 ms with one 250 ms sentence every 300 ms, and its ".srt1".
 QString makeLesson(const QString &dir, const QString &name, int count)
 {
@@ -40,8 +33,9 @@ QString makeLesson(const QString &dir, const QString &name, int count)
                                  QString("sine=frequency=440:duration=%1").arg(count * 0.3), media});
     QString srt;
     for (int k = 0; k < count; ++k)
-        srt +=
-            QString("%1\n%2 --> %3\n第 %1 句\n\n").arg(k + 1).arg(srtTime(k * 300), srtTime(k * 300 + 250));
+        srt += QString("%1\n%2 --> %3\n第 %1 句\n\n")
+                   .arg(k + 1)
+                   .arg(lessonSrtTime(k * 300), lessonSrtTime(k * 300 + 250));
     QFile subtitle(dir + "/" + name + ".srt1");
     if (subtitle.open(QIODevice::WriteOnly))
         subtitle.write(srt.toUtf8());

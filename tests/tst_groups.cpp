@@ -1,3 +1,4 @@
+#include "lessonmedia.h"
 #include "groups/group2store.h"
 #include "player/playerwindow.h"
 #include "testsupport.h"
@@ -53,14 +54,6 @@ static qint64 endOf(int i)
     return i * 1000 + 700;
 }
 
-static QString srtTime(qint64 ms)
-{
-    return QString("00:%1:%2,%3")
-        .arg(ms / 60000 % 60, 2, 10, QChar('0'))
-        .arg(ms / 1000 % 60, 2, 10, QChar('0'))
-        .arg(ms % 1000, 3, 10, QChar('0'));
-}
-
 QList<SubtitleItem> tst_Groups::sentences(int count)
 {
     QList<SubtitleItem> items;
@@ -100,7 +93,7 @@ QString tst_Groups::makeLesson(const QString &baseName)
     for (const SubtitleItem &item : sentences(100)) {
         text += QString("%1\n%2 --> %3\n%4\n\n")
                     .arg(item.index + 1)
-                    .arg(srtTime(item.startMs), srtTime(item.endMs), item.text);
+                    .arg(lessonSrtTime(item.startMs), lessonSrtTime(item.endMs), item.text);
     }
     srt.write(text.toUtf8());
     return path;

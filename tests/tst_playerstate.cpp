@@ -1,3 +1,4 @@
+#include "lessonmedia.h"
 #include "player/playerwindow.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
@@ -61,15 +62,6 @@ static qint64 sentenceEnd(int i)
     return i * 10000 + 9500;
 }
 
-static QString srtTime(qint64 ms)
-{
-    return QString("%1:%2:%3,%4")
-        .arg(ms / 3600000, 2, 10, QChar('0'))
-        .arg(ms / 60000 % 60, 2, 10, QChar('0'))
-        .arg(ms / 1000 % 60, 2, 10, QChar('0'))
-        .arg(ms % 1000, 3, 10, QChar('0'));
-}
-
 void tst_PlayerState::initTestCase()
 {
     QVERIFY(settingsDir.isValid());
@@ -102,7 +94,7 @@ QString tst_PlayerState::makeLesson(const QString &baseName)
     for (int i = 0; i < 10; ++i) {
         text += QString("%1\n%2 --> %3\nSentence %4\n\n")
                     .arg(i + 1)
-                    .arg(srtTime(sentenceStart(i)), srtTime(sentenceEnd(i)))
+                    .arg(lessonSrtTime(sentenceStart(i)), lessonSrtTime(sentenceEnd(i)))
                     .arg(i);
     }
     srt.write(text.toUtf8());

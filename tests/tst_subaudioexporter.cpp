@@ -1,6 +1,7 @@
 // The export jobs with the real ffmpeg on lessons generated here: a tone per sentence after a
 // short silence, so that where each sentence begins can be found again in the joined MP3.
 
+#include "lessonmedia.h"
 #include "testsupport.h"
 
 #include "export/exportcommands.h"
@@ -32,15 +33,6 @@ struct Lesson
     QList<SubtitleItem> items;
 };
 
-QString srtTime(qint64 ms)
-{
-    return QString("%1:%2:%3,%4")
-        .arg(ms / 3600000, 2, 10, QChar('0'))
-        .arg(ms / 60000 % 60, 2, 10, QChar('0'))
-        .arg(ms / 1000 % 60, 2, 10, QChar('0'))
-        .arg(ms % 1000, 3, 10, QChar('0'));
-}
-
 // A mono 16-bit WAV in which sentence k is leadSilenceMs of silence then a tone of
 // toneMs[k]; each cue covers both, back to back. The SRT beside it is written too.
 Lesson makeLesson(const QString &dir, const QString &name, const QList<qint64> &toneMs)
@@ -59,7 +51,10 @@ Lesson makeLesson(const QString &dir, const QString &name, const QList<qint64> &
             pcm << qint16(tone ? 9000 * std::sin(2 * M_PI * (300 + 20 * k) * i / sampleRate) : 0);
         }
         lesson.items.append({k, startMs, endMs, QString("句子 %1").arg(k)});
-        srt += QString("%1\n%2 --> %3\n句子 %4\n\n").arg(k + 1).arg(srtTime(startMs), srtTime(endMs)).arg(k);
+        srt += QString("%1\n%2 --> %3\n句子 %4\n\n")
+                   .arg(k + 1)
+                   .arg(lessonSrtTime(startMs), lessonSrtTime(endMs))
+                   .arg(k);
         startMs = endMs;
     }
     QByteArray wav;
