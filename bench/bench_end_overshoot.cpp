@@ -6,8 +6,9 @@
 // loop, and the silence at the restart; with the precise end timer on and off, at three rates.
 // Goal: overshoot p95 within 30 ms with the timer (100 ms or more without it), and no tone of
 // the next sentence in the repeater.
-// The first pass after playback starts is reported apart: at rates other than 1 its sound lags
-// the back end's clock until the first seek, which no timer can see.
+// The first pass after playback starts is reported apart: at rates other than 1 the back end's
+// clock is off its sound by up to about 150 ms for roughly the first second and a half of
+// playback, seek or no seek, which no timer can see.
 //
 // ORVILOOP_END_TIMER=on or =off runs only the cases with the timer on or off (default: both).
 // ORVILOOP_BENCH_VERBOSE=1 lists every measured end, ORVILOOP_BENCH_TRACE=1 every position report.
@@ -258,8 +259,8 @@ Figures analyse(const QList<Run> &runs, double rate)
                 ++f.saturated;
             }
             const double overshoot = run.length() - double(s.end + s.tail - s.start) / rate;
-            // At rates other than 1 the sound of the very first pass lags the back end's clock
-            // until the first seek (with the timer or without): counted apart.
+            // At rates other than 1 the back end's clock is off the sound while playback settles
+            // (with the timer or without): the very first pass is counted apart.
             if (i == 0)
                 f.firstPass = overshoot;
             else
@@ -310,6 +311,8 @@ QString lessonPath()
 QByteArray drill(int mode, double rate, bool timer, int endsPerSentence)
 {
     QSettings("Orvi", "OrviLoop").clear();
+    // The lesson opens at the rate of the last session, as the learner's would.
+    QSettings("Orvi", "OrviLoop").setValue("global/playRate", rate);
     const QString media = lessonPath();
 
     QProcess recorder;

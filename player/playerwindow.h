@@ -131,6 +131,7 @@ private:
     void savePlayerState();
     void restorePosition(QMediaPlayer::MediaStatus status);
     void restoreIfAlreadyLoaded();
+    void reapplyPlaybackRate();
 
     // ---- hardware decoding switch: player/playerwindow_hwdecode.cpp ----
     void applyMediaBackendEnvironment();

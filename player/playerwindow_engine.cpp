@@ -280,6 +280,7 @@ void PlayerWindow::onLoadedMedia(QMediaPlayer::MediaStatus status)
     currentIndex = sentenceIndexAt(player->position());
     repeatRound = 0;
     refreshSubtitle();
+    reapplyPlaybackRate();
     player->play();
 }
 

@@ -140,7 +140,22 @@ void PlayerWindow::restorePosition(QMediaPlayer::MediaStatus status)
     seekToPosition(position);
     repeatRound = std::clamp(counter, 0, repeatCount - 1);
     refreshSubtitle();
+    reapplyPlaybackRate();
     player->play();
+}
+
+// Qt 6.4's FFmpeg back end opens each source at normal speed whatever rate the player holds:
+// a rate set before the media loaded (the stored one, or the learner's for the previous
+// lesson) reads back from playbackRate() but is not played. The back end takes no notice of
+// the rate it already holds, so it is moved off it and back.
+void PlayerWindow::reapplyPlaybackRate()
+{
+    const qreal rate = player->playbackRate();
+    if (rate == 1.0)
+        return;
+    const QSignalBlocker quiet(player);
+    player->setPlaybackRate(1.0);
+    player->setPlaybackRate(rate);
 }
 
 void PlayerWindow::savePlayerState()

@@ -3,6 +3,7 @@
 #include "player/playerwindow.h"
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QTest>
 
@@ -84,6 +85,8 @@ private slots:
     void spacePausesAndResumes();
     void lastSentenceRepeatsPastEndOfMedia_data();
     void lastSentenceRepeatsPastEndOfMedia();
+    void storedRateIsPlayed_data();
+    void storedRateIsPlayed();
 
 private:
     // Stores what a previous run would have left, then opens the lesson as the program does.
@@ -278,6 +281,37 @@ void tst_Playback::lastSentenceRepeatsPastEndOfMedia()
     QTRY_COMPARE_WITH_TIMEOUT(window.player->playbackState(), QMediaPlayer::PlayingState, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(window.player->position() >= cues.at(expectedIndex).startMs, 5000);
     QCOMPARE(window.currentIndex, expectedIndex);
+}
+
+void tst_Playback::storedRateIsPlayed_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::newRow("slow") << 0.6;
+    QTest::newRow("fast") << 2.0;
+}
+
+// The rate of the last session is set before the lesson is opened; the lesson must play at it,
+// not only report it. Measured once the back end has settled (its reports stall at the start).
+void tst_Playback::storedRateIsPlayed()
+{
+    QFETCH(double, rate);
+    {
+        QSettings settings("Orvi", "OrviLoop");
+        settings.setValue("global/playRate", rate);
+        settings.sync();
+    }
+    auto window = open(0, 1, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(window->player->playbackState() == QMediaPlayer::PlayingState &&
+                                 window->player->position() > 1500,
+                             10000);
+    QVERIFY(qAbs(window->player->playbackRate() - rate) < 1e-3);
+
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 from = window->player->position();
+    QTest::qWait(2000);
+    const double speed = double(window->player->position() - from) / double(wall.elapsed());
+    QVERIFY2(qAbs(speed - rate) < 0.25 * rate, qPrintable(QString("played at %1").arg(speed)));
 }
 
 QTEST_MAIN(tst_Playback)
