@@ -1,7 +1,13 @@
 # Desktop integration, installed data and the Debian package.
 set(ORVILOOP_DATADIR ${CMAKE_INSTALL_DATADIR}/orviloop)
 install(FILES ${CMAKE_SOURCE_DIR}/assets/donation.jpg DESTINATION ${ORVILOOP_DATADIR})
-install(DIRECTORY ${CMAKE_BINARY_DIR}/demo-dist/ DESTINATION ${ORVILOOP_DATADIR})
+# The player takes a lesson's ".srt" over by renaming it to ".srt1"; the installed data is not the
+# learner's to rename, so the demo lesson ships with its subtitles taken over already.
+install(DIRECTORY ${CMAKE_BINARY_DIR}/demo-dist/ DESTINATION ${ORVILOOP_DATADIR} PATTERN "*.srt" EXCLUDE)
+foreach(lesson "OrviLoop Demo" "OrviLoop Demo Audio")
+    install(FILES "${CMAKE_BINARY_DIR}/demo-dist/${lesson}.srt" DESTINATION ${ORVILOOP_DATADIR}
+            RENAME "${lesson}.srt1")
+endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/assets/orviloop.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/assets/org.orviloop.OrviLoop.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
