@@ -115,6 +115,7 @@ private:
     void applyPlayMode(int mode, bool save);
     void savePlayModeSettings();
     bool isSentenceIndex(int index) const;
+    void retryLostSeek(qint64 position);
 
     // ---- subtitle overlay: player/playerwindow_overlay.cpp ----
     void onFilterChineseClicked();
@@ -192,6 +193,8 @@ private:
     int repeatRound = 0;
     int lastEndHandledIndex = -1;
     qint64 seekGuardPosition = -1;
+    qint64 lostSeekGuard = -1; // the guard the reports below it are counted for
+    int reportsFarBelowGuard = 0;
     QGraphicsScene *scene = nullptr;
     QGraphicsVideoItem *videoItem = nullptr;
     QGraphicsTextItem *subtitleTextItem = nullptr;

@@ -49,8 +49,10 @@ void PlayerWindow::onPositionChanged(qint64 position)
 
     // Reports that still come from before the seek target would undo the seek.
     if (seekGuardPosition >= 0) {
-        if (position < seekGuardPosition)
+        if (position < seekGuardPosition) {
+            retryLostSeek(position);
             return;
+        }
         seekGuardPosition = -1;
     }
 
@@ -271,6 +273,29 @@ void PlayerWindow::updateSliderRange()
         return;
     }
     ui->horizontalSlider->setRange(0, int(player->duration()));
+}
+
+// On a busy machine Qt 6.4's FFmpeg back end now and then drops a seek made just after the
+// media loaded and plays on from where it was: its reports would stay below the guard, and
+// the window deaf to them, until playback got there by itself. One or two reports from before
+// a seek are normal; more, far below the target (beyond any lead-in), mean the seek was lost.
+void PlayerWindow::retryLostSeek(qint64 position)
+{
+    constexpr qint64 farBelowMs = 1000;
+    constexpr int staleReportsAllowed = 2;
+    if (lostSeekGuard != seekGuardPosition) {
+        lostSeekGuard = seekGuardPosition;
+        reportsFarBelowGuard = 0;
+    }
+    if (position >= seekGuardPosition - farBelowMs || ++reportsFarBelowGuard <= staleReportsAllowed)
+        return;
+    reportsFarBelowGuard = 0;
+    // A guard at a sentence's start came from a seek to its lead-in.
+    const int guarded = sentenceIndexAt(seekGuardPosition);
+    const bool atSentenceStart = guarded >= 0 && subtitles.at(guarded).startMs == seekGuardPosition;
+    const qint64 target = atSentenceStart ? sentenceLeadStart(guarded) : seekGuardPosition;
+    qDebug() << "seek lost, again:" << target;
+    player->setPosition(target);
 }
 
 void PlayerWindow::onLoadedMedia(QMediaPlayer::MediaStatus status)

@@ -18,6 +18,7 @@
 
 using Times = QList<QPair<qint64, qint64>>;
 Q_DECLARE_METATYPE(Times)
+using Positions = QList<qint64>;
 
 namespace {
 
@@ -49,6 +50,8 @@ private slots:
     void endOfSentence_data();
     void endOfSentence();
     void seekGuardIgnoresEarlierReports();
+    void lostSeekIsAskedAgain_data();
+    void lostSeekIsAskedAgain();
     void endActedOnOncePerPass();
     void autoNextRepeatsThenRunsIntoCloseSentence();
     void autoNextWrapsAtEndOfPlayList();
@@ -198,6 +201,45 @@ void tst_Engine::seekGuardIgnoresEarlierReports()
     QCOMPARE(w->lastEndHandledIndex, -1);
     QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 1"));
     QVERIFY(w->subtitleTextItem->isVisible());
+}
+
+void tst_Engine::lostSeekIsAskedAgain_data()
+{
+    QTest::addColumn<bool>("toSentence");
+    QTest::addColumn<Positions>("reports");
+    QTest::addColumn<bool>("askedAgain");
+    QTest::newRow("place: playback runs on far below") << false << Positions{500, 600, 700} << true;
+    QTest::newRow("place: two stale reports") << false << Positions{500, 600} << false;
+    QTest::newRow("place: reports just below") << false << Positions{40300, 40400, 40500, 40600} << false;
+    QTest::newRow("sentence: playback runs on far below") << true << Positions{500, 600, 700} << true;
+    QTest::newRow("sentence: its lead-in") << true << Positions{39600, 39700, 39800, 39900} << false;
+}
+
+// The back end plays on from 500 as if the seek had never been made.
+void tst_Engine::lostSeekIsAskedAgain()
+{
+    QFETCH(bool, toSentence);
+    QFETCH(Positions, reports);
+    QFETCH(bool, askedAgain);
+    auto w = openWindow({{1000, 2000}, {40000, 42000}}, 1);
+    QVERIFY(w);
+    w->currentIndex = 1;
+    if (toSentence)
+        w->seekToSentence(1);
+    else
+        w->seekToPosition(41000);
+    const qint64 target = toSentence ? w->sentenceLeadStart(1) : 41000;
+    QTRY_COMPARE(w->player->position(), target);
+    w->player->setPosition(500);
+    QTRY_COMPARE(w->player->position(), qint64(500));
+
+    for (qint64 position : reports)
+        w->onPositionChanged(position);
+    if (askedAgain)
+        QTRY_COMPARE(w->player->position(), target);
+    else
+        QCOMPARE(w->player->position(), qint64(500));
+    QCOMPARE(w->currentIndex, 1);
 }
 
 // Several reports in one tail count as one end: one more repetition, not several.

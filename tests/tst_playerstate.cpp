@@ -329,8 +329,14 @@ void tst_PlayerState::closeAndReopenResumesRepetition()
     QCOMPARE(second.currentIndex, 8);
     QCOMPARE(second.repeatRound, 2);
     QCOMPARE(second.subtitleTextItem->toPlainText(), shownText);
-    const qint64 position = second.player->position();
-    QVERIFY2(position >= 83456 - 100 && position < sentenceEnd(8), qPrintable(QString::number(position)));
+    // A busy back end may drop the restoring seek at first; the window asks again.
+    const auto atRestoredPlace = [&] {
+        const qint64 position = second.player->position();
+        return position >= 83456 - 100 && position < sentenceEnd(8);
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(atRestoredPlace(), qPrintable(QString::number(second.player->position())),
+                              3000);
+    QCOMPARE(second.currentIndex, 8);
 }
 
 void tst_PlayerState::restoreClampsStoredEntry_data()
