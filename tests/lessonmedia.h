@@ -68,3 +68,25 @@ inline QString writeLesson(const QString &mediaPath, const QList<LessonCue> &cue
         return "cannot write " + srt.fileName();
     return {};
 }
+
+// A silent mono WAV of the given length, for tests that make the position reports themselves.
+inline bool makeSilence(const QString &path, int seconds)
+{
+    QProcess sox;
+    sox.start("sox", {"-n", "-r", "8000", "-c", "1", path, "trim", "0", QString::number(seconds)});
+    return sox.waitForFinished(30000) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0;
+}
+
+// A small H.264 video with an AAC tone, a key frame every second, so that seeks land close.
+inline bool makeTestVideo(const QString &path, int seconds)
+{
+    const QString length = QString::number(seconds);
+    const QStringList arguments{
+        "-hide_banner", "-loglevel", "error",   "-y",
+        "-f",           "lavfi",     "-i",      "testsrc=size=64x48:rate=5:duration=" + length,
+        "-f",           "lavfi",     "-i",      "sine=frequency=440:duration=" + length,
+        "-c:v",         "libx264",   "-preset", "ultrafast",
+        "-g",           "5",         "-c:a",    "aac",
+        "-shortest",    path};
+    return QProcess::execute("ffmpeg", arguments) == 0;
+}

@@ -1,3 +1,4 @@
+#include "lessonmedia.h"
 #include "player/playerwindow.h"
 #include "testsupport.h"
 
@@ -13,17 +14,6 @@
 // media file: the real player's own reports are cut off, so the test alone says where it is.
 
 using Times = QList<QPair<qint64, qint64>>;
-
-namespace {
-
-bool makeSilence(const QString &path, int seconds)
-{
-    QProcess sox;
-    sox.start("sox", {"-n", "-r", "8000", "-c", "1", path, "trim", "0", QString::number(seconds)});
-    return sox.waitForFinished(30000) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0;
-}
-
-} // namespace
 
 class tst_EndTimer : public QObject
 {

@@ -1,3 +1,4 @@
+#include "lessonmedia.h"
 #include "player/playerwindow.h"
 #include "player/sentencetiming.h"
 #include "testsupport.h"
@@ -28,13 +29,6 @@ QList<SubtitleItem> lessonOf(const Times &times)
     for (const auto &[start, end] : times)
         items << SubtitleItem{int(items.size()), start, end, QString("Sentence %1").arg(items.size())};
     return items;
-}
-
-bool makeSilence(const QString &path, int seconds)
-{
-    QProcess sox;
-    sox.start("sox", {"-n", "-r", "8000", "-c", "1", path, "trim", "0", QString::number(seconds)});
-    return sox.waitForFinished(30000) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0;
 }
 
 } // namespace

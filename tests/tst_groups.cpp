@@ -69,14 +69,7 @@ void tst_Groups::initTestCase()
     useTemporarySettings(settingsDir);
 
     media = lessonDir.filePath("source.mp4");
-    const QStringList arguments{
-        "-hide_banner", "-loglevel", "error",   "-y",
-        "-f",           "lavfi",     "-i",      "testsrc=size=64x48:rate=5:duration=100",
-        "-f",           "lavfi",     "-i",      "sine=frequency=440:duration=100",
-        "-c:v",         "libx264",   "-preset", "ultrafast",
-        "-g",           "5",         "-c:a",    "aac",
-        "-shortest",    media};
-    QCOMPARE(QProcess::execute("ffmpeg", arguments), 0);
+    QVERIFY(makeTestVideo(media, 100));
     asciiLesson = makeLesson("lesson");
     utf8Lesson = makeLesson("分组 课程");
 }

@@ -1,3 +1,4 @@
+#include "lessonmedia.h"
 #include "player/playerwindow.h"
 #include "testsupport.h"
 
@@ -11,17 +12,6 @@
 
 // What the subtitle item shows: the display modes against the repetitions, and the filter
 // that hides Chinese lines. The repetitions are played through the engine, report by report.
-
-namespace {
-
-bool makeSilence(const QString &path)
-{
-    QProcess sox;
-    sox.start("sox", {"-n", "-r", "8000", "-c", "1", path, "trim", "0", "20"});
-    return sox.waitForFinished(30000) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0;
-}
-
-} // namespace
 
 class tst_Overlay : public QObject
 {
@@ -56,10 +46,13 @@ void tst_Overlay::initTestCase()
     useTemporarySettings(settingsDir);
     // ASCII on purpose: Qt 6.4's FFmpeg back end cannot open a local file whose path is not.
     mediaPath = mediaDir.filePath("silent.wav");
-    QVERIFY(makeSilence(mediaPath));
+    QVERIFY(makeSilence(mediaPath, 20));
 }
 
-void tst_Overlay::init() { clearSettings(); }
+void tst_Overlay::init()
+{
+    clearSettings();
+}
 
 // One sentence per text, 1000 ms long, every 3000 ms from 1000 ms on.
 std::unique_ptr<PlayerWindow> tst_Overlay::openWindow(const QStringList &texts, int playMode)
