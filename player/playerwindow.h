@@ -101,6 +101,7 @@ private:
     bool handleSentenceEnd(int index);
     int nextPlayListIndex() const;
     void seekToSentence(int index);
+    void movePlayer(qint64 position);
     int syncIndexToPosition(qint64 position);
     void seekToPosition(qint64 position);
     void nextSentence();

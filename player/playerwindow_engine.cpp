@@ -168,13 +168,27 @@ int PlayerWindow::nextPlayListIndex() const
     return next >= subtitles.size() ? 0 : next;
 }
 
+// Qt 6.4's FFmpeg back end hangs on a seek made while it plays once it has read the file to
+// its end, which it has in a lesson's last seconds: the repeater would stop dead after the
+// first pass of the last sentence. A seek made paused does not hang.
+void PlayerWindow::movePlayer(qint64 position)
+{
+    if (player->playbackState() != QMediaPlayer::PlayingState) {
+        player->setPosition(position);
+        return;
+    }
+    player->pause();
+    player->setPosition(position);
+    player->play();
+}
+
 void PlayerWindow::seekToSentence(int index)
 {
     if (!isSentenceIndex(index))
         return;
     stopEndTimer();
     seekGuardPosition = subtitles.at(index).startMs;
-    player->setPosition(sentenceLeadStart(index));
+    movePlayer(sentenceLeadStart(index));
 }
 
 // The sentence a seek to position belongs to: the one holding it, or the next one after
@@ -219,7 +233,7 @@ void PlayerWindow::seekToPosition(qint64 position)
     position = qMax<qint64>(0, position);
     stopEndTimer();
     if (subtitles.isEmpty()) {
-        player->setPosition(position);
+        movePlayer(position);
         return;
     }
     if (!currentPlayList || currentPlayList->isEmpty())
@@ -237,7 +251,7 @@ void PlayerWindow::seekToPosition(qint64 position)
         // Qt 6.4 may report the old position from inside setPosition, and on a busy machine
         // once more after it; such a report would make the sentence there current.
         seekGuardPosition = position;
-        player->setPosition(position);
+        movePlayer(position);
         refreshSubtitle();
     } else {
         seekToSentence(chosen);
@@ -295,7 +309,7 @@ void PlayerWindow::retryLostSeek(qint64 position)
     const bool atSentenceStart = guarded >= 0 && subtitles.at(guarded).startMs == seekGuardPosition;
     const qint64 target = atSentenceStart ? sentenceLeadStart(guarded) : seekGuardPosition;
     qDebug() << "seek lost, again:" << target;
-    player->setPosition(target);
+    movePlayer(target);
 }
 
 void PlayerWindow::onLoadedMedia(QMediaPlayer::MediaStatus status)

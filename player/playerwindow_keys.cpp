@@ -60,8 +60,8 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
 // A right click on the video moves on to the next sentence.
 bool PlayerWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ui->videoView->viewport() && event->type() == QEvent::MouseButtonPress
-        && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
+    if (watched == ui->videoView->viewport() && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
         nextSentence();
         return true;
     }
@@ -85,7 +85,7 @@ void PlayerWindow::seekRelative(qint64 delta)
     // position from inside setPosition, and the engine must not take that report as the end
     // of the sentence left behind (which in the repeater would jump straight back to it).
     syncIndexToPosition(target);
-    player->setPosition(target);
+    movePlayer(target);
     if (isSentenceIndex(currentIndex) && target >= subtitles.at(currentIndex).startMs)
         refreshSubtitle();
     else
@@ -108,7 +108,8 @@ void PlayerWindow::skipSentence()
     if (subtitles.isEmpty())
         return;
     int skipped = currentIndex;
-    const bool inPlayList = !currentPlayList || currentPlayList->isEmpty() || currentPlayList->contains(skipped);
+    const bool inPlayList =
+        !currentPlayList || currentPlayList->isEmpty() || currentPlayList->contains(skipped);
     if (!isSentenceIndex(skipped) || !inPlayList) {
         if (syncIndexToPosition(player->position()) < 0)
             return;

@@ -85,6 +85,7 @@ private slots:
     void spacePausesAndResumes();
     void lastSentenceRepeatsPastEndOfMedia_data();
     void lastSentenceRepeatsPastEndOfMedia();
+    void lastSentenceKeepsLooping();
     void storedRateIsPlayed_data();
     void storedRateIsPlayed();
 
@@ -281,6 +282,35 @@ void tst_Playback::lastSentenceRepeatsPastEndOfMedia()
     QTRY_COMPARE_WITH_TIMEOUT(window.player->playbackState(), QMediaPlayer::PlayingState, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(window.player->position() >= cues.at(expectedIndex).startMs, 5000);
     QCOMPARE(window.currentIndex, expectedIndex);
+}
+
+// The last sentence of a lesson is drilled when the back end has read the whole file: every
+// loop must start again, not only the first.
+void tst_Playback::lastSentenceKeepsLooping()
+{
+    const QList<LessonCue> cues{{200, 1200}, {2200, 3200}};
+    const QString path = mediaDir.filePath("last sentence.wav");
+    QCOMPARE(writeLesson(path, cues, 4700), QString());
+    {
+        QSettings settings("Orvi", "OrviLoop");
+        settings.setValue("global/playMode", 1);
+        settings.setValue(fileGroup(path) + "/position", 2300);
+        settings.sync();
+    }
+    PlayerWindow window(nullptr, path);
+    window.show();
+    QTRY_VERIFY_WITH_TIMEOUT(window.currentIndex == 1 && window.player->position() >= 2300, 10000);
+
+    int restarts = 0;
+    qint64 previous = window.player->position();
+    connect(window.player, &QMediaPlayer::positionChanged, &window, [&](qint64 position) {
+        if (position + 500 < previous)
+            ++restarts;
+        previous = position;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(restarts >= 3, 15000);
+    QCOMPARE(window.currentIndex, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(window.player->position() >= cues.at(1).startMs, 5000);
 }
 
 void tst_Playback::storedRateIsPlayed_data()
