@@ -79,7 +79,7 @@ void PlayerWindow::applyPlayList()
     const SubtitleItem &first = subtitles.at(list.first());
     ui->horizontalSlider->setRange(int(first.startMs), int(subtitles.at(list.last()).endMs));
     seekGuardPosition = -1;
-    player->setPosition(first.startMs);
+    movePlayer(first.startMs);
     currentIndex = list.first();
     updateGroupButton();
 }
@@ -123,7 +123,7 @@ void PlayerWindow::onSwitchGroupClicked()
     if (currentPlayList && !currentPlayList->isEmpty() && isSentenceIndex(currentPlayList->first())) {
         seekGuardPosition = -1;
         currentIndex = currentPlayList->first();
-        player->setPosition(subtitles.at(currentIndex).startMs);
+        movePlayer(subtitles.at(currentIndex).startMs);
         refreshSubtitle();
     }
     if (!subtitles.isEmpty())

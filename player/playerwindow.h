@@ -194,8 +194,7 @@ private:
     int repeatRound = 0;
     int lastEndHandledIndex = -1;
     qint64 seekGuardPosition = -1;
-    qint64 lostSeekGuard = -1; // the guard the reports below it are counted for
-    int reportsFarBelowGuard = 0;
+    int reportsFarBelowGuard = 0; // since the last seek
     QGraphicsScene *scene = nullptr;
     QGraphicsVideoItem *videoItem = nullptr;
     QGraphicsTextItem *subtitleTextItem = nullptr;

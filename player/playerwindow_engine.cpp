@@ -170,9 +170,11 @@ int PlayerWindow::nextPlayListIndex() const
 
 // Qt 6.4's FFmpeg back end hangs on a seek made while it plays once it has read the file to
 // its end, which it has in a lesson's last seconds: the repeater would stop dead after the
-// first pass of the last sentence. A seek made paused does not hang.
+// first pass of the last sentence. A seek made paused does not hang. Every seek the window
+// makes goes through here.
 void PlayerWindow::movePlayer(qint64 position)
 {
+    reportsFarBelowGuard = 0;
     if (player->playbackState() != QMediaPlayer::PlayingState) {
         player->setPosition(position);
         return;
@@ -297,13 +299,8 @@ void PlayerWindow::retryLostSeek(qint64 position)
 {
     constexpr qint64 farBelowMs = 1000;
     constexpr int staleReportsAllowed = 2;
-    if (lostSeekGuard != seekGuardPosition) {
-        lostSeekGuard = seekGuardPosition;
-        reportsFarBelowGuard = 0;
-    }
     if (position >= seekGuardPosition - farBelowMs || ++reportsFarBelowGuard <= staleReportsAllowed)
         return;
-    reportsFarBelowGuard = 0;
     // A guard at a sentence's start came from a seek to its lead-in.
     const int guarded = sentenceIndexAt(seekGuardPosition);
     const bool atSentenceStart = guarded >= 0 && subtitles.at(guarded).startMs == seekGuardPosition;
@@ -355,7 +352,7 @@ void PlayerWindow::onSliderReleased()
     player->pause();
     stopEndTimer();
     seekGuardPosition = -1;
-    player->setPosition(value);
+    movePlayer(value);
 
     const int index = syncIndexToPosition(value);
     if (index >= 0 && value >= subtitles.at(index).startMs)
