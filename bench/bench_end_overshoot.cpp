@@ -6,11 +6,9 @@
 // loop, and the silence at the restart; with the precise end timer on and off, at three rates.
 // Goal: overshoot p95 within 30 ms with the timer (100 ms or more without it), and no tone of
 // the next sentence in the repeater.
-// The first pass after playback starts is reported apart, with any tone heard before it. The
-// back end counts the audio queued in its output as played from its last seek on, so after a
-// seek made while playing its clock runs ahead of the sound by that queue, which the timer is
-// tuned to; the output opened when playback starts holds none yet, and the first pass runs on
-// by about the queue (some 90 ms on PulseAudio).
+// The first pass after playback starts is reported apart, with any tone heard before it: the
+// output opened at the start holds audio its clock does not count yet, unlike the one that runs
+// on after a seek, and the back end's playback stalls now and then in its first second.
 //
 // ORVILOOP_END_TIMER=on or =off runs only the cases with the timer on or off (default: both).
 // ORVILOOP_BENCH_VERBOSE=1 lists every measured end, ORVILOOP_BENCH_TRACE=1 every position report,

@@ -115,8 +115,10 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath)
     qDebug() << "video resolution:" << (player->videoSink() ? player->videoSink()->videoSize() : QSize());
 
     connect(ui->doubleSpinBoxRate, &QDoubleSpinBox::valueChanged, this, [this](double rate) {
-        if (player)
-            player->setPlaybackRate(rate);
+        if (!player || player->playbackRate() == rate)
+            return;
+        player->setPlaybackRate(rate);
+        noteNewAudioOutput();
     });
     if (QVideoSink *sink = player->videoSink()) {
         connect(sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {

@@ -161,15 +161,25 @@ private:
     void onRateChangedForEndTimer(qreal rate);
     void onPlaybackStateChangedForEndTimer(QMediaPlayer::PlaybackState state);
     double extrapolatedEndTimerPosition() const;
+    double endTimerLeadMs() const;
+    void noteNewAudioOutput();
+    void noteSeekForEndTimer(bool whilePlaying);
+    // Wall milliseconds of audio the output holds queued (measured on PulseAudio).
+    static constexpr double outputQueueMs = 95.0;
     QTimer *endTimer = nullptr;
     qint64 endTimerReportPosition = -1; // -1: no report since the last seek or pause
     qint64 endTimerReportClockNs = 0;
+    qint64 endTimerLastReportClockNs = 0; // of any report, not only the one timed from
     double endTimerReportRate = 1.0;
     qint64 endTimerHeldPosition = -1;
     int endTimerIndex = -1;
     int endTimerResets = 0;
     bool endTimerFeeding = false;
     bool endTimerEnabled = true; // switched off only by the overshoot benchmark
+    // How much of the output's queue the back end's clock has not counted as played: all of it
+    // in an output opened afresh, none just after a seek made while playing.
+    double endTimerUncountedQueueMs = outputQueueMs;
+    qint64 endTimerLeftPlayingNs = 0;
 
     // ---- fields ----
     int playMode = 1;

@@ -18,16 +18,20 @@
 
 namespace {
 
-// Audio handed to the output but not yet heard when the end is acted on, in wall-clock
-// milliseconds; the timer acts that much earlier. Qt 6.4 offers no latency figure for the audio
-// output of a QMediaPlayer, so this is measured with bench_end_overshoot on PulseAudio: there a
-// seek drops what is queued, and the sound stops up to about 35 ms before end + tail whether this
-// is 0 or -12, since it stops at the edge of a decoded audio buffer; 0 keeps it from spilling
-// into the next buffer.
+// Audio handed to the output but not yet heard when the end is acted on, beyond the queue the
+// back end's clock may leave uncounted, in wall-clock milliseconds; the timer acts that much
+// earlier. Qt 6.4 offers no latency figure for the audio output of a QMediaPlayer, so this is
+// measured with bench_end_overshoot on PulseAudio: the sound stops at the edge of a decoded
+// audio buffer, up to about 35 ms before end + tail, whether this is 0 or -12; 0 keeps it from
+// spilling into the next buffer.
 constexpr double outputLatencyMs = 0.0;
 
 // How far (in media milliseconds) a report may lag behind the position taken from an earlier one.
 constexpr double maxReportLagMs = 150.0;
+
+// The player reports every 100 ms while the position moves, and stays silent while it stands:
+// a wait this long (wall milliseconds) since the last report means the playback has stalled.
+constexpr double stalledAfterMs = 300.0;
 
 qint64 monotonicNowNs()
 {
@@ -36,6 +40,29 @@ qint64 monotonicNowNs()
 }
 
 } // namespace
+
+// Media milliseconds between the back end's clock and the end of what has been handed to the
+// output, which is the point the timer acts on. The clock counts as played from the last seek
+// all audio played since, even what was queued before the seek, so after a seek made while
+// playing the clock already runs a full queue ahead; an output opened afresh holds no such
+// audio, and there the queue is still to be added.
+double PlayerWindow::endTimerLeadMs() const
+{
+    return (outputLatencyMs + endTimerUncountedQueueMs) * endTimerReportRate;
+}
+
+void PlayerWindow::noteNewAudioOutput()
+{
+    endTimerUncountedQueueMs = outputQueueMs;
+}
+
+// A seek made while playing leaves the queue to play out, counted by the clock; a pause plays
+// the queue out uncounted, so a seek after a pause as long as the queue leaves none counted.
+void PlayerWindow::noteSeekForEndTimer(bool whilePlaying)
+{
+    const double pausedMs = double(monotonicNowNs() - endTimerLeftPlayingNs) / 1e6;
+    endTimerUncountedQueueMs = whilePlaying ? 0.0 : std::clamp(pausedMs, 0.0, outputQueueMs);
+}
 
 double PlayerWindow::extrapolatedEndTimerPosition() const
 {
@@ -48,8 +75,9 @@ qint64 PlayerWindow::noteReportForEndTimer(qint64 position)
 {
     if (endTimerFeeding)
         return position;
-    if (!endTimerEnabled) {
-        // Without a timer nothing is ever fed ahead of the reports.
+    if (!endTimerEnabled || player->playbackState() != QMediaPlayer::PlayingState) {
+        // Nothing is fed ahead of the reports without a timer, and a report made before play
+        // starts would count the time until then as played.
         endTimerReportPosition = -1;
         return position;
     }
@@ -67,6 +95,7 @@ qint64 PlayerWindow::noteReportForEndTimer(qint64 position)
                 &PlayerWindow::onPlaybackStateChangedForEndTimer);
         connect(ui->horizontalSlider, &QSlider::sliderPressed, this, &PlayerWindow::stopEndTimer);
     }
+    endTimerLastReportClockNs = monotonicNowNs();
     // The back end moves its position on by one decoded audio buffer at a time (93 ms of a
     // 44.1 kHz stream), so a report lags the playback by anything up to that: the report that
     // lags least stays the reference. One lagging by more means the playback really fell back.
@@ -83,7 +112,7 @@ qint64 PlayerWindow::noteReportForEndTimer(qint64 position)
     // After an end fed ahead of the reports the playback runs on: the reports that still lag
     // behind the fed position must not count as a new pass over the same end.
     if (endTimerHeldPosition >= 0) {
-        const double lagLimit = outputLatencyMs * endTimerReportRate + maxReportLagMs;
+        const double lagLimit = endTimerLeadMs() + maxReportLagMs;
         if (position < endTimerHeldPosition && position >= endTimerHeldPosition - lagLimit)
             return endTimerHeldPosition;
         endTimerHeldPosition = -1;
@@ -108,7 +137,7 @@ void PlayerWindow::armEndTimer()
     if (duration > 0 && endAt > duration)
         return;
     const double rate = endTimerReportRate;
-    const double handedOver = extrapolatedEndTimerPosition() + outputLatencyMs * rate;
+    const double handedOver = extrapolatedEndTimerPosition() + endTimerLeadMs();
     if (double(endTimerReportPosition) >= double(endAt))
         return;
     const int waitMs = int(std::max(0.0, std::ceil((double(endAt) - handedOver) / rate)));
@@ -136,9 +165,13 @@ void PlayerWindow::onEndTimerFired()
     if (endTimerReportPosition < 0 || sliderDragging || currentIndex != endTimerIndex ||
         player->playbackState() != QMediaPlayer::PlayingState)
         return;
+    // Qt 6.4's FFmpeg back end now and then stalls for most of a second early in playback.
+    // The position taken from the reports runs on meanwhile, the sound does not: the end is
+    // left to the reports that come when the playback moves again.
+    if (double(monotonicNowNs() - endTimerLastReportClockNs) / 1e6 > stalledAfterMs)
+        return;
     const int index = endTimerIndex;
-    const qint64 fed =
-        qint64(std::ceil(extrapolatedEndTimerPosition() + outputLatencyMs * endTimerReportRate));
+    const qint64 fed = qint64(std::ceil(extrapolatedEndTimerPosition() + endTimerLeadMs()));
     const int resets = endTimerResets;
     endTimerFeeding = true;
     onPositionChanged(fed);
@@ -162,6 +195,7 @@ void PlayerWindow::onPlaybackStateChangedForEndTimer(QMediaPlayer::PlaybackState
 {
     if (state == QMediaPlayer::PlayingState)
         return;
+    endTimerLeftPlayingNs = monotonicNowNs();
     if (endTimer)
         endTimer->stop();
     // Paused time must not count as played: the next report starts the timing afresh.

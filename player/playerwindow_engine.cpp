@@ -175,7 +175,9 @@ int PlayerWindow::nextPlayListIndex() const
 void PlayerWindow::movePlayer(qint64 position)
 {
     reportsFarBelowGuard = 0;
-    if (player->playbackState() != QMediaPlayer::PlayingState) {
+    const bool playing = player->playbackState() == QMediaPlayer::PlayingState;
+    noteSeekForEndTimer(playing);
+    if (!playing) {
         player->setPosition(position);
         return;
     }

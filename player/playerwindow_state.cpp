@@ -147,15 +147,16 @@ void PlayerWindow::restorePosition(QMediaPlayer::MediaStatus status)
 // Qt 6.4's FFmpeg back end opens each source at normal speed whatever rate the player holds:
 // a rate set before the media loaded (the stored one, or the learner's for the previous
 // lesson) reads back from playbackRate() but is not played. The back end takes no notice of
-// the rate it already holds, so it is moved off it and back.
+// the rate it already holds, so it is moved off it and back. Every rate change opens a new
+// audio output, and this is done at normal speed too: an output opened with the media holds
+// a little of its start, which would be heard before the first sentence.
 void PlayerWindow::reapplyPlaybackRate()
 {
     const qreal rate = player->playbackRate();
-    if (rate == 1.0)
-        return;
     const QSignalBlocker quiet(player);
-    player->setPlaybackRate(1.0);
+    player->setPlaybackRate(rate == 1.0 ? 0.5 : 1.0);
     player->setPlaybackRate(rate);
+    noteNewAudioOutput();
 }
 
 void PlayerWindow::savePlayerState()
