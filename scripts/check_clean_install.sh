@@ -4,17 +4,38 @@
 # it (with no file, and with the installed demo lesson), stays up, prints no fatal error, and ends
 # cleanly on SIGTERM. Needs root (debootstrap, chroot, mounts).
 # Usage: check_clean_install.sh [PACKAGE.deb]   (default: build-deb/orviloop_*.deb, built if missing)
+# The archives are the machine's own: the bookworm, bookworm-updates and bookworm-security main
+# sources of its apt sources (see bookworm_sources.sh), reached through the proxy apt uses; set
+# ORVILOOP_CLEAN_MIRROR to take bookworm and bookworm-updates from another archive.
 # The pristine tree is cached as a tarball in $ORVILOOP_CLEAN_CACHE (default
 # /var/cache/orviloop-clean); delete it to bootstrap again.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-mirror=${ORVILOOP_CLEAN_MIRROR:-http://deb.debian.org/debian}
 cache=${ORVILOOP_CLEAN_CACHE:-/var/cache/orviloop-clean}
 tarball=$cache/bookworm-minbase.tar.gz
 run_seconds=5
 started=$(date +%s)
 
 [ "$(id -u)" -eq 0 ] || { echo "check_clean_install.sh: run as root (debootstrap, chroot)" >&2; exit 2; }
+
+# One line per suite: SUITE URI KEYRING (tab-separated).
+archives=$("$top/scripts/bookworm_sources.sh") || exit 2
+mirror=$(awk -F'\t' '$1 == "bookworm" { print $2 }' <<<"$archives")
+keyring=$(awk -F'\t' '$1 == "bookworm" { print $3 }' <<<"$archives")
+echo "== Archives:"
+cut -f 1,2 <<<"$archives" | sed 's/^/   /'
+
+# The proxy apt goes through on this machine, for debootstrap (wget) and for apt in the chroot.
+proxy_setting() { # scheme
+  local name=${1}_proxy value
+  value=${!name:-}
+  [ -n "$value" ] || eval "$(apt-config shell value "Acquire::$1::Proxy")"
+  [ "$value" = DIRECT ] || echo "$value"
+}
+http_proxy=$(proxy_setting http)
+https_proxy=$(proxy_setting https)
+[ -z "$http_proxy" ] || export http_proxy
+[ -z "$https_proxy" ] || export https_proxy
 
 find_package() {
   local found
@@ -46,7 +67,14 @@ if [ ! -f "$tarball" ]; then
   mkdir -p "$cache"
   fresh=$(mktemp -d "$cache/bootstrap.XXXXXX")
   chmod 0755 "$fresh"
-  debootstrap --variant=minbase bookworm "$fresh" "$mirror"
+  bootstrap_options=(--variant=minbase)
+  # gpgv reads binary keyrings only; for an armoured one debootstrap keeps its own.
+  [[ $keyring == *.gpg ]] && bootstrap_options+=(--keyring="$keyring")
+  if ! debootstrap "${bootstrap_options[@]}" bookworm "$fresh" "$mirror" 2>&1 | tee "$cache/debootstrap.log"; then
+    rm -rf --one-file-system "$fresh"
+    echo "check_clean_install.sh: could not bootstrap bookworm from $mirror (log: $cache/debootstrap.log)" >&2
+    exit 2
+  fi
   tar -C "$fresh" --numeric-owner -czf "$tarball.part" .
   mv "$tarball.part" "$tarball"
   rm -rf --one-file-system "$fresh"
@@ -94,11 +122,30 @@ bind bind /dev /dev
 bind bind /dev/pts /dev/pts
 bind tmpfs tmpfs /dev/shm
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
-cat >"$root/etc/apt/sources.list" <<EOF
-deb $mirror bookworm main
-deb $mirror bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
-EOF
+write_sources() {
+  local suite uri source_keyring options kept
+  while IFS=$'\t' read -r suite uri source_keyring; do
+    options=
+    if [ -n "$source_keyring" ]; then
+      kept=/etc/apt/keyrings/orviloop-check-$(basename "$source_keyring")
+      mkdir -p "$root/etc/apt/keyrings"
+      cp "$source_keyring" "$root$kept"
+      options="[signed-by=$kept] "
+    fi
+    echo "deb $options$uri $suite main"
+  done <<<"$archives"
+}
+write_sources >"$root/etc/apt/sources.list"
+{
+  [ -z "$http_proxy" ] || echo "Acquire::http::Proxy \"$http_proxy\";"
+  [ -z "$https_proxy" ] || echo "Acquire::https::Proxy \"$https_proxy\";"
+  # The tree holds no certificates (ca-certificates is no dependency of apt); the machine's let
+  # apt reach an https archive without adding a package to the tree.
+  if grep -q $'\thttps://' <<<"$archives"; then
+    cp -L /etc/ssl/certs/ca-certificates.crt "$root/etc/apt/orviloop-check-ca.crt"
+    echo 'Acquire::https::CAInfo "/etc/apt/orviloop-check-ca.crt";'
+  fi
+} >"$root/etc/apt/apt.conf.d/99orviloop-check"
 # The tree is thrown away after the run, so dpkg need not sync every file it writes.
 echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/orviloop-check-unsafe-io"
 # Package scripts must not start services in the chroot.
@@ -125,6 +172,8 @@ record() { # PASS|FAIL text
   results+=("$1  $2")
   [ "$1" = PASS ] || failed=1
 }
+# The libraries ldd reports as not found, by name on one line.
+missing_libraries() { sed -n 's/^[[:space:]]*\([^[:space:]]*\) => not found.*/\1/p' | paste -sd ' '; }
 
 if [ $install_ok = no ]; then
   cat "$root/tmp/install.log"
@@ -132,9 +181,12 @@ if [ $install_ok = no ]; then
 else
   record PASS "apt-get install ./$package_name"
 
-  missing_libs=$(in_root ldd /usr/bin/orviloop | grep 'not found' || true)
-  if [ -z "$missing_libs" ]; then record PASS "ldd /usr/bin/orviloop: every library found"
-  else echo "$missing_libs"; record FAIL "ldd /usr/bin/orviloop: $(echo "$missing_libs" | wc -l) not found"; fi
+  ldd_status=0
+  ldd_output=$(in_root ldd /usr/bin/orviloop 2>&1) || ldd_status=$?
+  missing_libs=$(missing_libraries <<<"$ldd_output")
+  if [ -n "$missing_libs" ]; then record FAIL "ldd /usr/bin/orviloop: not found: $missing_libs"
+  elif [ $ldd_status -ne 0 ]; then record FAIL "ldd /usr/bin/orviloop: $(head -n 1 <<<"$ldd_output")"
+  else record PASS "ldd /usr/bin/orviloop: every library found"; fi
 
   # Tools only for the check, added after the package so they prove nothing about its dependencies.
   echo "== Installing the check tools (xvfb, xauth, fontconfig)"
