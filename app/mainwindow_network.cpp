@@ -204,6 +204,9 @@ void MainWindow::onSubtitleReply(QNetworkReply *reply, SubtitleCompletion comple
 void MainWindow::openNetworkPlayer(const QString &videoUrl)
 {
     auto *playerWindow = new PlayerWindow(this, QString());
+    // The subtitle was downloaded into this window's working directory, which may have been
+    // chosen after the stored one the player starts with.
+    playerWindow->setWorkingDirectory(rootDir);
     playerWindow->loadSubtitles(videoUrl);
     playerWindow->show();
 }

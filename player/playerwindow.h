@@ -33,6 +33,8 @@ public:
 
     // subtitles/playerwindow_subtitles.cpp
     void loadSubtitles(const QString &path);
+    // The directory searched for subtitles after the media's own; a network video's only one.
+    void setWorkingDirectory(const QString &dir);
 
     // export/playerwindow_export.cpp
     static QString exportSubtitlePath(const QString &mediaFile);
@@ -80,6 +82,8 @@ private:
 
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
     void applyPlayModeForSubtitles();
+    void showNoSentenceNotice(const QString &subtitleName);
+    QString titleBeforeNoSentenceNotice;
 
     // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
     void connectSignals();

@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <optional>
+
 namespace {
 
 constexpr QStringView timeSeparator(u" --> ");
@@ -31,11 +33,22 @@ QString decodeFallback(const QByteArray &bytes)
 
 QString decodeSubtitleBytes(const QByteArray &bytes)
 {
+    // Stateless: bytes that end inside a character are an error like any other broken
+    // sequence, not a character left for more input that never comes.
+    constexpr auto stateless = QStringDecoder::Flag::Stateless;
+
+    // A byte-order mark names the encoding: UTF-8, or the UTF-16 and UTF-32 that Windows
+    // tools save as "Unicode". Such a file is read in it even where it is broken.
+    if (const std::optional<QStringConverter::Encoding> named = QStringConverter::encodingForData(bytes)) {
+        QStringDecoder decoder(*named, stateless);
+        return decoder.decode(bytes);
+    }
+
     // Broken UTF-8 is told apart from a valid file that happens to contain U+FFFD itself;
     // only the former is read in the fallback encoding. One decoding pass tells both.
-    QStringDecoder utf8(QStringDecoder::Utf8);
+    QStringDecoder utf8(QStringDecoder::Utf8, stateless);
     QString text = utf8.decode(bytes);
-    if (!utf8.hasError() || bytes.startsWith("\xEF\xBB\xBF"))
+    if (!utf8.hasError())
         return text;
     return decodeFallback(bytes);
 }

@@ -8,8 +8,9 @@
 // opened gives an empty list and one debug line; nothing is ever thrown or shown.
 QList<SubtitleItem> parseSrtFile(const QString &path);
 
-// The same reader on the raw bytes of a file already in memory: decoding (UTF-8 with or
-// without byte-order mark, else the Chinese fallback encoding), blocks, cleaning.
+// The same reader on the raw bytes of a file already in memory: decoding (the encoding a
+// byte-order mark names, UTF-8, UTF-16 or UTF-32; without one UTF-8, else the Chinese
+// fallback encoding), blocks, cleaning.
 QList<SubtitleItem> parseSrtBytes(const QByteArray &bytes);
 
 // "HH:MM:SS,mmm" to milliseconds; malformed parts count as 0.

@@ -501,10 +501,13 @@ void tst_Network::doubleClickStreamsVideo_data()
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("cues");
+    QTest::addColumn<QString>("newFolder"); // chosen with "本地" before "网络"; empty: the stored one
     QTest::newRow("subtitle downloaded") << "sub/talk.mp4"
-                                         << "talk.srt1" << subtitleCues;
+                                         << "talk.srt1" << subtitleCues << "";
     QTest::newRow("no subtitle on server (404)") << "nosub.mp4"
-                                                 << "" << 0;
+                                                 << "" << 0 << "";
+    QTest::newRow("subtitle downloaded after changing folder") << "sub/talk.mp4"
+                                                               << "talk.srt1" << subtitleCues << "新 目录";
 }
 
 void tst_Network::doubleClickStreamsVideo()
@@ -512,7 +515,16 @@ void tst_Network::doubleClickStreamsVideo()
     QFETCH(QString, entry);
     QFETCH(QString, stored);
     QFETCH(int, cues);
+    QFETCH(QString, newFolder);
     MainWindow window;
+    QString folder = workDir;
+    if (!newFolder.isEmpty()) {
+        // What "本地" does once the learner has picked the folder; the store keeps the old one.
+        folder = workParent->filePath(newFolder);
+        QVERIFY(QDir().mkpath(folder));
+        window.rootDir = folder;
+        window.loadMediaList(folder);
+    }
     clickCatalogueAndWait(window);
     const int row = rows(window).indexOf(entry);
     QVERIFY(row >= 0);
@@ -541,10 +553,12 @@ void tst_Network::doubleClickStreamsVideo()
     QVERIFY(player->duration() > 2000);
     QVERIFY(newRequests().contains("/" + entry));
 
-    QStringList expectedFiles{"local.mp3"};
+    QStringList expectedFiles = newFolder.isEmpty() ? QStringList{"local.mp3"} : QStringList();
     if (!stored.isEmpty())
         expectedFiles << stored;
-    QCOMPARE(workFiles(), expectedFiles);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), expectedFiles);
+    if (!newFolder.isEmpty())
+        QCOMPARE(workFiles(), QStringList{"local.mp3"});
     QCOMPARE(playerWindow->subtitles.size(), cues);
 }
 

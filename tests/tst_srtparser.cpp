@@ -65,6 +65,13 @@ QByteArray toGbkWithIconv(const QString &text)
     return process.readAllStandardOutput();
 }
 
+// The text as a tool writes it in a Unicode encoding, with its byte-order mark.
+QByteArray withByteOrderMark(QStringConverter::Encoding encoding, const QByteArray &utf8)
+{
+    QStringEncoder encoder(encoding, QStringEncoder::Flag::WriteBom);
+    return encoder.encode(QString::fromUtf8(utf8));
+}
+
 const QByteArray cueOne = "1\n00:00:01,000 --> 00:00:02,000\n";
 const QByteArray cueTwo = "2\n00:00:03,000 --> 00:00:04,000\n";
 const QByteArray cueThree = "3\n00:00:05,000 --> 00:00:06,000\n";
@@ -128,6 +135,16 @@ void tst_SrtParser::parseBlocks_data()
     QTest::newRow("empty file") << QByteArray() << QStringList();
     QTest::newRow("utf-8 byte-order mark before the first number") << "\xEF\xBB\xBF" + cueOne + "Hello\n"
                                                                    << QStringList{"0 1000 2000 Hello"};
+    const QByteArray unicode = cueOne + "你好 hello\r\n\r\n" + cueTwo + "第二句";
+    const QStringList unicodeCues{"0 1000 2000 你好 hello", "1 3000 4000 第二句"};
+    QTest::newRow("utf-16 le named by its byte-order mark")
+        << withByteOrderMark(QStringConverter::Utf16LE, unicode) << unicodeCues;
+    QTest::newRow("utf-16 be named by its byte-order mark")
+        << withByteOrderMark(QStringConverter::Utf16BE, unicode) << unicodeCues;
+    QTest::newRow("utf-32 le named by its byte-order mark")
+        << withByteOrderMark(QStringConverter::Utf32LE, unicode) << unicodeCues;
+    QTest::newRow("utf-32 be named by its byte-order mark")
+        << withByteOrderMark(QStringConverter::Utf32BE, unicode) << unicodeCues;
     QTest::newRow("cue numbers 7 8 9 give 0 1 2")
         << QByteArray("7\n00:00:01,000 --> 00:00:02,000\nA\n\n8\n00:00:03,000 --> 00:00:04,000\nB\n\n"
                       "9\n00:00:05,000 --> 00:00:06,000\nC\n")
@@ -235,6 +252,9 @@ void tst_SrtParser::gbkFileIsReadAsChinese_data()
     QTest::addColumn<QByteArray>("gbk");
     QTest::addColumn<QString>("text");
 
+    // The bytes E0 B8 are "喔" in GBK and an unfinished character in UTF-8.
+    QTest::newRow("ends inside a UTF-8 character, no final newline")
+        << QByteArray(cueOne + "Good night \xE0\xB8") << QString("Good night 喔");
     const QString text = "第一句：你好\nSecond line";
     const QByteArray fromIconv = toGbkWithIconv(cueOne + text);
     if (fromIconv.isEmpty())

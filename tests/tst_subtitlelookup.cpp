@@ -1,9 +1,11 @@
 #include "player/playerwindow.h"
+#include "subtitles/subtitlelookup.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,12 +79,14 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void discovery_data();
-    void discovery();
+    void lookup_data();
+    void lookup();
+    void windowLoadsTheAdoptedSubtitle();
     void networkPrefixIgnoresCase_data();
     void networkPrefixIgnoresCase();
     void emptyPathChangesNothing();
-    void unreadableSubtitleLoadsNothing();
+    void subtitleWithoutSentenceIsNoticed_data();
+    void subtitleWithoutSentenceIsNoticed();
     void newLoadReplacesSubtitleState();
     void playModeWaitsForSubtitles();
 
@@ -92,6 +96,15 @@ private:
     QString expand(QString text) const
     {
         return text.replace("%media%", mediaDir()).replace("%root%", rootDir());
+    }
+    // A network video whose URL path spells the local media directory.
+    QString networkUrlInMediaDir(const QString &name) const
+    {
+        QUrl url;
+        url.setScheme("https");
+        url.setHost("127.0.0.1");
+        url.setPath(QDir(mediaDir()).filePath(name));
+        return url.toString();
     }
 
     QTemporaryDir settingsDir;
@@ -119,78 +132,89 @@ void tst_SubtitleLookup::cleanup()
     workDir = nullptr;
 }
 
-void tst_SubtitleLookup::discovery_data()
+void tst_SubtitleLookup::lookup_data()
 {
     QTest::addColumn<QString>("mediaName");
+    QTest::addColumn<bool>("network"); // a URL whose path names the media directory
     QTest::addColumn<QStringList>("mediaFiles");
     QTest::addColumn<QStringList>("rootFiles");
     QTest::addColumn<QString>("workingDir"); // "%root%" or "%media%" with optional decoration
-    QTest::addColumn<QString>("loadedText"); // the origin written into the loaded file; empty if none
+    QTest::addColumn<QString>("chosen");     // the origin written into the chosen file; empty if none
     QTest::addColumn<QStringList>("mediaFilesAfter");
     QTest::addColumn<QStringList>("rootFilesAfter");
-    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("log"); // as the window writes it: one cue in every file
 
     QTest::newRow("lone a.srt adopted as a.srt1")
-        << "a.mp4" << QStringList{"a.srt"} << QStringList() << "%root%"
+        << "a.mp4" << false << QStringList{"a.srt"} << QStringList() << "%root%"
         << "media a.srt" << QStringList{"a.srt1"} << QStringList()
         << QStringList{"字幕重命名: \"%media%/a.srt\" -> \"%media%/a.srt1\"",
                        "字幕加载成功: \"%media%/a.srt1\" 共 1 句"};
     QTest::newRow("a.srt beside a.srt1 deleted")
-        << "a.mp4" << QStringList{"a.srt", "a.srt1"} << QStringList() << "%root%"
+        << "a.mp4" << false << QStringList{"a.srt", "a.srt1"} << QStringList() << "%root%"
         << "media a.srt1" << QStringList{"a.srt1"} << QStringList()
         << QStringList{"删除重复字幕: \"%media%/a.srt\"", "字幕加载成功: \"%media%/a.srt1\" 共 1 句"};
     QTest::newRow("working directory fallback")
-        << "a.mp4" << QStringList() << QStringList{"a.srt1"} << "%root%"
+        << "a.mp4" << false << QStringList() << QStringList{"a.srt1"} << "%root%"
         << "root a.srt1" << QStringList() << QStringList{"a.srt1"}
         << QStringList{"字幕加载成功: \"%root%/a.srt1\" 共 1 句"};
     QTest::newRow("srt in the working directory adopted there")
-        << "a.mp4" << QStringList() << QStringList{"a.srt"} << "%root%"
+        << "a.mp4" << false << QStringList() << QStringList{"a.srt"} << "%root%"
         << "root a.srt" << QStringList() << QStringList{"a.srt1"}
         << QStringList{"字幕重命名: \"%root%/a.srt\" -> \"%root%/a.srt1\"",
                        "字幕加载成功: \"%root%/a.srt1\" 共 1 句"};
     QTest::newRow("media directory before working directory")
-        << "a.mp4" << QStringList{"a.srt1"} << QStringList{"a.srt"} << "%root%"
+        << "a.mp4" << false << QStringList{"a.srt1"} << QStringList{"a.srt"} << "%root%"
         << "media a.srt1" << QStringList{"a.srt1"} << QStringList{"a.srt"}
         << QStringList{"字幕加载成功: \"%media%/a.srt1\" 共 1 句"};
     QTest::newRow("nothing anywhere lists both directories")
-        << "a.mp4" << QStringList{"b.srt"} << QStringList{"c.srt1"} << "%root%"
+        << "a.mp4" << false << QStringList{"b.srt"} << QStringList{"c.srt1"} << "%root%"
         << "" << QStringList{"b.srt"} << QStringList{"c.srt1"}
         << QStringList{"未找到字幕: \"a\" (.srt1 / .srt)，已尝试目录: QList(\"%media%\", \"%root%\")"};
     QTest::newRow("working directory equal to media directory tried once")
-        << "a.mp4" << QStringList() << QStringList() << "%media%/./"
+        << "a.mp4" << false << QStringList() << QStringList() << "%media%/./"
         << "" << QStringList() << QStringList()
         << QStringList{"未找到字幕: \"a\" (.srt1 / .srt)，已尝试目录: QList(\"%media%\")"};
     QTest::newRow("a.b.mp4 looks for a.b")
-        << "a.b.mp4" << QStringList{"a.srt1", "a.b.srt"} << QStringList() << "%root%"
+        << "a.b.mp4" << false << QStringList{"a.srt1", "a.b.srt"} << QStringList() << "%root%"
         << "media a.b.srt" << QStringList{"a.b.srt1", "a.srt1"} << QStringList()
         << QStringList{"字幕重命名: \"%media%/a.b.srt\" -> \"%media%/a.b.srt1\"",
                        "字幕加载成功: \"%media%/a.b.srt1\" 共 1 句"};
     QTest::newRow("A.mp4 finds a.SRT by listing and leaves it")
-        << "A.mp4" << QStringList{"a.SRT"} << QStringList() << "%root%"
+        << "A.mp4" << false << QStringList{"a.SRT"} << QStringList() << "%root%"
         << "media a.SRT" << QStringList{"a.SRT"} << QStringList()
         << QStringList{"字幕加载成功: \"%media%/a.SRT\" 共 1 句"};
     QTest::newRow("listing finds an upper-case srt1")
-        << "Lesson.mp4" << QStringList{"LESSON.SRT1"} << QStringList() << "%root%"
+        << "Lesson.mp4" << false << QStringList{"LESSON.SRT1"} << QStringList() << "%root%"
         << "media LESSON.SRT1" << QStringList{"LESSON.SRT1"} << QStringList()
         << QStringList{"字幕加载成功: \"%media%/LESSON.SRT1\" 共 1 句"};
     QTest::newRow("movie.en.srt not taken for movie.mp4")
-        << "movie.mp4" << QStringList{"movie.en.srt"} << QStringList() << "%root%"
+        << "movie.mp4" << false << QStringList{"movie.en.srt"} << QStringList() << "%root%"
         << "" << QStringList{"movie.en.srt"} << QStringList()
         << QStringList{"未找到字幕: \"movie\" (.srt1 / .srt)，已尝试目录: QList(\"%media%\", \"%root%\")"};
     QTest::newRow("chinese name with spaces")
-        << "第一课 你好.mp4" << QStringList{"第一课 你好.srt"} << QStringList() << "%root%"
+        << "第一课 你好.mp4" << false << QStringList{"第一课 你好.srt"} << QStringList() << "%root%"
         << "media 第一课 你好.srt" << QStringList{"第一课 你好.srt1"} << QStringList()
         << QStringList{"字幕重命名: \"%media%/第一课 你好.srt\" -> \"%media%/第一课 你好.srt1\"",
                        "字幕加载成功: \"%media%/第一课 你好.srt1\" 共 1 句"};
+    QTest::newRow("network video leaves the directory its URL names")
+        << "notes.mp4" << true << QStringList{"notes.srt", "notes.srt1", "other.srt"} << QStringList()
+        << "%root%"
+        << "" << QStringList{"notes.srt", "notes.srt1", "other.srt"} << QStringList()
+        << QStringList{"未找到字幕: \"notes\" (.srt1 / .srt)，已尝试目录: QList(\"%root%\")"};
+    QTest::newRow("network video takes the download in the working directory")
+        << "notes.mp4" << true << QStringList{"notes.srt1"} << QStringList{"notes.srt1"} << "%root%"
+        << "root notes.srt1" << QStringList{"notes.srt1"} << QStringList{"notes.srt1"}
+        << QStringList{"字幕加载成功: \"%root%/notes.srt1\" 共 1 句"};
 }
 
-void tst_SubtitleLookup::discovery()
+void tst_SubtitleLookup::lookup()
 {
     QFETCH(QString, mediaName);
+    QFETCH(bool, network);
     QFETCH(QStringList, mediaFiles);
     QFETCH(QStringList, rootFiles);
     QFETCH(QString, workingDir);
-    QFETCH(QString, loadedText);
+    QFETCH(QString, chosen);
     QFETCH(QStringList, mediaFilesAfter);
     QFETCH(QStringList, rootFilesAfter);
     QFETCH(QStringList, log);
@@ -199,35 +223,46 @@ void tst_SubtitleLookup::discovery()
         QVERIFY(writeSubtitle(mediaDir(), name, "media " + name));
     for (const QString &name : rootFiles)
         QVERIFY(writeSubtitle(rootDir(), name, "root " + name));
-    const QString mediaPath = QDir(mediaDir()).filePath(mediaName);
+    const QString mediaPath =
+        network ? networkUrlInMediaDir(mediaName) : QDir(mediaDir()).filePath(mediaName);
+
+    const SubtitleLookup lookup = lookUpSubtitle(mediaUrlFor(mediaPath), expand(workingDir));
+    const QString outcome =
+        lookup.path.isEmpty() ? subtitleNotFoundLine(lookup) : subtitleLoadedLine(lookup.path, 1);
+    QCOMPARE(lookup.log + QStringList{outcome}, expand(log.join('\n')).split('\n'));
+    QCOMPARE(listing(mediaDir()), mediaFilesAfter);
+    QCOMPARE(listing(rootDir()), rootFilesAfter);
+    if (chosen.isEmpty()) {
+        QVERIFY(lookup.path.isEmpty());
+        return;
+    }
+    // The chosen file holds the bytes it had under its old name, wherever it was adopted.
+    QCOMPARE(readAll(lookup.path), cueNaming(chosen));
+}
+
+// The window sets the media, logs what the lookup did and reads the file it chose.
+void tst_SubtitleLookup::windowLoadsTheAdoptedSubtitle()
+{
+    QVERIFY(writeSubtitle(mediaDir(), "第一课 a.srt", "adopted"));
+    const QString mediaPath = QDir(mediaDir()).filePath("第一课 a.mp4");
+    const QString adopted = QDir(mediaDir()).filePath("第一课 a.srt1");
 
     PlayerWindow window(nullptr, QString());
-    window.rootDir = expand(workingDir);
+    window.rootDir = rootDir();
     {
         MessageCapture capture;
         window.loadSubtitles(mediaPath);
-        QCOMPARE(MessageCapture::lookupLines(), expand(log.join('\n')).split('\n'));
+        QCOMPARE(MessageCapture::lookupLines(),
+                 (QStringList{"字幕重命名: \"" + QDir(mediaDir()).filePath("第一课 a.srt") + "\" -> \"" +
+                                  adopted + "\"",
+                              "字幕加载成功: \"" + adopted + "\" 共 1 句"}));
     }
-
     QCOMPARE(window.currentFile, mediaPath);
     QVERIFY(sourceLeadsTo(window.player->source(), mediaPath));
-    QCOMPARE(listing(mediaDir()), mediaFilesAfter);
-    QCOMPARE(listing(rootDir()), rootFilesAfter);
-    if (loadedText.isEmpty()) {
-        QVERIFY(window.subtitles.isEmpty());
-        return;
-    }
     QCOMPARE(window.subtitles.size(), 1);
-    QCOMPARE(window.subtitles.first().text, loadedText);
+    QCOMPARE(window.subtitles.first().text, QString("adopted"));
     QCOMPARE(window.subtitles.first().startMs, qint64(1000));
     QCOMPARE(window.subtitles.first().endMs, qint64(2500));
-    // An adopted file keeps the bytes it had under its old name.
-    const QString adoptedFrom = loadedText.section(' ', 1, -1);
-    if (adoptedFrom.endsWith(".srt")) {
-        const QString dir = loadedText.startsWith("media") ? mediaDir() : rootDir();
-        QCOMPARE(readAll(QDir(dir).filePath(QFileInfo(adoptedFrom).completeBaseName() + ".srt1")),
-                 cueNaming(loadedText));
-    }
 }
 
 void tst_SubtitleLookup::networkPrefixIgnoresCase_data()
@@ -277,22 +312,51 @@ void tst_SubtitleLookup::emptyPathChangesNothing()
     QCOMPARE(MessageCapture::lookupLines(), QStringList());
 }
 
-// A chosen file that exists but cannot be read is reported with a count of 0 and
-// leaves the player in normal play.
-void tst_SubtitleLookup::unreadableSubtitleLoadsNothing()
+void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed_data()
 {
-    QVERIFY(QDir().mkpath(QDir(mediaDir()).filePath("a.srt1"))); // a directory by that name
+    QTest::addColumn<QByteArray>("content"); // of a.srt1; empty: a directory by that name
+    QTest::addColumn<QString>("parserLine");
+    QTest::newRow("unreadable") << QByteArray() << "无法打开字幕文件: \"%media%/a.srt1\"";
+    QTest::newRow("sound descriptions only")
+        << QByteArray("1\n00:00:01,000 --> 00:00:02,000\n[Music]\n") << QString();
+    QTest::newRow("utf-16 without byte-order mark")
+        << QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(QString::fromUtf8(cueNaming("wide"))))
+        << QString();
+}
+
+// A subtitle file that gives no sentence is said so in the title, leaves the player in
+// normal play, and a later file with sentences takes the notice back.
+void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, parserLine);
+    const QString chosen = QDir(mediaDir()).filePath("a.srt1");
+    if (content.isEmpty()) {
+        QVERIFY(QDir().mkpath(chosen));
+    } else {
+        QFile file(chosen);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    }
+    QVERIFY(writeSubtitle(mediaDir(), "b.srt1", "b"));
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
-    MessageCapture capture;
-    window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
-
-    const QString chosen = QDir(mediaDir()).filePath("a.srt1");
-    QCOMPARE(MessageCapture::lookupLines(), (QStringList{"无法打开字幕文件: \"" + chosen + "\"",
-                                                         "字幕加载成功: \"" + chosen + "\" 共 0 句"}));
+    const QString usualTitle = window.windowTitle();
+    {
+        MessageCapture capture;
+        window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
+        QStringList expected{"字幕加载成功: \"" + chosen + "\" 共 0 句"};
+        if (!parserLine.isEmpty())
+            expected.prepend(expand(parserLine));
+        QCOMPARE(MessageCapture::lookupLines(), expected);
+    }
     QVERIFY(window.subtitles.isEmpty());
     QCOMPARE(window.playMode, 0);
     QVERIFY(!window.ui->comboPlayMode->isEnabled());
+    QCOMPARE(window.windowTitle(), QString("字幕文件中没有可用的句子：a.srt1（只能正常播放）"));
+
+    window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
+    QCOMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.windowTitle(), usualTitle);
 }
 
 void tst_SubtitleLookup::newLoadReplacesSubtitleState()

@@ -1,0 +1,112 @@
+#include "subtitles/subtitlelookup.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// Writes the items as qDebug would print them on one line.
+template <typename... Items> QString debugLine(const Items &...items)
+{
+    QString line;
+    {
+        QDebug stream(&line);
+        (stream << ... << items);
+    }
+    if (line.endsWith(u' '))
+        line.chop(1);
+    return line;
+}
+
+// The file whose name the subtitle shares: the local file, or the path part of a URL.
+QFileInfo lookupFile(const QUrl &media)
+{
+    return QFileInfo(media.isLocalFile() ? media.toLocalFile() : media.path(QUrl::FullyDecoded));
+}
+
+// A subtitle whose name differs from the media's only in letter case, taken where it is.
+QString findByListing(const QString &directory, const QString &baseName)
+{
+    const QStringList filters{"*.srt", "*.srt1", "*.SRT", "*.SRT1", "*.Srt"};
+    const QFileInfoList entries =
+        QDir(directory).entryInfoList(filters, QDir::Files | QDir::Readable, QDir::Unsorted);
+    for (const QFileInfo &entry : entries) {
+        const QString suffix = entry.suffix().toLower();
+        if ((suffix == "srt1" || suffix == "srt") &&
+            entry.completeBaseName().compare(baseName, Qt::CaseInsensitive) == 0)
+            return entry.absoluteFilePath();
+    }
+    return {};
+}
+
+QString adoptSubtitleIn(const QString &directory, const QString &baseName, QStringList *log)
+{
+    const QDir dir(directory);
+    const QString adopted = dir.filePath(baseName + ".srt1");
+    const QString plain = dir.filePath(baseName + ".srt");
+    const bool hasAdopted = QFileInfo::exists(adopted);
+    const bool hasPlain = QFileInfo::exists(plain);
+    if (hasAdopted && hasPlain) {
+        QFile::remove(plain);
+        log->append(debugLine("删除重复字幕:", plain));
+        return adopted;
+    }
+    if (hasAdopted)
+        return adopted;
+    if (hasPlain) {
+        if (!QFile::rename(plain, adopted))
+            return plain;
+        log->append(debugLine("字幕重命名:", plain, "->", adopted));
+        return adopted;
+    }
+    return findByListing(directory, baseName);
+}
+
+} // namespace
+
+QUrl mediaUrlFor(const QString &path)
+{
+    if (path.startsWith(QLatin1StringView("http"), Qt::CaseInsensitive))
+        return QUrl(path, QUrl::TolerantMode);
+    return QUrl::fromLocalFile(path);
+}
+
+QStringList subtitleDirectories(const QUrl &media, const QString &workingDirectory)
+{
+    const QString working = QDir::cleanPath(workingDirectory);
+    if (!media.isLocalFile())
+        return {working};
+    const QString beside = QDir::cleanPath(lookupFile(media).absolutePath());
+    if (working == beside)
+        return {beside};
+    return {beside, working};
+}
+
+SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory)
+{
+    SubtitleLookup lookup;
+    lookup.baseName = lookupFile(media).completeBaseName();
+    lookup.directories = subtitleDirectories(media, workingDirectory);
+    if (lookup.baseName.isEmpty())
+        return lookup;
+    for (const QString &directory : std::as_const(lookup.directories)) {
+        if (directory.isEmpty())
+            continue;
+        lookup.path = adoptSubtitleIn(directory, lookup.baseName, &lookup.log);
+        if (!lookup.path.isEmpty())
+            break;
+    }
+    return lookup;
+}
+
+QString subtitleLoadedLine(const QString &path, qsizetype sentences)
+{
+    return debugLine("字幕加载成功:", path, "共", sentences, "句");
+}
+
+QString subtitleNotFoundLine(const SubtitleLookup &lookup)
+{
+    return debugLine("未找到字幕:", lookup.baseName, "(.srt1 / .srt)，已尝试目录:", lookup.directories);
+}
