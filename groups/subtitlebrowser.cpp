@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QItemSelection>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -284,4 +285,15 @@ void PlayerWindow::onBrowseSubtitlesClicked()
     browser->setSubtitles(subtitles);
     connect(browser, &SubtitleBrowser::groupsUpdated, this, &PlayerWindow::onGroupsUpdated);
     browser->show();
+}
+
+// Escape would reject the dialog, which only hides it: without a close event the player would
+// never get the lists. It closes the dialog as the window's own close button does.
+void SubtitleBrowser::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        close();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

@@ -208,17 +208,19 @@ void tst_SubtitleBrowser::itemMovedBackLandsAtItsIndex()
 
 void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton_data()
 {
-    QTest::addColumn<bool>("throughCloseButton");
+    QTest::addColumn<QString>("closedBy");
     QTest::addColumn<IndexList>("storedAfter");
     QTest::addColumn<IndexList>("nextDialogRight");
-    QTest::newRow("window close button") << false << IndexList{5, 2} << IndexList{2, 5};
-    QTest::newRow("关闭") << true << IndexList{} << IndexList{};
+    QTest::newRow("window close button") << "window" << IndexList{5, 2} << IndexList{2, 5};
+    QTest::newRow("关闭") << "关闭" << IndexList{} << IndexList{};
+    // Escape dismisses the dialog as the window's own close button does.
+    QTest::newRow("Escape") << "Escape" << IndexList{5, 2} << IndexList{2, 5};
 }
 
 // The player always gets the cleared groups; only "关闭" also clears the store.
 void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
 {
-    QFETCH(bool, throughCloseButton);
+    QFETCH(QString, closedBy);
     QFETCH(IndexList, storedAfter);
     QFETCH(IndexList, nextDialogRight);
     Group2Store::write({5, 2});
@@ -233,8 +235,10 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     QTest::mouseClick(browser->btnClear, Qt::LeftButton);
     QCOMPARE(updated.count(), 0);
     QCOMPARE(Group2Store::read(), (IndexList{5, 2}));
-    if (throughCloseButton)
+    if (closedBy == "关闭")
         QTest::mouseClick(browser->btnClose, Qt::LeftButton);
+    else if (closedBy == "Escape")
+        QTest::keyClick(browser->leftList, Qt::Key_Escape);
     else
         QVERIFY(browser->close());
 
