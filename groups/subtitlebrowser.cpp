@@ -1,7 +1,6 @@
 #include "groups/subtitlebrowser.h"
 
 #include "groups/group2store.h"
-#include "player/playerwindow.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -274,17 +273,6 @@ void SubtitleBrowser::closeEvent(QCloseEvent *event)
 {
     emit groupsUpdated(indexesOf(leftList), indexesOf(rightList));
     QDialog::closeEvent(event);
-}
-
-// A new dialog per click; it is hidden when closed and lives as long as the player.
-void PlayerWindow::onBrowseSubtitlesClicked()
-{
-    if (subtitles.isEmpty())
-        return;
-    auto *browser = new SubtitleBrowser(this);
-    browser->setSubtitles(subtitles);
-    connect(browser, &SubtitleBrowser::groupsUpdated, this, &PlayerWindow::onGroupsUpdated);
-    browser->show();
 }
 
 // Escape would reject the dialog, which only hides it: without a close event the player would
