@@ -162,6 +162,12 @@ void PlayerWindow::addCurrentToGroup2(int index)
     currentPlayList = playListFor(playGroup);
 
     Group2Store::write(groupRightIndexes);
+    // An open browser would otherwise hand back its older group 2 when it closes.
+    const auto browsers = findChildren<SubtitleBrowser *>(QString(), Qt::FindDirectChildrenOnly);
+    for (SubtitleBrowser *browser : browsers) {
+        if (browser->isVisible())
+            browser->moveIndexToRight(index);
+    }
     updateGroupButton();
     qDebug() << "跳过：句子" << index << "加入组2，组2共" << groupRightIndexes.size() << "句";
 }

@@ -156,6 +156,16 @@ void SubtitleBrowser::moveItemToRight(QListWidgetItem *item)
     sortListByIndex(rightList);
 }
 
+void SubtitleBrowser::moveIndexToRight(int index)
+{
+    for (int row = 0; row < leftList->count(); ++row) {
+        if (itemIndex(leftList->item(row)) == index) {
+            moveItemToRight(leftList->item(row));
+            return;
+        }
+    }
+}
+
 void SubtitleBrowser::moveItemToLeft(QListWidgetItem *item)
 {
     if (!item || listContainsIndex(leftList, itemIndex(item)))

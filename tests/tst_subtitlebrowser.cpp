@@ -30,6 +30,7 @@ private slots:
     void itemMovedBackLandsAtItsIndex();
     void clearReachesPlayerAndStoreByCloseButton_data();
     void clearReachesPlayerAndStoreByCloseButton();
+    void sentenceAddedByPlayerReachesOpenDialogs();
     void moveButtonFollowsLastSelectedList();
     void browseButtonOpensOneDialogPerClick();
 
@@ -254,6 +255,31 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     const auto browsers = window.findChildren<SubtitleBrowser *>();
     QCOMPARE(browsers.size(), 2);
     QCOMPARE(indexes(browsers.last()->rightList), nextDialogRight);
+}
+
+// Every open dialog takes in a sentence the player puts into group 2 (F12, "加入组2"), so
+// that closing it does not hand back a group 2 without it.
+void tst_SubtitleBrowser::sentenceAddedByPlayerReachesOpenDialogs()
+{
+    Group2Store::write({5});
+    PlayerWindow window(nullptr, QString());
+    window.subtitles = sentences(8);
+    window.rebuildPlayList();
+    window.onBrowseSubtitlesClicked();
+    window.onBrowseSubtitlesClicked();
+    const auto browsers = window.findChildren<SubtitleBrowser *>();
+    QCOMPARE(browsers.size(), 2);
+
+    window.addCurrentToGroup2(3);
+    for (SubtitleBrowser *browser : browsers) {
+        QCOMPARE(indexes(browser->rightList), (IndexList{3, 5}));
+        QCOMPARE(indexes(browser->leftList), (IndexList{0, 1, 2, 4, 6, 7}));
+    }
+    QVERIFY(browsers.first()->close());
+    QCOMPARE(window.groupRightIndexes, (IndexList{3, 5}));
+    QTest::mouseClick(browsers.last()->btnClose, Qt::LeftButton);
+    QCOMPARE(window.groupRightIndexes, (IndexList{3, 5}));
+    QCOMPARE(Group2Store::read(), (IndexList{3, 5}));
 }
 
 void tst_SubtitleBrowser::moveButtonFollowsLastSelectedList()
