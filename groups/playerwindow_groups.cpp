@@ -1,6 +1,7 @@
 #include "player/playerwindow.h"
 
 #include "groups/group2store.h"
+#include "groups/subtitlebrowser.h"
 #include "ui_playerwindow.h"
 
 #include <QDebug>
@@ -36,6 +37,17 @@ int nextPlayGroup(int group)
     }
 }
 
+// A group with nothing in it leaves nothing to drill, and without group 2 there is no choice
+// to make: all sentences play. So do they for a stored choice the program does not know.
+int settledPlayGroup(int group, const QList<int> &group1, const QList<int> &group2)
+{
+    if (group2.isEmpty())
+        return 0;
+    if (group == 1 || (group == 2 && !group1.isEmpty()))
+        return group;
+    return 0;
+}
+
 } // namespace
 
 void PlayerWindow::rebuildPlayList()
@@ -49,29 +61,34 @@ void PlayerWindow::rebuildPlayList()
         if (!groupRightIndexes.contains(i))
             groupLeftIndexes.append(i);
     }
-    if ((groupRightIndexes.isEmpty() && playGroup == 1) || (groupLeftIndexes.isEmpty() && playGroup == 2))
-        playGroup = 0;
 
     seekGuardPosition = -1;
     repeatRound = 0;
     lastEndHandledIndex = -1;
-    if (!groupAllIndexes.isEmpty()) {
-        applyPlayList();
-    } else {
-        currentPlayList = &groupAllIndexes;
+    applyPlayList();
+    if (groupAllIndexes.isEmpty())
         currentIndex = -1;
+}
+
+QList<int> *PlayerWindow::playListFor(int group)
+{
+    switch (group) {
+    case 1:
+        return &groupRightIndexes;
+    case 2:
+        return &groupLeftIndexes;
+    default:
+        return &groupAllIndexes;
     }
 }
 
+// Settles the group to play after the groups changed and jumps to the first sentence of its list.
 void PlayerWindow::applyPlayList()
 {
     stopEndTimer();
-    if (playGroup == 1)
-        currentPlayList = &groupRightIndexes;
-    else if (playGroup == 2)
-        currentPlayList = &groupLeftIndexes;
-    else
-        currentPlayList = &groupAllIndexes;
+    playGroup = settledPlayGroup(playGroup, groupLeftIndexes, groupRightIndexes);
+    currentPlayList = playListFor(playGroup);
+    updateGroupButton();
 
     const QList<int> &list = *currentPlayList;
     if (list.isEmpty() || list.first() < 0 || list.last() >= subtitles.size())
@@ -81,31 +98,25 @@ void PlayerWindow::applyPlayList()
     seekGuardPosition = -1;
     movePlayer(first.startMs);
     currentIndex = list.first();
-    updateGroupButton();
 }
 
 void PlayerWindow::updateGroupButton()
 {
-    if (groupRightIndexes.isEmpty()) {
+    const bool hasGroup2 = !groupRightIndexes.isEmpty();
+    ui->btnSwitchGroup->setEnabled(hasGroup2);
+    if (!hasGroup2) {
         ui->btnSwitchGroup->setText("请先分组");
-        ui->btnSwitchGroup->setEnabled(false);
-        playGroup = 0;
-        currentPlayList = &groupAllIndexes;
         return;
     }
-    ui->btnSwitchGroup->setEnabled(true);
     switch (playGroup) {
     case 0:
         ui->btnSwitchGroup->setText("全部");
-        currentPlayList = &groupAllIndexes;
         break;
     case 1:
         ui->btnSwitchGroup->setText("组2");
-        currentPlayList = &groupRightIndexes;
         break;
     case 2:
         ui->btnSwitchGroup->setText("组1");
-        currentPlayList = &groupLeftIndexes;
         break;
     default:
         break;
@@ -120,7 +131,7 @@ void PlayerWindow::onSwitchGroupClicked()
     applyPlayList();
 
     // Lists handed over by the subtitle browser are taken unchecked: only jump to a real sentence.
-    if (currentPlayList && !currentPlayList->isEmpty() && isSentenceIndex(currentPlayList->first())) {
+    if (!currentPlayList->isEmpty() && isSentenceIndex(currentPlayList->first())) {
         seekGuardPosition = -1;
         currentIndex = currentPlayList->first();
         movePlayer(subtitles.at(currentIndex).startMs);
@@ -147,10 +158,27 @@ void PlayerWindow::addCurrentToGroup2(int index)
         std::sort(groupRightIndexes.begin(), groupRightIndexes.end());
     }
     groupLeftIndexes.removeAll(index);
-    if (groupLeftIndexes.isEmpty() && playGroup == 2)
-        playGroup = 0;
+    playGroup = settledPlayGroup(playGroup, groupLeftIndexes, groupRightIndexes);
+    currentPlayList = playListFor(playGroup);
 
     Group2Store::write(groupRightIndexes);
+    // An open browser would otherwise hand back its older group 2 when it closes.
+    const auto browsers = findChildren<SubtitleBrowser *>(QString(), Qt::FindDirectChildrenOnly);
+    for (SubtitleBrowser *browser : browsers) {
+        if (browser->isVisible())
+            browser->moveIndexToRight(index);
+    }
     updateGroupButton();
     qDebug() << "跳过：句子" << index << "加入组2，组2共" << groupRightIndexes.size() << "句";
+}
+
+// A new dialog per click; it is hidden when closed and lives as long as the player.
+void PlayerWindow::onBrowseSubtitlesClicked()
+{
+    if (subtitles.isEmpty())
+        return;
+    auto *browser = new SubtitleBrowser(this);
+    browser->setSubtitles(subtitles);
+    connect(browser, &SubtitleBrowser::groupsUpdated, this, &PlayerWindow::onGroupsUpdated);
+    browser->show();
 }

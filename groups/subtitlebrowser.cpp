@@ -1,11 +1,11 @@
 #include "groups/subtitlebrowser.h"
 
 #include "groups/group2store.h"
-#include "player/playerwindow.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QItemSelection>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -156,6 +156,16 @@ void SubtitleBrowser::moveItemToRight(QListWidgetItem *item)
     sortListByIndex(rightList);
 }
 
+void SubtitleBrowser::moveIndexToRight(int index)
+{
+    for (int row = 0; row < leftList->count(); ++row) {
+        if (itemIndex(leftList->item(row)) == index) {
+            moveItemToRight(leftList->item(row));
+            return;
+        }
+    }
+}
+
 void SubtitleBrowser::moveItemToLeft(QListWidgetItem *item)
 {
     if (!item || listContainsIndex(leftList, itemIndex(item)))
@@ -275,13 +285,13 @@ void SubtitleBrowser::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
-// A new dialog per click; it is hidden when closed and lives as long as the player.
-void PlayerWindow::onBrowseSubtitlesClicked()
+// Escape would reject the dialog, which only hides it: without a close event the player would
+// never get the lists. It closes the dialog as the window's own close button does.
+void SubtitleBrowser::keyPressEvent(QKeyEvent *event)
 {
-    if (subtitles.isEmpty())
+    if (event->matches(QKeySequence::Cancel)) {
+        close();
         return;
-    auto *browser = new SubtitleBrowser(this);
-    browser->setSubtitles(subtitles);
-    connect(browser, &SubtitleBrowser::groupsUpdated, this, &PlayerWindow::onGroupsUpdated);
-    browser->show();
+    }
+    QDialog::keyPressEvent(event);
 }

@@ -17,6 +17,8 @@ class SubtitleBrowser : public QDialog
 public:
     explicit SubtitleBrowser(QWidget *parent = nullptr);
     void setSubtitles(const QList<SubtitleItem> &items);
+    // Takes in a sentence the player has put into group 2 while the dialog is open.
+    void moveIndexToRight(int index);
 
 signals:
     void groupsUpdated(QList<int> left, QList<int> right);
@@ -32,6 +34,7 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     friend class tst_SubtitleBrowser;

@@ -43,7 +43,7 @@ public:
     static QString formatTime(qint64 ms);
 
 private slots:
-    void onBrowseSubtitlesClicked(); // groups/subtitlebrowser.cpp
+    void onBrowseSubtitlesClicked(); // groups/playerwindow_groups.cpp
     void onPlayModeChanged(int index);
     void refreshSubtitle();
     void onSubtitleModeChanged(int index);
@@ -151,6 +151,7 @@ private:
 
     // ---- groups and play list: groups/playerwindow_groups.cpp ----
     void rebuildPlayList();
+    QList<int> *playListFor(int group);
     void applyPlayList();
     void updateGroupButton();
     void onGroupsUpdated(QList<int> left, QList<int> right);

@@ -26,6 +26,8 @@ private slots:
     void switchCycle();
     void switchWithBrowserLists_data();
     void switchWithBrowserLists();
+    void emptiedPlayedGroupFallsBackToAll_data();
+    void emptiedPlayedGroupFallsBackToAll();
     void addToGroup2_data();
     void addToGroup2();
     void group2ArrayLayout();
@@ -144,6 +146,8 @@ void tst_Groups::rebuildCleansGroup2_data()
         << 6 << QList<int>{4, 2} << 1 << QList<int>{2, 4} << 4 << 1 << "组2" << 2;
     QTest::newRow("playing group 1 starts at its first")
         << 6 << QList<int>{0, 1} << 2 << QList<int>{0, 1} << 4 << 2 << "组1" << 2;
+    QTest::newRow("unknown stored choice plays all")
+        << 5 << QList<int>{2} << 7 << QList<int>{2} << 4 << 0 << "全部" << 0;
     QTest::newRow("no sentences") << 0 << QList<int>{1} << 1 << QList<int>{} << 0 << 0 << "请先分组" << -1;
 }
 
@@ -316,6 +320,48 @@ void tst_Groups::switchWithBrowserLists()
     QCOMPARE(window.currentPlayList, playGroup == 1 ? &window.groupRightIndexes : &window.groupLeftIndexes);
     // Nothing is stored here: the browser stores group 2 itself.
     QVERIFY(Group2Store::read().isEmpty());
+}
+
+void tst_Groups::emptiedPlayedGroupFallsBackToAll_data()
+{
+    QTest::addColumn<int>("group");
+    QTest::addColumn<QList<int>>("left");
+    QTest::addColumn<QList<int>>("right");
+    QTest::addColumn<bool>("switchOn");
+    QTest::addColumn<QString>("buttonText");
+    const QList<int> all{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    QTest::newRow("browser clears group 2 while it plays") << 1 << all << QList<int>{} << false << "请先分组";
+    QTest::newRow("browser takes all of group 1 while it plays")
+        << 2 << QList<int>{} << all << false << "全部";
+    QTest::newRow("switching on to an empty group 1") << 1 << QList<int>{} << all << true << "全部";
+}
+
+// A group with nothing left in it would leave the engine idle while the media runs on.
+void tst_Groups::emptiedPlayedGroupFallsBackToAll()
+{
+    QFETCH(int, group);
+    QFETCH(QList<int>, left);
+    QFETCH(QList<int>, right);
+    QFETCH(bool, switchOn);
+    QFETCH(QString, buttonText);
+
+    PlayerWindow window(nullptr, QString());
+    window.subtitles = sentences(10);
+    window.groupRightIndexes = {3, 7};
+    window.playGroup = group;
+    window.playMode = 0;
+    window.rebuildPlayList();
+    window.onGroupsUpdated(left, right);
+    if (switchOn)
+        window.onSwitchGroupClicked();
+
+    QCOMPARE(window.playGroup, 0);
+    QCOMPARE(window.currentPlayList, &window.groupAllIndexes);
+    QCOMPARE(window.ui->btnSwitchGroup->text(), buttonText);
+    QCOMPARE(window.ui->btnSwitchGroup->isEnabled(), !right.isEmpty());
+    QCOMPARE(window.currentIndex, 0);
+    window.onPositionChanged(startOf(4) + 50);
+    QCOMPARE(window.currentIndex, 4);
 }
 
 void tst_Groups::addToGroup2_data()

@@ -30,6 +30,7 @@ private slots:
     void itemMovedBackLandsAtItsIndex();
     void clearReachesPlayerAndStoreByCloseButton_data();
     void clearReachesPlayerAndStoreByCloseButton();
+    void sentenceAddedByPlayerReachesOpenDialogs();
     void moveButtonFollowsLastSelectedList();
     void browseButtonOpensOneDialogPerClick();
 
@@ -208,17 +209,19 @@ void tst_SubtitleBrowser::itemMovedBackLandsAtItsIndex()
 
 void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton_data()
 {
-    QTest::addColumn<bool>("throughCloseButton");
+    QTest::addColumn<QString>("closedBy");
     QTest::addColumn<IndexList>("storedAfter");
     QTest::addColumn<IndexList>("nextDialogRight");
-    QTest::newRow("window close button") << false << IndexList{5, 2} << IndexList{2, 5};
-    QTest::newRow("关闭") << true << IndexList{} << IndexList{};
+    QTest::newRow("window close button") << "window" << IndexList{5, 2} << IndexList{2, 5};
+    QTest::newRow("关闭") << "关闭" << IndexList{} << IndexList{};
+    // Escape dismisses the dialog as the window's own close button does.
+    QTest::newRow("Escape") << "Escape" << IndexList{5, 2} << IndexList{2, 5};
 }
 
 // The player always gets the cleared groups; only "关闭" also clears the store.
 void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
 {
-    QFETCH(bool, throughCloseButton);
+    QFETCH(QString, closedBy);
     QFETCH(IndexList, storedAfter);
     QFETCH(IndexList, nextDialogRight);
     Group2Store::write({5, 2});
@@ -233,8 +236,10 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     QTest::mouseClick(browser->btnClear, Qt::LeftButton);
     QCOMPARE(updated.count(), 0);
     QCOMPARE(Group2Store::read(), (IndexList{5, 2}));
-    if (throughCloseButton)
+    if (closedBy == "关闭")
         QTest::mouseClick(browser->btnClose, Qt::LeftButton);
+    else if (closedBy == "Escape")
+        QTest::keyClick(browser->leftList, Qt::Key_Escape);
     else
         QVERIFY(browser->close());
 
@@ -250,6 +255,31 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     const auto browsers = window.findChildren<SubtitleBrowser *>();
     QCOMPARE(browsers.size(), 2);
     QCOMPARE(indexes(browsers.last()->rightList), nextDialogRight);
+}
+
+// Every open dialog takes in a sentence the player puts into group 2 (F12, "加入组2"), so
+// that closing it does not hand back a group 2 without it.
+void tst_SubtitleBrowser::sentenceAddedByPlayerReachesOpenDialogs()
+{
+    Group2Store::write({5});
+    PlayerWindow window(nullptr, QString());
+    window.subtitles = sentences(8);
+    window.rebuildPlayList();
+    window.onBrowseSubtitlesClicked();
+    window.onBrowseSubtitlesClicked();
+    const auto browsers = window.findChildren<SubtitleBrowser *>();
+    QCOMPARE(browsers.size(), 2);
+
+    window.addCurrentToGroup2(3);
+    for (SubtitleBrowser *browser : browsers) {
+        QCOMPARE(indexes(browser->rightList), (IndexList{3, 5}));
+        QCOMPARE(indexes(browser->leftList), (IndexList{0, 1, 2, 4, 6, 7}));
+    }
+    QVERIFY(browsers.first()->close());
+    QCOMPARE(window.groupRightIndexes, (IndexList{3, 5}));
+    QTest::mouseClick(browsers.last()->btnClose, Qt::LeftButton);
+    QCOMPARE(window.groupRightIndexes, (IndexList{3, 5}));
+    QCOMPARE(Group2Store::read(), (IndexList{3, 5}));
 }
 
 void tst_SubtitleBrowser::moveButtonFollowsLastSelectedList()
