@@ -2,6 +2,14 @@
 
 #include <QApplication>
 
+void closeWindowsOnTerminationSignals()
+{
+    onTerminationSignals([] {
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
+}
+
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
@@ -12,33 +20,35 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t signalReceived = 0;
 
 // Only async-signal-safe work here: the event loop picks the byte up.
-void onTerminationSignal(int)
+void onTerminationSignal(int number)
 {
+    if (signalReceived) {
+        // Blocked until this handler returns, then it ends the process as if unhandled.
+        std::signal(number, SIG_DFL);
+        std::raise(number);
+        return;
+    }
+    signalReceived = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
-void closeAllAndQuit()
-{
-    QApplication::closeAllWindows();
-    QCoreApplication::quit();
-}
-
 } // namespace
 
-void closeWindowsOnTerminationSignals()
+void onTerminationSignals(std::function<void()> stop)
 {
     if (signalPipe[0] >= 0 || ::pipe(signalPipe) != 0)
         return;
     ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, stop = std::move(stop)] {
         char byte = 0;
         [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
         notifier->setEnabled(false);
-        closeAllAndQuit();
+        stop();
     });
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
@@ -48,5 +58,5 @@ void closeWindowsOnTerminationSignals()
     sigaction(SIGINT, &action, nullptr);
 }
 #else
-void closeWindowsOnTerminationSignals() {}
+void onTerminationSignals(std::function<void()>) {}
 #endif

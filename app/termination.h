@@ -1,6 +1,12 @@
 #pragma once
 
+#include <functional>
+
 // A desktop session that ends, or a plain `kill`, sends SIGTERM (or SIGINT from a terminal).
-// The windows are then closed as if the learner had closed them, so the place in the
-// lesson and the working directory are saved before the program ends.
+// The first one runs stop from the event loop, so that the program can end tidily; a second
+// one ends the process at once, for whoever will not wait for that.
+void onTerminationSignals(std::function<void()> stop);
+
+// The windows are closed as if the learner had closed them, so the place in the lesson and
+// the working directory are saved, and a running export stopped, before the program ends.
 void closeWindowsOnTerminationSignals();

@@ -6,12 +6,40 @@
 #include "export/subaudioexporter.h"
 #include "subtitles/srtparser.h"
 
-#include <QDebug>
-#include <QDir>
-#include <QFileInfo>
+#include <QCloseEvent>
 #include <QMessageBox>
 
-// The player's export controls: the clips first, then the LRC and the joined MP3.
+#include <functional>
+
+// The player's export controls: the clips first, then the LRC and the joined MP3, both phases
+// by one worker that holds the media's clip directory from the press to the end.
+
+namespace {
+
+// Runs onClose when the window closes: an export nobody can see end must not run on, and a
+// program that quits would otherwise wait for every clip of the lesson.
+class ExportCloseWatcher : public QObject
+{
+public:
+    ExportCloseWatcher(QWidget *window, SubAudioExporter *exporter, std::function<void()> onClose)
+        : QObject(exporter)
+        , m_onClose(std::move(onClose))
+    {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close)
+            m_onClose();
+        return false;
+    }
+
+private:
+    std::function<void()> m_onClose;
+};
+
+} // namespace
 
 QString PlayerWindow::exportSubtitlePath(const QString &mediaFile)
 {
@@ -28,11 +56,34 @@ bool PlayerWindow::checkSentencesToExport(const QList<SubtitleItem> &items, cons
     return false;
 }
 
-void PlayerWindow::showExportFailure(const QString &msg)
+SubAudioExporter *PlayerWindow::createExporter(const QString &clipDir)
+{
+    auto *exporter = new SubAudioExporter(this);
+    const QString obstacle = exporter->claimClipDir(clipDir);
+    if (!obstacle.isEmpty()) {
+        delete exporter;
+        QMessageBox::warning(this, "提示", obstacle);
+        return nullptr;
+    }
+    // Deleting the worker stops its jobs and, once their ffmpeg have ended, frees the folder.
+    new ExportCloseWatcher(this, exporter, [this, exporter] {
+        disconnect(exporter, nullptr, this, nullptr);
+        exporter->deleteLater();
+        resetExportControls();
+    });
+    return exporter;
+}
+
+void PlayerWindow::resetExportControls()
 {
     ui->btnExportMp3->setEnabled(true);
     ui->btnFilterMp3->setEnabled(true);
     ui->btnExportMp3->setText("导出音轨");
+}
+
+void PlayerWindow::showExportFailure(const QString &msg)
+{
+    resetExportControls();
     setWindowTitle(msg);
     QMessageBox::warning(this, "提示", msg);
 }
@@ -45,12 +96,14 @@ void PlayerWindow::onExportMp3Clicked()
     const QList<SubtitleItem> items = parseSrtFile(paths.subtitlePath);
     if (!checkSentencesToExport(items, paths.subtitlePath))
         return;
+    SubAudioExporter *exporter = createExporter(paths.clipDir);
+    if (!exporter)
+        return;
 
     ui->btnExportMp3->setEnabled(false);
     ui->btnFilterMp3->setEnabled(false);
     ui->btnExportMp3->setText("导出中...");
 
-    auto *exporter = new SubAudioExporter(this);
     connect(exporter, &SubAudioExporter::logMessage, this, [this](const QString &msg) {
         setWindowTitle(msg);
         ui->btnExportMp3->setText("导出中...");
@@ -60,19 +113,16 @@ void PlayerWindow::onExportMp3Clicked()
         setWindowTitle(QString("导出中 %1 / %2").arg(current).arg(total));
     });
     connect(exporter, &SubAudioExporter::finished, this, [this, exporter](const QString &msg) {
-        ui->btnExportMp3->setEnabled(true);
-        ui->btnFilterMp3->setEnabled(true);
-        ui->btnExportMp3->setText("导出音轨");
+        resetExportControls();
         setWindowTitle(msg);
-        exporter->deleteLater();
-        onFilterMp3Clicked();
+        // The same worker goes on, so the folder stays claimed between the two phases.
+        disconnect(exporter, nullptr, this, nullptr);
+        startGeneration(exporter);
     });
     connect(exporter, &SubAudioExporter::failed, this, [this, exporter](const QString &msg) {
         exporter->deleteLater();
         showExportFailure(msg);
     });
-    // The worker is a child of this window: if the window goes first, the job's
-    // remaining signals are dropped with it.
     exporter->fastExportAsync(currentFile, items, paths.clipDir);
 }
 
@@ -80,29 +130,30 @@ void PlayerWindow::onFilterMp3Clicked()
 {
     if (!ui->btnFilterMp3->isEnabled())
         return;
+    if (SubAudioExporter *exporter = createExporter(ExportCommands::exportPaths(currentFile).clipDir))
+        startGeneration(exporter);
+}
+
+void PlayerWindow::startGeneration(SubAudioExporter *exporter)
+{
     const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(currentFile);
-    if (!QDir().mkpath(paths.outputDir)) {
-        qDebug() << "❌ cannot create directory:" << paths.outputDir;
-        showExportFailure("无法创建目录：" + paths.outputDir);
+    const QList<SubtitleItem> items = parseSrtFile(paths.subtitlePath);
+    if (!checkSentencesToExport(items, paths.subtitlePath)) {
+        exporter->deleteLater(); // it may be telling the end of the clips just now
         return;
     }
-    const QList<SubtitleItem> items = parseSrtFile(paths.subtitlePath);
-    if (!checkSentencesToExport(items, paths.subtitlePath))
-        return;
 
     ui->btnExportMp3->setEnabled(false);
     ui->btnFilterMp3->setEnabled(false);
     ui->btnFilterMp3->setText("处理中...");
 
-    auto *exporter = new SubAudioExporter(this);
     connect(exporter, &SubAudioExporter::logMessage, this, [this](const QString &msg) {
         setWindowTitle(msg);
         ui->btnExportMp3->setText("生成中...");
     });
     connect(exporter, &SubAudioExporter::finished, this, [this, exporter](const QString &msg) {
         exporter->deleteLater();
-        ui->btnExportMp3->setEnabled(true);
-        ui->btnFilterMp3->setEnabled(true);
+        resetExportControls();
         ui->btnExportMp3->setText("成功生成");
         setWindowTitle(msg);
         QMessageBox::information(this, "提示", msg);
@@ -111,6 +162,5 @@ void PlayerWindow::onFilterMp3Clicked()
         exporter->deleteLater();
         showExportFailure(msg);
     });
-    // The LRC is written from the clips before the join removes them, so the two run in turn.
     exporter->generateLrcAndMp3Async(paths.clipDir, paths.outputDir, items, paths.baseName);
 }

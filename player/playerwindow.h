@@ -16,6 +16,7 @@ class QGraphicsVideoItem;
 class QLabel;
 class QProgressBar;
 class QTimer;
+class SubAudioExporter;
 
 namespace Ui {
 class PlayerWindow;
@@ -147,6 +148,9 @@ private:
 
     // ---- export controls: export/playerwindow_export.cpp ----
     bool checkSentencesToExport(const QList<SubtitleItem> &items, const QString &subtitlePath);
+    SubAudioExporter *createExporter(const QString &clipDir);
+    void startGeneration(SubAudioExporter *exporter);
+    void resetExportControls();
     void showExportFailure(const QString &msg);
 
     // ---- groups and play list: groups/playerwindow_groups.cpp ----

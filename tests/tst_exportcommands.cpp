@@ -1,47 +1,10 @@
-// The export's argument lists, names and formats, and the MP3 measurement that places each
-// sentence in the joined MP3, checked against what ffmpeg itself reports.
+// The export's argument lists, names and formats.
 
 #include "export/exportcommands.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ExportCommands;
-
-namespace {
-
-QString runAndRead(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(-1);
-    return QString::fromUtf8(process.readAll());
-}
-
-double ffprobeDuration(const QString &path)
-{
-    return runAndRead("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
-                                  "default=noprint_wrappers=1:nokey=1", path})
-        .trimmed()
-        .toDouble();
-}
-
-Mp3Timing timing(qint64 frames, int delay, int padding)
-{
-    Mp3Timing t;
-    t.valid = true;
-    t.frames = frames;
-    t.samplesPerFrame = 1152;
-    t.sampleRate = 44100;
-    t.encoderDelay = delay;
-    t.encoderPadding = padding;
-    t.hasEncoderTag = true;
-    return t;
-}
-
-} // namespace
 
 class tst_ExportCommands : public QObject
 {
@@ -57,17 +20,12 @@ private slots:
     void concatListLineQuotesEveryPath();
     void lrcTimeTagTruncates_data();
     void lrcTimeTagTruncates();
+    void lrcTextTagsEachSentence_data();
+    void lrcTextTagsEachSentence();
     void exportPathsLieBesideTheMedia_data();
     void exportPathsLieBesideTheMedia();
     void sentencesWithoutLengthAreNotExportable_data();
     void sentencesWithoutLengthAreNotExportable();
-    void measureMatchesFfprobe_data();
-    void measureMatchesFfprobe();
-    void measureRejectsWhatIsNoMp3_data();
-    void measureRejectsWhatIsNoMp3();
-    void joinedStartsAddUpWholeClips();
-    void sentencesWithoutClipTakeTheNextClip_data();
-    void sentencesWithoutClipTakeTheNextClip();
 };
 
 void tst_ExportCommands::clipArgumentsFollowTheSentence_data()
@@ -182,6 +140,24 @@ void tst_ExportCommands::lrcTimeTagTruncates()
     QCOMPARE(lrcTimeTag(seconds), tag);
 }
 
+void tst_ExportCommands::lrcTextTagsEachSentence_data()
+{
+    QTest::addColumn<QList<SubtitleItem>>("items");
+    QTest::addColumn<QList<double>>("times");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("two-line text: second line untagged")
+        << QList<SubtitleItem>{{0, 0, 1000, "Hello\nworld"}, {1, 1000, 2000, "你好"}}
+        << QList<double>{0.0, 1.044} << "[00:00.00]Hello\nworld\n[00:01.04]你好\n";
+    QTest::newRow("no sentence: empty") << QList<SubtitleItem>{} << QList<double>{} << "";
+}
+
+void tst_ExportCommands::lrcTextTagsEachSentence()
+{
+    QFETCH(QList<SubtitleItem>, items);
+    QFETCH(QList<double>, times);
+    QTEST(lrcText(items, times), "text");
+}
+
 void tst_ExportCommands::exportPathsLieBesideTheMedia_data()
 {
     QTest::addColumn<QString>("media");
@@ -220,109 +196,21 @@ void tst_ExportCommands::sentencesWithoutLengthAreNotExportable_data()
 {
     QTest::addColumn<QList<SubtitleItem>>("items");
     QTest::addColumn<bool>("exportable");
-    QTest::newRow("none") << QList<SubtitleItem>{} << false;
+    QTest::addColumn<QList<int>>("positions");
+    QTest::newRow("none") << QList<SubtitleItem>{} << false << QList<int>{};
     QTest::newRow("zero length only")
-        << QList<SubtitleItem>{{0, 2000, 2000, "a"}, {1, 3000, 2500, "b"}} << false;
+        << QList<SubtitleItem>{{0, 2000, 2000, "a"}, {1, 3000, 2500, "b"}} << false << QList<int>{};
     QTest::newRow("one with length") << QList<SubtitleItem>{{0, 2000, 2000, "a"}, {1, 3000, 3001, "b"}}
-                                     << true;
+                                     << true << QList<int>{1};
+    QTest::newRow("gap keeps the positions")
+        << QList<SubtitleItem>{{0, 0, 1, "a"}, {1, 5, 5, "b"}, {2, 6, 9, "c"}} << true << QList<int>{0, 2};
 }
 
 void tst_ExportCommands::sentencesWithoutLengthAreNotExportable()
 {
     QFETCH(QList<SubtitleItem>, items);
     QTEST(hasExportableSentences(items), "exportable");
-}
-
-void tst_ExportCommands::measureMatchesFfprobe_data()
-{
-    QTest::addColumn<double>("seconds");
-    QTest::addColumn<QStringList>("encoding");
-    QTest::newRow("2 s stereo 44.1 kHz") << 2.0 << QStringList{"-ar", "44100", "-ac", "2"};
-    QTest::newRow("0.37 s mono 44.1 kHz") << 0.37 << QStringList{"-ar", "44100", "-ac", "1"};
-    QTest::newRow("1.5 s MPEG-2 22.05 kHz") << 1.5 << QStringList{"-ar", "22050", "-ac", "2"};
-    QTest::newRow("3 s variable bitrate") << 3.0 << QStringList{"-ar", "44100", "-ac", "2", "-q:a", "4"};
-}
-
-void tst_ExportCommands::measureMatchesFfprobe()
-{
-    QFETCH(double, seconds);
-    QFETCH(QStringList, encoding);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("音 调.mp3");
-    QStringList arguments = {"-v",
-                             "error",
-                             "-y",
-                             "-f",
-                             "lavfi",
-                             "-i",
-                             QString("sine=frequency=500:duration=%1").arg(seconds),
-                             "-acodec",
-                             "libmp3lame"};
-    arguments << encoding << path;
-    QCOMPARE(QProcess::execute("ffmpeg", arguments), 0);
-
-    const Mp3Timing measured = measureMp3File(path);
-    QVERIFY(measured.valid);
-    QVERIFY(measured.hasEncoderTag);
-    QCOMPARE(measured.sampleRate, encoding.at(1).toInt());
-    // ffmpeg counts every audio frame, priming included, as the file's duration.
-    QVERIFY2(qAbs(measured.frameSeconds() - ffprobeDuration(path)) < 0.001,
-             qPrintable(QString::number(measured.frameSeconds())));
-    // Priming and padding taken off, the encoded tone is exactly as long as it was made.
-    QVERIFY2(qAbs(measured.playableSeconds() - seconds) < 0.001,
-             qPrintable(QString::number(measured.playableSeconds())));
-}
-
-void tst_ExportCommands::measureRejectsWhatIsNoMp3_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("text") << QByteArray("file '/a/b.mp3'\n");
-    QTest::newRow("ID3 tag only") << QByteArray("ID3\x04\x00\x00\x00\x00\x00\x05"
-                                                "abcde",
-                                                15);
-}
-
-void tst_ExportCommands::measureRejectsWhatIsNoMp3()
-{
-    QFETCH(QByteArray, data);
-    QVERIFY(!measureMp3(data).valid);
-}
-
-void tst_ExportCommands::joinedStartsAddUpWholeClips()
-{
-    // 78 frames is the clip of a 2.000 s cue; 40 of them must not be placed 80 s apart in total.
-    const QList<Mp3Timing> clips(40, timing(78, 576, 1080));
-    const QList<double> starts = joinedClipStarts(clips);
-    QCOMPARE(starts.size(), 40);
-    QCOMPARE(starts.first(), 0.0);
-    QVERIFY(qAbs(starts.at(39) - 39 * 78 * 1152 / 44100.0) < 1e-9);
-    QVERIFY(qAbs(joinedSeconds(clips) - (starts.at(39) + 2.0)) < 1e-9);
-}
-
-void tst_ExportCommands::sentencesWithoutClipTakeTheNextClip_data()
-{
-    QTest::addColumn<int>("itemCount");
-    QTest::addColumn<QStringList>("clipNames");
-    QTest::addColumn<QList<double>>("expected");
-    const QList<double> starts = {0.0, 2.0, 5.0};
-    QTest::newRow("every sentence has its clip")
-        << 3 << QStringList{"000000.mp3", "000001.mp3", "000002.mp3"} << QList<double>{0.0, 2.0, 5.0};
-    QTest::newRow("gap takes the next clip")
-        << 4 << QStringList{"000000.mp3", "000002.mp3", "000003.mp3"} << QList<double>{0.0, 2.0, 2.0, 5.0};
-    QTest::newRow("last sentences without clip take the end")
-        << 5 << QStringList{"000000.mp3", "000001.mp3", "000002.mp3"}
-        << QList<double>{0.0, 2.0, 5.0, 7.0, 7.0};
-    QTest::newRow("leftover clip shifts the later ones")
-        << 2 << QStringList{"000000.mp3", "000000_old.mp3", "000001.mp3"} << QList<double>{0.0, 5.0};
-}
-
-void tst_ExportCommands::sentencesWithoutClipTakeTheNextClip()
-{
-    QFETCH(int, itemCount);
-    QFETCH(QStringList, clipNames);
-    QFETCH(QList<double>, expected);
-    QCOMPARE(lrcLineTimes(itemCount, clipNames, {0.0, 2.0, 5.0}, 7.0), expected);
+    QTEST(clipPositions(items), "positions");
 }
 
 QTEST_GUILESS_MAIN(tst_ExportCommands)

@@ -5,6 +5,7 @@
 #include "testsupport.h"
 
 #include "export/exportcommands.h"
+#include "export/mp3timing.h"
 #include "export/subaudioexporter.h"
 
 #include <QDataStream>
@@ -19,6 +20,11 @@
 #include <QTimer>
 
 #include <cmath>
+#include <csignal>
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#endif
+#include <memory>
 
 using namespace ExportCommands;
 
@@ -157,10 +163,15 @@ QStringList sortedEntries(const QString &dir)
     return QDir(dir).entryList(QDir::Files, QDir::Name);
 }
 
-QString readText(const QString &path)
+QByteArray readBytes(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString readText(const QString &path)
+{
+    return QString::fromUtf8(readBytes(path));
 }
 
 // Makes clip files by cutting short tones straight from ffmpeg (the clip job's own output
@@ -173,6 +184,30 @@ void makeClip(const QString &path, double seconds)
 }
 
 const int jobTimeoutMs = 60000;
+
+QString exportTool()
+{
+    return qEnvironmentVariable("ORVILOOP_BUILD_DIR", QCoreApplication::applicationDirPath()) +
+           "/orviloop-export";
+}
+
+// Sentences long enough that an export stopped on its first clip finds ffmpeg still at work.
+const QList<qint64> longTones(6, 20000);
+
+// What an export stopped while its first clips were cut leaves: those clips whole or not at
+// all, and none of the clips that had not been started.
+void checkStoppedClips(const Lesson &lesson, const QString &clipDir)
+{
+    for (int k = 0; k < lesson.items.size(); ++k) {
+        const Mp3Timing clip = measureMp3File(clipPath(clipDir, k));
+        if (k >= 2)
+            QVERIFY2(!QFile::exists(clipPath(clipDir, k)), qPrintable(clipFileName(k)));
+        else if (QFile::exists(clipPath(clipDir, k)))
+            QVERIFY2(qAbs(clip.frameSeconds() - (lesson.items[k].endMs - lesson.items[k].startMs) / 1000.0) <
+                         0.1,
+                     qPrintable(QString("%1: %2 s").arg(clipFileName(k)).arg(clip.frameSeconds())));
+    }
+}
 
 } // namespace
 
@@ -188,23 +223,25 @@ private slots:
     void zeroLengthSentenceLeavesNumberingGap();
     void clipsMatchCuesAndLoudness_data();
     void clipsMatchCuesAndLoudness();
-    void lrcFormat_data();
-    void lrcFormat();
-    void lrcThreeDigitMinutes();
+    void parallelClipsMatchSequentialByteForByte();
     void lrcTagsMatchTheJoinedMp3();
-    void joinTakesClipsInNameOrder_data();
-    void joinTakesClipsInNameOrder();
+    void joinTakesExactlyThisExportsClips_data();
+    void joinTakesExactlyThisExportsClips();
     void joinWithoutClipFails();
-    void joinFailureKeepsTheClips_data();
-    void joinFailureKeepsTheClips();
+    void joinFailureKeepsTheClipsAndTheOldPair_data();
+    void joinFailureKeepsTheClipsAndTheOldPair();
     void ffmpegMissingFails_data();
     void ffmpegMissingFails();
     void failedClipsAreCountedAndStopTheExport();
     void outputDirectoryThatCannotBeMadeFails_data();
     void outputDirectoryThatCannotBeMadeFails();
+    void secondExportInTheFolderStartsNothing_data();
+    void secondExportInTheFolderStartsNothing();
     void quoteInMediaDirectoryExports();
-    void destroyedWorkerDropsItsJobSignals();
+    void destroyedWorkerStopsItsJob();
     void commandLineToolExportsAndReportsFailure();
+    void commandLineToolStopsOnTermination_data();
+    void commandLineToolStopsOnTermination();
 
 private:
     QTemporaryDir settingsDir;
@@ -245,9 +282,8 @@ void tst_SubAudioExporter::zeroLengthSentenceLeavesNumberingGap_data()
 {
     QTest::addColumn<int>("skipped");
     QTest::addColumn<QStringList>("clips");
-    QTest::addColumn<QString>("lastProgress");
-    QTest::newRow("middle") << 2 << QStringList{"000000.mp3", "000001.mp3", "000003.mp3"} << "progress 4/4";
-    QTest::newRow("last") << 3 << QStringList{"000000.mp3", "000001.mp3", "000002.mp3"} << "progress 3/4";
+    QTest::newRow("middle") << 2 << QStringList{"000000.mp3", "000001.mp3", "000003.mp3"};
+    QTest::newRow("last") << 3 << QStringList{"000000.mp3", "000001.mp3", "000002.mp3"};
 }
 
 void tst_SubAudioExporter::zeroLengthSentenceLeavesNumberingGap()
@@ -262,8 +298,8 @@ void tst_SubAudioExporter::zeroLengthSentenceLeavesNumberingGap()
     QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
 
     QTEST(sortedEntries(dir.path() + "/mp3_temp"), "clips");
-    QVERIFY(!log.events.contains(QString("progress %1/4").arg(skipped + 1)));
-    QTEST(log.events.filter("progress").last(), "lastProgress");
+    // Progress counts the clips made, up to the number there are to make.
+    QCOMPARE(log.events.filter("progress"), (QStringList{"progress 1/3", "progress 2/3", "progress 3/3"}));
     QCOMPARE(log.events.last(), "finished 导出完成，请点击生成MP3按钮");
 }
 
@@ -298,67 +334,31 @@ void tst_SubAudioExporter::clipsMatchCuesAndLoudness()
     }
 }
 
-void tst_SubAudioExporter::lrcFormat_data()
-{
-    QTest::addColumn<QList<SubtitleItem>>("items");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("two-line text: second line untagged")
-        << QList<SubtitleItem>{{0, 0, 1000, "Hello\nworld"}, {1, 1000, 2000, "你好"}}
-        << "[00:00.00]Hello\nworld\n[00:01.##]你好\n";
-    QTest::newRow("empty list: 0-byte file") << QList<SubtitleItem>{} << "";
-}
-
-void tst_SubAudioExporter::lrcFormat()
-{
-    QFETCH(QList<SubtitleItem>, items);
-    QFETCH(QString, expected);
-    QTemporaryDir dir;
-    const QString clipDir = dir.path() + "/mp3_temp";
-    const QString outputDir = dir.path() + "/mp3_output";
-    QVERIFY(QDir().mkpath(clipDir) && QDir().mkpath(outputDir));
-    for (int k = 0; k < items.size(); ++k)
-        makeClip(clipPath(clipDir, k), 1.0);
-    // An older, longer LRC of the same name must be replaced, not appended to.
-    const QString lrcPath = outputDir + "/第一课.lrc";
-    QFile old(lrcPath);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write(QByteArray(4096, 'x'));
-    old.close();
-
-    SubAudioExporter exporter;
-    SignalLog log(&exporter);
-    exporter.generateFinalLrcAsync(outputDir, items, "第一课", clipDir);
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(lrcPath).size() < 4096, jobTimeoutMs);
-    QThreadPool::globalInstance()->waitForDone();
-    QCoreApplication::processEvents();
-
-    // The second clip starts after the first clip's whole frames, which the tag truncates.
-    const double secondStart = measureMp3File(clipPath(clipDir, 0)).frameSeconds();
-    if (!items.isEmpty())
-        expected.replace("[00:01.##]", lrcTimeTag(secondStart));
-    QCOMPARE(readText(lrcPath), expected);
-    QCOMPARE(log.events, QStringList());
-}
-
-void tst_SubAudioExporter::lrcThreeDigitMinutes()
+void tst_SubAudioExporter::parallelClipsMatchSequentialByteForByte()
 {
     QTemporaryDir dir;
-    const QString clipDir = dir.path() + "/mp3_temp";
-    QVERIFY(QDir().mkpath(clipDir));
-    // A first sentence of 100 minutes, cheaply encoded as silence at the lowest rate.
-    QCOMPARE(QProcess::execute("ffmpeg",
-                               {"-v", "error", "-y", "-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono", "-t",
-                                "6000", "-acodec", "libmp3lame", "-b:a", "8k", clipPath(clipDir, 0)}),
-             0);
-    makeClip(clipPath(clipDir, 1), 0.5);
-    SubAudioExporter exporter;
-    exporter.generateFinalLrcAsync(dir.path(), {{0, 0, 6000000, "long"}, {1, 6000000, 6000500, "next"}}, "x",
-                                   clipDir);
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.path() + "/x.lrc"), jobTimeoutMs);
-    QThreadPool::globalInstance()->waitForDone();
-    const QStringList lines = readText(dir.path() + "/x.lrc").split("\n");
-    QCOMPARE(lines.at(0), "[00:00.00]long");
-    QVERIFY2(lines.at(1).startsWith("[100:00.") && lines.at(1).endsWith("]next"), qPrintable(lines.at(1)));
+    const Lesson lesson = makeLesson(dir.path(), "并行", varyingTones(9));
+    const ExportPaths paths = exportPaths(lesson.mediaPath);
+    QList<QList<QByteArray>> runs;
+    for (int parallelClips : {1, 4}) {
+        SubAudioExporter exporter;
+        exporter.setParallelClips(parallelClips);
+        SignalLog log(&exporter);
+        exporter.fastExportAsync(lesson.mediaPath, lesson.items, paths.clipDir);
+        QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+        QList<QByteArray> files;
+        for (int k = 0; k < lesson.items.size(); ++k)
+            files << readBytes(clipPath(paths.clipDir, k));
+        log.ended = false;
+        exporter.generateLrcAndMp3Async(paths.clipDir, paths.outputDir, lesson.items, paths.baseName);
+        QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+        QCOMPARE(log.failure, QString());
+        runs << (files << readBytes(paths.lrcPath) << readBytes(paths.mp3Path));
+    }
+    for (int k = 0; k < runs.at(0).size(); ++k) {
+        QVERIFY2(!runs.at(0).at(k).isEmpty(), qPrintable(QString("file %1 missing").arg(k)));
+        QVERIFY2(runs.at(0).at(k) == runs.at(1).at(k), qPrintable(QString("file %1 differs").arg(k)));
+    }
 }
 
 void tst_SubAudioExporter::lrcTagsMatchTheJoinedMp3()
@@ -374,6 +374,11 @@ void tst_SubAudioExporter::lrcTagsMatchTheJoinedMp3()
     double clipsSeconds = 0.0;
     for (const QString &clip : sortedEntries(paths.clipDir))
         clipsSeconds += ffprobeDuration(paths.clipDir + "/" + clip);
+    // An older, longer LRC of the same name must be replaced, not appended to.
+    QVERIFY(QDir().mkpath(paths.outputDir));
+    QFile old(paths.lrcPath);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write(QByteArray(4096, 'x')) == 4096);
+    old.close();
 
     log.ended = false;
     exporter.generateLrcAndMp3Async(paths.clipDir, paths.outputDir, lesson.items, paths.baseName);
@@ -402,52 +407,56 @@ void tst_SubAudioExporter::lrcTagsMatchTheJoinedMp3()
     }
 }
 
-void tst_SubAudioExporter::joinTakesClipsInNameOrder_data()
+void tst_SubAudioExporter::joinTakesExactlyThisExportsClips_data()
 {
-    QTest::addColumn<QStringList>("newClips");
+    QTest::addColumn<QList<SubtitleItem>>("items");
     QTest::addColumn<QStringList>("leftovers");
-    QTest::addColumn<QStringList>("order");
-    const QStringList three = {"000000.mp3", "000001.mp3", "000002.mp3"};
-    QTest::newRow("three clips") << three << QStringList{} << three;
-    QTest::newRow("numbering gap") << QStringList{"000004.mp3", "000006.mp3"} << QStringList{}
-                                   << QStringList{"000004.mp3", "000006.mp3"};
-    QTest::newRow("leftovers") << QStringList{"000000.mp3", "000001.mp3"} << QStringList{"000007.mp3"}
-                               << QStringList{"000000.mp3", "000001.mp3", "000007.mp3"};
+    QTest::newRow("three clips") << QList<SubtitleItem>{{0, 0, 500, "a"},
+                                                        {1, 500, 900, "b"},
+                                                        {2, 900, 1500, "c"}}
+                                 << QStringList{};
+    QTest::newRow("numbering gap") << QList<SubtitleItem>{{0, 0, 500, "a"},
+                                                          {1, 500, 500, "-"},
+                                                          {2, 500, 900, "c"}}
+                                   << QStringList{};
+    // A failed export of a longer lesson left its clips here: they are not this export's.
+    QTest::newRow("another lesson's clips") << QList<SubtitleItem>{{0, 0, 500, "a"}, {1, 500, 900, "b"}}
+                                            << QStringList{"000002.mp3", "000003.mp3", "000007.mp3"};
 }
 
-void tst_SubAudioExporter::joinTakesClipsInNameOrder()
+void tst_SubAudioExporter::joinTakesExactlyThisExportsClips()
 {
-    QFETCH(QStringList, newClips);
+    QFETCH(QList<SubtitleItem>, items);
     QFETCH(QStringList, leftovers);
-    QFETCH(QStringList, order);
     QTemporaryDir dir;
     const QString clipDir = dir.path() + "/课 mp3_temp";
     const QString outputDir = dir.path() + "/mp3_output";
-    QVERIFY(QDir().mkpath(clipDir) && QDir().mkpath(outputDir));
+    QVERIFY(QDir().mkpath(clipDir));
+    for (const QString &leftover : leftovers)
+        makeClip(clipDir + "/" + leftover, 2.0);
+    QString expectedList;
     double clipsSeconds = 0.0;
-    for (const QString &clip : leftovers + newClips) {
-        makeClip(clipDir + "/" + clip, 0.5 + 0.25 * clip.left(6).toInt());
-        clipsSeconds += ffprobeDuration(clipDir + "/" + clip);
+    for (int position : clipPositions(items)) {
+        makeClip(clipPath(clipDir, position), 0.5 + 0.25 * position);
+        expectedList += concatListLine(clipPath(clipDir, position));
+        clipsSeconds += ffprobeDuration(clipPath(clipDir, position));
     }
 
     SubAudioExporter exporter;
     SignalLog log(&exporter);
-    exporter.concatMp3Async(clipDir, outputDir, "joined");
+    exporter.generateLrcAndMp3Async(clipDir, outputDir, items, "joined");
     QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
     QCOMPARE(log.events, (QStringList{"log 开始生成MP3...",
                                       "finished 生成成功，保存在：\n" + outputDir + "/joined.mp3"}));
-
-    QString expectedList;
-    for (const QString &clip : order)
-        expectedList += concatListLine(clipDir + "/" + clip);
     QCOMPARE(readText(clipDir + "/list.txt"), expectedList);
-    QCOMPARE(sortedEntries(clipDir), QStringList{"list.txt"});
+    QCOMPARE(sortedEntries(clipDir), leftovers + QStringList{"list.txt"});
     QVERIFY(qAbs(ffprobeDuration(outputDir + "/joined.mp3") - clipsSeconds) <= 0.01 * clipsSeconds);
+    QCOMPARE(sortedEntries(outputDir), (QStringList{"joined.lrc", "joined.mp3"}));
 
     // A second run right after finds nothing to join and says so.
     log.events.clear();
     log.ended = false;
-    exporter.concatMp3Async(clipDir, outputDir, "joined");
+    exporter.generateLrcAndMp3Async(clipDir, outputDir, items, "joined");
     QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
     QVERIFY(log.events.last().startsWith("failed "));
     QVERIFY(QFile::exists(outputDir + "/joined.mp3"));
@@ -469,40 +478,57 @@ void tst_SubAudioExporter::joinWithoutClipFails()
     QVERIFY(!QFile::exists(dir.path() + "/mp3_output/x.lrc"));
 }
 
-void tst_SubAudioExporter::joinFailureKeepsTheClips_data()
+void tst_SubAudioExporter::joinFailureKeepsTheClipsAndTheOldPair_data()
 {
-    QTest::addColumn<bool>("brokenClip");
-    QTest::addColumn<bool>("outputBlocked");
-    // ffmpeg exits with 0 after joining only the clips before a broken one.
-    QTest::newRow("broken clip") << true << false;
-    QTest::newRow("ffmpeg cannot write the output") << false << true;
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("broken clip") << "broken";
+    // ffmpeg exits with 0 after joining frames the joined file cannot hold.
+    QTest::newRow("clip of another sample rate") << "rate";
+    QTest::newRow("MP3 cannot be put in place") << "blocked";
 }
 
-void tst_SubAudioExporter::joinFailureKeepsTheClips()
+void tst_SubAudioExporter::joinFailureKeepsTheClipsAndTheOldPair()
 {
-    QFETCH(bool, brokenClip);
-    QFETCH(bool, outputBlocked);
+    QFETCH(QString, fault);
     QTemporaryDir dir;
     const QString clipDir = dir.path() + "/mp3_temp";
-    QVERIFY(QDir().mkpath(clipDir));
+    const QString outputDir = dir.path() + "/mp3_output";
+    QVERIFY(QDir().mkpath(clipDir) && QDir().mkpath(outputDir));
     for (int k = 0; k < 3; ++k)
         makeClip(clipPath(clipDir, k), 0.5);
-    if (brokenClip) {
+    if (fault == "broken") {
         QFile second(clipPath(clipDir, 1));
         QVERIFY(second.open(QIODevice::WriteOnly | QIODevice::Truncate));
         second.write("this is no mp3 at all");
+    } else if (fault == "rate") {
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=0.5",
+                                              "-acodec", "libmp3lame", "-ar", "22050", clipPath(clipDir, 1)}),
+                 0);
     }
-    if (outputBlocked)
-        QVERIFY(QDir().mkpath(dir.path() + "/mp3_output/x.mp3")); // a directory where the MP3 goes
+    // The results of an earlier export: they stay as they are, both of them.
+    const QString mp3 = outputDir + "/x.mp3";
+    if (fault == "blocked")
+        QVERIFY(QDir().mkpath(mp3)); // a directory where the MP3 goes
+    else
+        makeClip(mp3, 1.0);
+    const QByteArray oldMp3 = readBytes(mp3);
+    QFile lrc(outputDir + "/x.lrc");
+    QVERIFY(lrc.open(QIODevice::WriteOnly) && lrc.write("[00:00.00]old\n") > 0);
+    lrc.close();
 
     SubAudioExporter exporter;
     SignalLog log(&exporter);
-    exporter.concatMp3Async(clipDir, dir.path() + "/mp3_output", "x");
+    exporter.generateLrcAndMp3Async(clipDir, outputDir,
+                                    {{0, 0, 500, "a"}, {1, 500, 1000, "b"}, {2, 1000, 1500, "c"}}, "x");
     QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
     QVERIFY2(!log.failure.isEmpty(), qPrintable(log.events.join(" | ")));
     QVERIFY(log.events.filter("finished").isEmpty());
     QCOMPARE(QDir(clipDir).entryList({"*.mp3"}, QDir::Files, QDir::Name),
              (QStringList{"000000.mp3", "000001.mp3", "000002.mp3"}));
+    QCOMPARE(readText(outputDir + "/x.lrc"), "[00:00.00]old\n");
+    QCOMPARE(readBytes(mp3), oldMp3);
+    QCOMPARE(QDir(outputDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{"x.lrc", "x.mp3"}));
 }
 
 void tst_SubAudioExporter::ffmpegMissingFails_data()
@@ -521,14 +547,15 @@ void tst_SubAudioExporter::ffmpegMissingFails()
     const ExportPaths paths = exportPaths(lesson.mediaPath);
     if (join) {
         QVERIFY(QDir().mkpath(paths.clipDir));
-        makeClip(clipPath(paths.clipDir, 0), 0.5);
+        for (int k = 0; k < 3; ++k)
+            makeClip(clipPath(paths.clipDir, k), 0.5);
     }
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", emptyBin.path().toLocal8Bit());
     SubAudioExporter exporter;
     SignalLog log(&exporter);
     if (join)
-        exporter.concatMp3Async(paths.clipDir, paths.outputDir, paths.baseName);
+        exporter.generateLrcAndMp3Async(paths.clipDir, paths.outputDir, lesson.items, paths.baseName);
     else
         exporter.fastExportAsync(lesson.mediaPath, lesson.items, paths.clipDir);
     const bool ended = QTest::qWaitFor([&] { return log.ended; }, jobTimeoutMs);
@@ -545,19 +572,23 @@ void tst_SubAudioExporter::ffmpegMissingFails()
 void tst_SubAudioExporter::failedClipsAreCountedAndStopTheExport()
 {
     QTemporaryDir dir;
-    Lesson lesson = makeLesson(dir.path(), "lesson", {100, 100, 100});
-    // Two cues past the end of the media: ffmpeg writes no audio for them.
-    lesson.items.append({3, 60000, 61000, "beyond"});
-    lesson.items.append({4, 62000, 63000, "beyond"});
+    Lesson lesson = makeLesson(dir.path(), "lesson", QList<qint64>(10, 100));
+    // Two cues past the end of the media early in the list: ffmpeg writes no audio for them.
+    lesson.items[1] = {1, 60000, 61000, "beyond"};
+    lesson.items[2] = {2, 62000, 63000, "beyond"};
     SubAudioExporter exporter;
     SignalLog log(&exporter);
     exporter.fastExportAsync(lesson.mediaPath, lesson.items, dir.path() + "/mp3_temp");
     QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
 
-    QVERIFY2(log.failure.contains("2 句"), qPrintable(log.failure));
+    QVERIFY2(log.failure.contains("句无法剪切"), qPrintable(log.failure));
     QVERIFY(log.events.filter("finished").isEmpty());
-    QCOMPARE(sortedEntries(dir.path() + "/mp3_temp"),
-             (QStringList{"000000.mp3", "000001.mp3", "000002.mp3"}));
+    const QStringList clips = sortedEntries(dir.path() + "/mp3_temp");
+    QVERIFY(!clips.contains("000001.mp3") && !clips.contains("000002.mp3"));
+    // The clips not started by then never are; the few running then are made whole.
+    QVERIFY2(clips.size() < 8, qPrintable(clips.join(" ")));
+    for (const QString &clip : clips)
+        QVERIFY(measureMp3File(dir.path() + "/mp3_temp/" + clip).valid);
 }
 
 void tst_SubAudioExporter::outputDirectoryThatCannotBeMadeFails_data()
@@ -593,6 +624,41 @@ void tst_SubAudioExporter::outputDirectoryThatCannotBeMadeFails()
         QCOMPARE(sortedEntries(paths.clipDir), QStringList{"000000.mp3"});
 }
 
+void tst_SubAudioExporter::secondExportInTheFolderStartsNothing_data()
+{
+    QTest::addColumn<bool>("commandLine");
+    QTest::newRow("another worker") << false;
+    QTest::newRow("orviloop-export") << true;
+}
+
+void tst_SubAudioExporter::secondExportInTheFolderStartsNothing()
+{
+    QFETCH(bool, commandLine);
+    QTemporaryDir dir;
+    const Lesson lesson = makeLesson(dir.path(), "lesson B", {300, 300});
+    const ExportPaths paths = exportPaths(lesson.mediaPath);
+    // Another lesson's export in the same folder holds its clip directory.
+    auto first = std::make_unique<SubAudioExporter>();
+    QCOMPARE(first->claimClipDir(paths.clipDir), QString());
+    if (commandLine) {
+        int exitCode = -1;
+        const QString output = runAndRead(exportTool(), {lesson.mediaPath}, &exitCode);
+        QCOMPARE(exitCode, 1);
+        QVERIFY2(output.contains("另一个导出") && output.contains(paths.clipDir), qPrintable(output));
+    } else {
+        SubAudioExporter second;
+        SignalLog log(&second);
+        second.fastExportAsync(lesson.mediaPath, lesson.items, paths.clipDir);
+        QTRY_VERIFY_WITH_TIMEOUT(log.ended, jobTimeoutMs);
+        QCOMPARE(log.events.size(), 1);
+        QVERIFY2(log.failure.contains("另一个导出"), qPrintable(log.failure));
+    }
+    QCOMPARE(sortedEntries(paths.clipDir), QStringList());
+    // Once that export is over, the folder is free.
+    first.reset();
+    QCOMPARE(SubAudioExporter().claimClipDir(paths.clipDir), QString());
+}
+
 void tst_SubAudioExporter::quoteInMediaDirectoryExports()
 {
     QTemporaryDir dir;
@@ -613,38 +679,30 @@ void tst_SubAudioExporter::quoteInMediaDirectoryExports()
     QCOMPARE(readText(paths.lrcPath).count("\n"), 3);
 }
 
-void tst_SubAudioExporter::destroyedWorkerDropsItsJobSignals()
+void tst_SubAudioExporter::destroyedWorkerStopsItsJob()
 {
     QTemporaryDir dir;
-    const Lesson lesson = makeLesson(dir.path(), "lesson", QList<qint64>(6, 100));
-    auto *receiver = new QObject;
-    auto *exporter = new SubAudioExporter(receiver);
-    int signalsAfterDeletion = 0;
-    bool deleted = false;
-    connect(exporter, &SubAudioExporter::progress, receiver, [&] {
-        if (deleted)
-            ++signalsAfterDeletion;
-        else
-            QTimer::singleShot(0, [&] {
-                delete receiver; // takes the worker with it, as a closed window does
-                deleted = true;
-            });
-    });
-    exporter->fastExportAsync(lesson.mediaPath, lesson.items, dir.path() + "/mp3_temp");
-    QTRY_VERIFY_WITH_TIMEOUT(deleted, jobTimeoutMs);
-    // The job runs on to its end without its worker.
+    const Lesson lesson = makeLesson(dir.path(), "lesson", longTones);
+    const QString clipDir = dir.path() + "/mp3_temp";
+    auto *exporter = new SubAudioExporter;
+    exporter->setParallelClips(2);
+    SignalLog log(exporter);
+    exporter->fastExportAsync(lesson.mediaPath, lesson.items, clipDir);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(clipPath(clipDir, 0)), jobTimeoutMs); // ffmpeg at work on it
+    delete exporter;                                                             // as a closed window does
+    const qsizetype eventsAtDeletion = log.events.size();
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
-    QCOMPARE(signalsAfterDeletion, 0);
-    QCOMPARE(sortedEntries(dir.path() + "/mp3_temp").size(), 6);
+    QCOMPARE(log.events.size(), eventsAtDeletion);
+    checkStoppedClips(lesson, clipDir);
+    QCOMPARE(SubAudioExporter().claimClipDir(clipDir), QString());
 }
 
 void tst_SubAudioExporter::commandLineToolExportsAndReportsFailure()
 {
     QTemporaryDir dir;
     const Lesson lesson = makeLesson(dir.path(), "第 2 课", {300, 400});
-    const QString tool = qEnvironmentVariable("ORVILOOP_BUILD_DIR", QCoreApplication::applicationDirPath()) +
-                         "/orviloop-export";
+    const QString tool = exportTool();
     int exitCode = -1;
     const QString output = runAndRead(tool, {lesson.mediaPath}, &exitCode);
     QCOMPARE(exitCode, 0);
@@ -661,6 +719,45 @@ void tst_SubAudioExporter::commandLineToolExportsAndReportsFailure()
     QCOMPARE(exitCode, 1);
     QVERIFY(QFile::exists(exportPaths(other.mediaPath).mp3Path));
     QVERIFY(QFile::exists(dir.path() + "/other.srt") && !QFile::exists(dir.path() + "/other.srt1"));
+}
+
+void tst_SubAudioExporter::commandLineToolStopsOnTermination_data()
+{
+    QTest::addColumn<QList<int>>("signalNumbers");
+    QTest::newRow("SIGTERM: ends ffmpeg, removes its clip, starts no more") << QList<int>{SIGTERM};
+    // Two of a kind sent at once would arrive as one.
+    QTest::newRow("second signal: ends at once") << QList<int>{SIGINT, SIGTERM};
+}
+
+void tst_SubAudioExporter::commandLineToolStopsOnTermination()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(QList<int>, signalNumbers);
+    QTemporaryDir dir;
+    const Lesson lesson = makeLesson(dir.path(), "lesson", longTones);
+    const ExportPaths paths = exportPaths(lesson.mediaPath);
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    // A second file that is never begun.
+    tool.start(exportTool(), {lesson.mediaPath, lesson.mediaPath});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(clipPath(paths.clipDir, 0)), jobTimeoutMs);
+    for (int number : signalNumbers)
+        ::kill(pid_t(tool.processId()), number);
+    QVERIFY(tool.waitForFinished(jobTimeoutMs));
+    const QString output = QString::fromUtf8(tool.readAll());
+    if (signalNumbers.size() == 1) {
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), 1);
+        QVERIFY2(output.contains("导出已取消") && output.count("== ") == 1, qPrintable(output));
+        checkStoppedClips(lesson, paths.clipDir);
+    } else {
+        QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
+    }
+    // A lock left by a process that is gone does not keep the folder.
+    QCOMPARE(SubAudioExporter().claimClipDir(paths.clipDir), QString());
+#else
+    QSKIP("termination signals are a Unix matter");
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_SubAudioExporter)

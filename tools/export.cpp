@@ -1,9 +1,11 @@
 // orviloop-export MEDIA...: exports each media file as the player's export button does (one
 // clip per sentence of its ".srt1", or of its ".srt" when it has none, then the LRC and the
 // joined MP3 in "mp3_output" beside the media), one file after the other, printing progress
-// and messages as lines. Exits non-zero when any
-// export fails, so that a folder of lessons can be exported from a script.
+// and messages as lines. Exits non-zero when any export fails, so that a folder of lessons can
+// be exported from a script. SIGTERM or Ctrl-C stops the export after the running ffmpeg
+// (a second one at once) and exports no further file.
 
+#include "app/termination.h"
 #include "export/exportcommands.h"
 #include "export/subaudioexporter.h"
 #include "subtitles/srtparser.h"
@@ -11,6 +13,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QPointer>
 #include <QStringList>
 #include <QTextStream>
 
@@ -69,6 +72,18 @@ QString subtitleToExport(const ExportCommands::ExportPaths &paths)
     return QFileInfo::exists(plain) ? plain : paths.subtitlePath;
 }
 
+// The export running now, to be stopped by a termination signal.
+QPointer<SubAudioExporter> runningExport;
+bool stopRequested = false;
+
+void stopExporting()
+{
+    printLine(err(), "正在停止导出（再按一次 Ctrl+C 立即退出）...");
+    stopRequested = true;
+    if (runningExport)
+        runningExport->cancel();
+}
+
 bool exportMedia(const QString &mediaFile)
 {
     const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(mediaFile);
@@ -82,6 +97,12 @@ bool exportMedia(const QString &mediaFile)
     printLine(out(), QString("字幕：%1（%2 句）").arg(subtitle).arg(items.size()));
 
     SubAudioExporter exporter;
+    const QString busy = exporter.claimClipDir(paths.clipDir);
+    if (!busy.isEmpty()) {
+        printLine(err(), "❌ " + busy);
+        return false;
+    }
+    runningExport = &exporter;
     QObject::connect(&exporter, &SubAudioExporter::logMessage, &exporter,
                      [](const QString &msg) { printLine(out(), msg); });
     QObject::connect(&exporter, &SubAudioExporter::progress, &exporter, [](int current, int total) {
@@ -89,7 +110,7 @@ bool exportMedia(const QString &mediaFile)
     });
     const bool clipsMade =
         runPhase(exporter, [&] { exporter.fastExportAsync(mediaFile, items, paths.clipDir); });
-    return clipsMade && runPhase(exporter, [&] {
+    return clipsMade && !stopRequested && runPhase(exporter, [&] {
                exporter.generateLrcAndMp3Async(paths.clipDir, paths.outputDir, items, paths.baseName);
            });
 }
@@ -107,9 +128,10 @@ int main(int argc, char *argv[])
                    stderr);
         return 2;
     }
+    onTerminationSignals(stopExporting);
     int failures = 0;
     for (const QString &mediaFile : mediaFiles) {
-        if (!exportMedia(mediaFile))
+        if (stopRequested || !exportMedia(mediaFile))
             ++failures;
     }
     if (failures > 0)

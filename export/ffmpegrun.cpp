@@ -1,0 +1,52 @@
+#include "export/ffmpegrun.h"
+
+#include <QProcess>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+#endif
+
+const char *const ffmpegMissingMessage = "找不到 ffmpeg：请安装 ffmpeg 并把它所在的目录加入 PATH 后重试";
+
+namespace {
+
+// How often a running ffmpeg looks whether it is to stop.
+const int stopPollMs = 50;
+
+void dieWithThisProcess(QProcess &process)
+{
+#ifdef Q_OS_LINUX
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) // gone before the line above took effect
+            ::_exit(1);
+    });
+#else
+    Q_UNUSED(process);
+#endif
+}
+
+} // namespace
+
+FfmpegRun runFfmpeg(const QStringList &arguments, const std::atomic_bool &stop)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    dieWithThisProcess(process);
+    process.start("ffmpeg", arguments);
+    if (!process.waitForStarted(-1))
+        return FfmpegRun::Missing;
+    process.closeWriteChannel();
+    while (!process.waitForFinished(stopPollMs) && process.state() != QProcess::NotRunning) {
+        if (stop) {
+            process.kill();
+            process.waitForFinished(-1);
+            return FfmpegRun::Stopped;
+        }
+    }
+    const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return ok ? FfmpegRun::Succeeded : FfmpegRun::Failed;
+}
