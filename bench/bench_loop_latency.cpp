@@ -5,9 +5,9 @@
 // that seek to the first position report inside the sentence again (median, 95th percentile).
 //
 // The seek is seen as the first report that jumps back; the position at that moment is taken
-// from the report before it, run on at the playback rate for the time since. Without the end
-// timer the seek is issued while that very report is handled, so the figure is exact.
-// Run: bench_loop_latency [--benchmark_filter=timer_off]
+// from the report before it, run on at the playback rate for the time since. Both media engines
+// are drilled in one run.
+// Run: bench_loop_latency [--benchmark_filter=mpv]
 
 #include "player/playerwindow.h"
 #include "player/sentencetiming.h"
@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -62,7 +63,7 @@ double percentile(std::vector<double> values, double p)
 
 } // namespace
 
-// Reaches into the window for the end timer switch and to hear each report before the engine.
+// Reaches into the window to hear each report before the engine.
 class LoopLatencyBench : public QObject
 {
 public:
@@ -74,7 +75,7 @@ public:
         bool complete = false;
     };
 
-    static Figures drill(const QString &lesson, bool endTimer)
+    static Figures drill(const QString &lesson, const char *engine)
     {
         clearSettings();
         {
@@ -83,8 +84,8 @@ public:
             settings.setValue("global/repeatCount", 1);
             settings.sync();
         }
+        qputenv("ORVILOOP_MEDIA_ENGINE", engine);
         PlayerWindow window(nullptr, lesson);
-        window.endTimerEnabled = endTimer;
         window.show();
         LoopLatencyBench probe(window);
         QEventLoop loop;
@@ -103,9 +104,9 @@ private:
     {
         clock.start();
         // The probe hears each report first, so it knows the report on which the engine acts.
-        disconnect(window.player, &QMediaPlayer::positionChanged, &window, &PlayerWindow::onPositionChanged);
-        connect(window.player, &QMediaPlayer::positionChanged, this, &LoopLatencyBench::onReport);
-        connect(window.player, &QMediaPlayer::positionChanged, &window, &PlayerWindow::onPositionChanged);
+        disconnect(window.player, &MediaEngine::positionChanged, &window, &PlayerWindow::onPositionChanged);
+        connect(window.player, &MediaEngine::positionChanged, this, &LoopLatencyBench::onReport);
+        connect(window.player, &MediaEngine::positionChanged, &window, &PlayerWindow::onPositionChanged);
     }
 
     bool inside(qint64 position) const
@@ -178,14 +179,14 @@ private:
 
 namespace {
 
-void loopLatency(benchmark::State &state, bool endTimer)
+void loopLatency(benchmark::State &state, const char *engine)
 {
     const QString lesson = lessonDir->filePath("latency lesson.wav");
     LoopLatencyBench::Figures figures;
     for (auto _ : state) {
         QElapsedTimer wall;
         wall.start();
-        figures = LoopLatencyBench::drill(lesson, endTimer);
+        figures = LoopLatencyBench::drill(lesson, engine);
         state.SetIterationTime(double(wall.nsecsElapsed()) / 1e9);
     }
     if (!figures.complete)
@@ -197,9 +198,9 @@ void loopLatency(benchmark::State &state, bool endTimer)
     state.counters["settle_median_ms"] = percentile(figures.settleMs, 0.5);
     state.counters["settle_p95_ms"] = percentile(figures.settleMs, 0.95);
     state.counters["report_interval_median_ms"] = percentile(figures.reportIntervalMs, 0.5);
-    std::printf("end timer %s: %zu ends; past end + tail - 15 at the seek: median %.1f ms, p95 %.1f ms, "
+    std::printf("%s engine: %zu ends; past end + tail - 15 at the seek: median %.1f ms, p95 %.1f ms, "
                 "max %.1f ms; seek to first report inside: median %.1f ms, p95 %.1f ms\n",
-                endTimer ? "on" : "off", figures.lateMs.size(), percentile(figures.lateMs, 0.5),
+                engine, figures.lateMs.size(), percentile(figures.lateMs, 0.5),
                 percentile(figures.lateMs, 0.95), percentile(figures.lateMs, 1.0),
                 percentile(figures.settleMs, 0.5), percentile(figures.settleMs, 0.95));
 }
@@ -224,14 +225,12 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    benchmark::RegisterBenchmark("loop_latency/timer_off", loopLatency, false)
-        ->Iterations(1)
-        ->UseManualTime()
-        ->Unit(benchmark::kSecond);
-    benchmark::RegisterBenchmark("loop_latency/timer_on", loopLatency, true)
-        ->Iterations(1)
-        ->UseManualTime()
-        ->Unit(benchmark::kSecond);
+    for (const char *engine : {"qt", "mpv"}) {
+        benchmark::RegisterBenchmark((std::string("loop_latency/") + engine).c_str(), loopLatency, engine)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kSecond);
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

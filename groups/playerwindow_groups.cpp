@@ -85,7 +85,6 @@ QList<int> *PlayerWindow::playListFor(int group)
 // Settles the group to play after the groups changed and jumps to the first sentence of its list.
 void PlayerWindow::applyPlayList()
 {
-    stopEndTimer();
     playGroup = settledPlayGroup(playGroup, groupLeftIndexes, groupRightIndexes);
     currentPlayList = playListFor(playGroup);
     updateGroupButton();
@@ -95,9 +94,8 @@ void PlayerWindow::applyPlayList()
         return;
     const SubtitleItem &first = subtitles.at(list.first());
     ui->horizontalSlider->setRange(int(first.startMs), int(subtitles.at(list.last()).endMs));
-    seekGuardPosition = -1;
-    movePlayer(first.startMs);
-    currentIndex = list.first();
+    beginSentencePass(list.first());
+    movePlayer(first.startMs, -1);
 }
 
 void PlayerWindow::updateGroupButton()
@@ -132,9 +130,8 @@ void PlayerWindow::onSwitchGroupClicked()
 
     // Lists handed over by the subtitle browser are taken unchecked: only jump to a real sentence.
     if (!currentPlayList->isEmpty() && isSentenceIndex(currentPlayList->first())) {
-        seekGuardPosition = -1;
-        currentIndex = currentPlayList->first();
-        movePlayer(subtitles.at(currentIndex).startMs);
+        beginSentencePass(currentPlayList->first());
+        movePlayer(subtitles.at(currentIndex).startMs, -1);
         refreshSubtitle();
     }
     if (!subtitles.isEmpty())

@@ -3,8 +3,6 @@
 #include "app/appdata.h"
 #include "ui_playerwindow.h"
 
-#include <QAudioDevice>
-#include <QAudioOutput>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
@@ -14,7 +12,7 @@
 #include <QGraphicsTextItem>
 #include <QGraphicsVideoItem>
 #include <QLabel>
-#include <QMediaDevices>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QTextDocument>
@@ -25,7 +23,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath)
+PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngine *engine)
     : QMainWindow(parent)
     , ui(new Ui::PlayerWindow)
     , mediaPath(mediaPath)
@@ -38,15 +36,12 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath)
 #endif
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint);
 
-    // The back end reads its environment when the first media player is created.
-    applyMediaBackendEnvironment();
-
-    player = new QMediaPlayer(this);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 10, 0)
-    player->setPitchCompensation(true);
-#endif
-    audioOutput = new QAudioOutput(this);
-    attachAudioOutputWhenAvailable();
+    readHardwareDecodingChoice();
+    if (engine)
+        engine->setParent(this);
+    else
+        engine = createMediaEngine({hwDecodeEnabled}, this).release();
+    player = engine;
 
     scene = new QGraphicsScene(this);
     ui->videoView->setScene(scene);
@@ -84,7 +79,13 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath)
 
     connect(ui->horizontalSlider, &QSlider::sliderPressed, this, [this] { sliderDragging = true; });
     connect(ui->horizontalSlider, &QSlider::sliderReleased, this, &PlayerWindow::onSliderReleased);
-    connect(player, &QMediaPlayer::mediaStatusChanged, this, &PlayerWindow::onLoadedMedia);
+    connect(player, &MediaEngine::mediaStatusChanged, this, &PlayerWindow::onLoadedMedia);
+
+    // The rate box takes its range before the stored rate is put into it: it shows the rate
+    // that plays.
+    ui->doubleSpinBoxRate->setRange(0.6, 2.0);
+    ui->doubleSpinBoxRate->setSingleStep(0.2);
+    ui->doubleSpinBoxRate->setDecimals(1);
 
     connectSignals();
     loadPlayerState();
@@ -105,21 +106,11 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath)
     for (QPushButton *button : buttons)
         button->setFocusPolicy(Qt::NoFocus);
 
-    ui->doubleSpinBoxRate->setRange(0.6, 2.0);
-    ui->doubleSpinBoxRate->setSingleStep(0.2);
-    ui->doubleSpinBoxRate->setValue(1.0);
-    ui->doubleSpinBoxRate->setDecimals(1);
-
     updateGroupButton();
 
     qDebug() << "video resolution:" << (player->videoSink() ? player->videoSink()->videoSize() : QSize());
 
-    connect(ui->doubleSpinBoxRate, &QDoubleSpinBox::valueChanged, this, [this](double rate) {
-        if (!player || player->playbackRate() == rate)
-            return;
-        player->setPlaybackRate(rate);
-        noteNewAudioOutput();
-    });
+    connect(ui->doubleSpinBoxRate, &QDoubleSpinBox::valueChanged, player, &MediaEngine::setPlaybackRate);
     if (QVideoSink *sink = player->videoSink()) {
         connect(sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {
             if (frame.width() > 0 && frame.height() > 0)
@@ -128,7 +119,8 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath)
     }
 
     createBusyIndicator();
-    connect(player, &QMediaPlayer::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
+    connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
+    connect(player, &MediaEngine::errorOccurred, this, &PlayerWindow::onMediaError);
     createDonationLabel();
     ui->btnFilterMp3->hide();
 }
@@ -139,21 +131,15 @@ PlayerWindow::~PlayerWindow()
     delete ui;
 }
 
-// Qt 6.4's FFmpeg back end crashes when it plays into an audio output while the machine
-// has no audio device, so the output is attached only once a device exists.
-void PlayerWindow::attachAudioOutputWhenAvailable()
+void PlayerWindow::onMediaError(QMediaPlayer::Error error, const QString &message)
 {
-    auto attachIfPossible = [this] {
-        if (player->audioOutput() || QMediaDevices::audioOutputs().isEmpty())
-            return;
-        audioOutput->setDevice(QMediaDevices::defaultAudioOutput());
-        player->setAudioOutput(audioOutput);
-    };
-    attachIfPossible();
-    if (!player->audioOutput()) {
-        auto *devices = new QMediaDevices(this);
-        connect(devices, &QMediaDevices::audioOutputsChanged, this, attachIfPossible);
-    }
+    qDebug() << "播放失败:" << error << message;
+    setWindowTitle("无法播放：" + message);
+    // Not modal: the learner may be away, and the window must stay usable.
+    auto *box = new QMessageBox(QMessageBox::Warning, "提示", "无法播放：" + currentFile + "\n" + message,
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void PlayerWindow::createBusyIndicator()
@@ -198,14 +184,15 @@ void PlayerWindow::connectSignals()
     connect(ui->btnPlayPause, &QPushButton::clicked, this, &PlayerWindow::onBtnPlayPauseClicked);
     connect(ui->btnNextSentence, &QPushButton::clicked, this, &PlayerWindow::nextSentence);
     connect(ui->btnSkipSentence, &QPushButton::clicked, this, &PlayerWindow::skipSentence);
-    connect(player, &QMediaPlayer::positionChanged, this, &PlayerWindow::onPositionChanged);
+    connect(player, &MediaEngine::positionChanged, this, &PlayerWindow::onPositionChanged);
+    connect(player, &MediaEngine::endPointReached, this, &PlayerWindow::onEndPointReached);
     ui->videoView->viewport()->installEventFilter(this);
     updateRepeatControls();
     connect(ui->btnSwitchGroup, &QPushButton::clicked, this, &PlayerWindow::onSwitchGroupClicked);
     connect(ui->btnExportMp3, &QPushButton::clicked, this, &PlayerWindow::onExportMp3Clicked);
     connect(ui->btnFilterMp3, &QPushButton::clicked, this, &PlayerWindow::onFilterMp3Clicked);
     connect(ui->btnHwDecode, &QPushButton::clicked, this, &PlayerWindow::toggleHardwareDecoding);
-    connect(player, &QMediaPlayer::durationChanged, this, &PlayerWindow::onDurationChanged);
+    connect(player, &MediaEngine::durationChanged, this, &PlayerWindow::onDurationChanged);
     connect(ui->btnBack, &QPushButton::clicked, this, &PlayerWindow::onBtnBackClicked);
     connect(ui->comboPlayMode, &QComboBox::currentIndexChanged, this, &PlayerWindow::onPlayModeChanged);
     connect(ui->comboSubtitleMode, &QComboBox::currentIndexChanged, this,

@@ -1,21 +1,18 @@
 #pragma once
 
-#include "player/playablesource.h"
+#include "player/mediaengine.h"
 #include "subtitles/subtitleitem.h"
 
 #include <QList>
 #include <QMainWindow>
-#include <QMediaPlayer>
 #include <QString>
 
-class QAudioOutput;
 class QGraphicsProxyWidget;
 class QGraphicsScene;
 class QGraphicsTextItem;
 class QGraphicsVideoItem;
 class QLabel;
 class QProgressBar;
-class QTimer;
 class SubAudioExporter;
 
 namespace Ui {
@@ -29,7 +26,9 @@ class PlayerWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    PlayerWindow(QWidget *parent, const QString &mediaPath);
+    // The window plays through `engine` when one is given (it takes it over), else through the
+    // engine this machine plays with.
+    PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngine *engine = nullptr);
     ~PlayerWindow() override;
 
     // subtitles/playerwindow_subtitles.cpp
@@ -76,10 +75,11 @@ private:
     friend class tst_HwDecode;
     friend class tst_ExportControls;
     friend class tst_Playback;
-    friend class tst_EndTimer;
     friend class tst_Network;
     friend class tst_NoSoundDevice;
-    friend class LoopLatencyBench; // bench/bench_loop_latency.cpp
+    friend class tst_Pitch;
+    friend class LoopLatencyBench;  // bench/bench_loop_latency.cpp
+    friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
 
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
     void applyPlayModeForSubtitles();
@@ -88,7 +88,6 @@ private:
 
     // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
     void connectSignals();
-    void attachAudioOutputWhenAvailable();
     void layoutVideo();
     void layoutSubtitle();
     int subtitleFontPointSize() const;
@@ -96,6 +95,7 @@ private:
     void positionDonationLabel();
     void updateRepeatControls();
     void onPlaybackStateChanged(QMediaPlayer::PlaybackState state);
+    void onMediaError(QMediaPlayer::Error error, const QString &message);
     void createBusyIndicator();
     void createDonationLabel();
 
@@ -103,25 +103,28 @@ private:
     qint64 sentenceLeadStart(int index) const;
     qint64 sentenceTailMargin(int index) const;
     int sentenceIndexAt(qint64 position) const;
+    bool isSentenceIndex(int index) const;
+    void beginSentencePass(int index);
     bool handleSentenceEnd(int index);
+    void onEndPointReached(qint64 position);
+    void armEndPoint();
     int nextPlayListIndex() const;
+    void onLoadedMedia(QMediaPlayer::MediaStatus status);
+    void repeatAfterEndOfMedia();
+    void onDurationChanged(qint64 duration);
+    void onRepeatCountChanged(int value);
+    void applyPlayMode(int mode, bool save);
+    void savePlayModeSettings();
+
+    // ---- seeks and the seek guard: player/playerwindow_seek.cpp ----
+    void movePlayer(qint64 position, qint64 guardFrom);
+    bool isStrayReport(qint64 position);
     void seekToSentence(int index);
-    void movePlayer(qint64 position);
     int syncIndexToPosition(qint64 position);
     void seekToPosition(qint64 position);
     void nextSentence();
     void updateSliderRange();
-    void onLoadedMedia(QMediaPlayer::MediaStatus status);
-    void repeatAfterEndOfMedia();
-    int sentenceForSeek(qint64 position) const;
-    int playListMemberFor(int b, qint64 position) const;
-    void onDurationChanged(qint64 duration);
     void onSliderReleased();
-    void onRepeatCountChanged(int value);
-    void applyPlayMode(int mode, bool save);
-    void savePlayModeSettings();
-    bool isSentenceIndex(int index) const;
-    void retryLostSeek(qint64 position);
 
     // ---- subtitle overlay: player/playerwindow_overlay.cpp ----
     void onFilterChineseClicked();
@@ -138,10 +141,10 @@ private:
     void savePlayerState();
     void restorePosition(QMediaPlayer::MediaStatus status);
     void restoreIfAlreadyLoaded();
-    void reapplyPlaybackRate();
+    void restoreSentence(qint64 position, int sentence);
 
     // ---- hardware decoding switch: player/playerwindow_hwdecode.cpp ----
-    void applyMediaBackendEnvironment();
+    void readHardwareDecodingChoice();
     void updateHwDecodeButton();
     void toggleHardwareDecoding();
     QStringList restartArguments() const;
@@ -161,35 +164,6 @@ private:
     void onGroupsUpdated(QList<int> left, QList<int> right);
     void addCurrentToGroup2(int index);
 
-    // ---- precise end timer: player/playerwindow_endtimer.cpp ----
-    friend class EndOvershootBench;
-    qint64 noteReportForEndTimer(qint64 position);
-    void armEndTimer();
-    void stopEndTimer();
-    void onEndTimerFired();
-    void onRateChangedForEndTimer(qreal rate);
-    void onPlaybackStateChangedForEndTimer(QMediaPlayer::PlaybackState state);
-    double extrapolatedEndTimerPosition() const;
-    double endTimerLeadMs() const;
-    void noteNewAudioOutput();
-    void noteSeekForEndTimer(bool whilePlaying);
-    // Wall milliseconds of audio the output holds queued (measured on PulseAudio).
-    static constexpr double outputQueueMs = 95.0;
-    QTimer *endTimer = nullptr;
-    qint64 endTimerReportPosition = -1; // -1: no report since the last seek or pause
-    qint64 endTimerReportClockNs = 0;
-    qint64 endTimerLastReportClockNs = 0; // of any report, not only the one timed from
-    double endTimerReportRate = 1.0;
-    qint64 endTimerHeldPosition = -1;
-    int endTimerIndex = -1;
-    int endTimerResets = 0;
-    bool endTimerFeeding = false;
-    bool endTimerEnabled = true; // switched off only by the overshoot benchmark
-    // How much of the output's queue the back end's clock has not counted as played: all of it
-    // in an output opened afresh, none just after a seek made while playing.
-    double endTimerUncountedQueueMs = outputQueueMs;
-    qint64 endTimerLeftPlayingNs = 0;
-
     // ---- fields ----
     int playMode = 1;
     int requestedPlayMode = 1;
@@ -197,9 +171,8 @@ private:
     int subtitleDisplayMode = 0;
     int repeatCount = 1;
     int layoutRetryCount = 0;
-    QAudioOutput *audioOutput = nullptr;
     Ui::PlayerWindow *ui = nullptr;
-    QMediaPlayer *player = nullptr;
+    MediaEngine *player = nullptr;
     bool filterChineseEnabled = false;
     bool hasChineseText = false;
     int currentIndex = 0;
@@ -213,20 +186,27 @@ private:
     int repeatRound = 0;
     int lastEndHandledIndex = -1;
     qint64 seekGuardPosition = -1;
-    int reportsFarBelowGuard = 0; // since the last seek
     QGraphicsScene *scene = nullptr;
     QGraphicsVideoItem *videoItem = nullptr;
     QGraphicsTextItem *subtitleTextItem = nullptr;
     QString rootDir;
     QString currentFile;
-    // What the media player is given for currentFile (a link where the path is not ASCII).
-    PlayableSource playableSource;
     bool hwDecodeEnabled = true;
     QString mediaPath;
     QProgressBar *busyIndicator = nullptr;
     QGraphicsProxyWidget *busyIndicatorProxy = nullptr;
     QLabel *donationLabel = nullptr;
 
+    // The last seek of the window, while its reports have not arrived (written by movePlayer).
+    struct PendingSeek
+    {
+        qint64 target = -1; // -1: none
+        qint64 from = -1;   // the position before it, which stale reports still give
+        int strayReports = 0;
+    };
+    PendingSeek pendingSeek;
+    // The sentence whose end point the media engine holds (written by armEndPoint).
+    int endPointSentence = -1;
     // The program started by the hardware-decoding switch; the running executable by default.
     QString restartProgram;
 };

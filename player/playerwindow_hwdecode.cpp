@@ -9,56 +9,10 @@
 
 // The hardware decoding switch, put into force by restarting the program.
 
-namespace {
-
-#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
-// The FFmpeg back end of Qt before 6.5 ignores QT_FFMPEG_DECODING_HW_DEVICE_TYPES and tries every
-// hardware device the codec offers (VA-API, VDPAU, CUDA). Pointing each library at a driver or
-// device that does not exist makes its initialisation fail, so the back end decodes in software.
-struct HardwareBlock
+// The media engine takes the choice when it is made, before it plays anything.
+void PlayerWindow::readHardwareDecodingChoice()
 {
-    const char *variable;
-    const char *value;
-};
-constexpr HardwareBlock hardwareBlocks[] = {
-    {"LIBVA_DRIVER_NAME", "orviloop-software-only"},
-    {"VDPAU_DRIVER", "orviloop-software-only"},
-    {"CUDA_VISIBLE_DEVICES", "-1"},
-};
-
-void blockHardwareDecoders()
-{
-    for (const HardwareBlock &block : hardwareBlocks)
-        qputenv(block.variable, block.value);
-}
-
-// Only our own values are taken back: a driver the user chose stays chosen. Our values may
-// also come from the instance that restarted us, as the environment is inherited.
-void releaseHardwareDecoders()
-{
-    for (const HardwareBlock &block : hardwareBlocks) {
-        if (qgetenv(block.variable) == block.value)
-            qunsetenv(block.variable);
-    }
-}
-#endif
-
-} // namespace
-
-void PlayerWindow::applyMediaBackendEnvironment()
-{
-    qputenv("QT_MEDIA_BACKEND", "ffmpeg");
     hwDecodeEnabled = QSettings("Orvi", "OrviLoop").value("global/hwDecode", true).toBool();
-    if (hwDecodeEnabled)
-        qunsetenv("QT_FFMPEG_DECODING_HW_DEVICE_TYPES");
-    else
-        qputenv("QT_FFMPEG_DECODING_HW_DEVICE_TYPES", "none");
-#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
-    if (hwDecodeEnabled)
-        releaseHardwareDecoders();
-    else
-        blockHardwareDecoders();
-#endif
     updateHwDecodeButton();
 }
 
@@ -76,7 +30,7 @@ void PlayerWindow::updateHwDecodeButton()
     }
 }
 
-// The back end reads its choice only at start, so the new choice needs a new process,
+// The media engine takes its choice only when it is made, so the new choice needs a new process,
 // which reopens the current file at the position saved just before.
 void PlayerWindow::toggleHardwareDecoding()
 {

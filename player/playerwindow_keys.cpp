@@ -2,7 +2,6 @@
 
 #include "ui_playerwindow.h"
 
-#include <QAudioOutput>
 #include <QDebug>
 #include <QGraphicsTextItem>
 #include <QKeyEvent>
@@ -37,13 +36,13 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
         seekRelative(10000);
         break;
     case Qt::Key_Up: {
-        const float before = audioOutput->volume();
+        const float before = player->volume();
         adjustVolume(0.05);
         qDebug() << "Volume up:" << before;
         break;
     }
     case Qt::Key_Down: {
-        const float before = audioOutput->volume();
+        const float before = player->volume();
         adjustVolume(-0.05);
         qDebug() << "Volume down:" << before;
         break;
@@ -72,8 +71,6 @@ void PlayerWindow::seekRelative(qint64 delta)
 {
     if (subtitles.isEmpty())
         return;
-    stopEndTimer();
-    seekGuardPosition = -1;
     qint64 target = player->position() + delta;
     const qint64 duration = player->duration();
     if (duration > 0 && target > duration)
@@ -81,11 +78,11 @@ void PlayerWindow::seekRelative(qint64 delta)
     if (target < 0)
         target = 0;
 
-    // The sentence is chosen before the player moves: the media player reports the new
-    // position from inside setPosition, and the engine must not take that report as the end
-    // of the sentence left behind (which in the repeater would jump straight back to it).
+    // The sentence is chosen before the player moves: a media back end may report from inside
+    // the seek, and the engine must not take that report as the end of the sentence left behind
+    // (which in the repeater would jump straight back to it).
     syncIndexToPosition(target);
-    movePlayer(target);
+    movePlayer(target, -1);
     if (isSentenceIndex(currentIndex) && target >= subtitles.at(currentIndex).startMs)
         refreshSubtitle();
     else
@@ -94,12 +91,12 @@ void PlayerWindow::seekRelative(qint64 delta)
 
 void PlayerWindow::adjustVolume(double step)
 {
-    double volume = audioOutput->volume() + step;
+    double volume = player->volume() + step;
     if (volume > 1)
         volume = 1;
     else if (volume <= 0)
         volume = 0;
-    audioOutput->setVolume(float(volume));
+    player->setVolume(float(volume));
     qDebug() << "Volume:" << int(volume * 100);
 }
 
@@ -123,15 +120,14 @@ void PlayerWindow::skipSentence()
     const int next = nextPlayListIndex();
 
     addCurrentToGroup2(skipped);
-    repeatRound = 0;
-    lastEndHandledIndex = -1;
     if (isSentenceIndex(next) && next != skipped) {
-        currentIndex = next;
+        beginSentencePass(next);
         seekToSentence(next);
         refreshSubtitle();
         updateSliderRange();
     } else {
         // The only sentence of the play list: it starts again.
+        beginSentencePass(skipped);
         seekToSentence(skipped);
         refreshSubtitle();
     }

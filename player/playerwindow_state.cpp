@@ -2,6 +2,7 @@
 
 #include "app/appdata.h"
 #include "groups/group2store.h"
+#include "player/sentencetiming.h"
 #include "ui_playerwindow.h"
 
 #include <QCoreApplication>
@@ -35,12 +36,10 @@ int storedPlayMode(int mode)
     return mode >= 0 && mode <= 2 ? mode : 1;
 }
 
-// A damaged store may hold anything; the back end gets a finite rate in 0.1 … 5.0.
+// A damaged store may hold anything; the rate box takes a finite rate.
 double storedPlaybackRate(double rate)
 {
-    if (!std::isfinite(rate))
-        return 1.0;
-    return std::clamp(rate, 0.1, 5.0);
+    return std::isfinite(rate) ? rate : 1.0;
 }
 
 } // namespace
@@ -60,7 +59,6 @@ void PlayerWindow::loadPlayerState()
         playGroup = settings.value("playGroup", 0).toInt();
         filterChineseEnabled = settings.value("filterChineseEnabled", false).toBool();
         rootDir = settings.value("rootDir", appDataDirectory()).toString();
-        ui->doubleSpinBoxRate->setValue(rate);
         settings.endGroup();
     }
     qDebug() << "loadPlayerState rootDir:" << rootDir;
@@ -69,12 +67,13 @@ void PlayerWindow::loadPlayerState()
     detectChineseText();
     groupRightIndexes = Group2Store::read();
 
-    // The repeat and mode widgets are connected already: setting them acts like the user.
-    ui->doubleSpinBoxRate->setValue(rate);
+    // The repeat and mode widgets are connected already: setting them acts like the user. The
+    // rate box is not: the player takes the rate as the box shows it, within the box's range.
+    ui->doubleSpinBoxRate->setValue(storedPlaybackRate(rate));
     ui->spinRepeat->setValue(repeatCount);
     ui->comboPlayMode->setCurrentIndex(playMode);
     ui->comboSubtitleMode->setCurrentIndex(subtitleDisplayMode);
-    player->setPlaybackRate(storedPlaybackRate(rate));
+    player->setPlaybackRate(ui->doubleSpinBoxRate->value());
 
     requestedPlayMode = storedPlayMode(requestedPlayMode);
     if (subtitles.isEmpty()) {
@@ -98,7 +97,7 @@ void PlayerWindow::loadPlayerState()
              << "groupRightIndexes:" << groupRightIndexes.size()
              << "currentPlayList:" << (currentPlayList ? currentPlayList->size() : 0);
     detectChineseText();
-    connect(player, &QMediaPlayer::mediaStatusChanged, this, &PlayerWindow::restorePosition);
+    connect(player, &MediaEngine::mediaStatusChanged, this, &PlayerWindow::restorePosition);
     restoreIfAlreadyLoaded();
 }
 
@@ -111,7 +110,7 @@ void PlayerWindow::restoreIfAlreadyLoaded()
     QTimer::singleShot(0, this, [this] {
         if (!mediaHasLoaded(player->mediaStatus()))
             return;
-        if (QObject::disconnect(player, &QMediaPlayer::mediaStatusChanged, this,
+        if (QObject::disconnect(player, &MediaEngine::mediaStatusChanged, this,
                                 &PlayerWindow::restorePosition))
             restorePosition(QMediaPlayer::LoadedMedia);
     });
@@ -122,41 +121,43 @@ void PlayerWindow::restorePosition(QMediaPlayer::MediaStatus status)
     if (status != QMediaPlayer::LoadedMedia)
         return;
     // One shot: later status changes (another source, end of media) reach nobody.
-    QObject::disconnect(player, &QMediaPlayer::mediaStatusChanged, nullptr, nullptr);
+    QObject::disconnect(player, &MediaEngine::mediaStatusChanged, nullptr, nullptr);
 
     qint64 position = 0;
     int counter = 0;
+    int sentence = -1;
     if (!currentFile.isEmpty()) {
         QSettings settings("Orvi", "OrviLoop");
         settings.beginGroup(fileGroup(currentFile));
         position = settings.value("position", qint64(0)).toLongLong();
         counter = settings.value("repeatCounter", 0).toInt();
+        sentence = settings.value("sentence", -1).toInt();
         settings.endGroup();
     }
     // The file may have been replaced by a shorter one since the position was stored.
-    if (position < 0 || position > player->duration())
+    if (position < 0 || position > player->duration()) {
         position = 0;
-
-    seekToPosition(position);
+        sentence = -1;
+    }
+    restoreSentence(position, sentence);
     repeatRound = std::clamp(counter, 0, repeatCount - 1);
     refreshSubtitle();
-    reapplyPlaybackRate();
     player->play();
 }
 
-// Qt 6.4's FFmpeg back end opens each source at normal speed whatever rate the player holds:
-// a rate set before the media loaded (the stored one, or the learner's for the previous
-// lesson) reads back from playbackRate() but is not played. The back end takes no notice of
-// the rate it already holds, so it is moved off it and back. Every rate change opens a new
-// audio output, and this is done at normal speed too: an output opened with the media holds
-// a little of its start, which would be heard before the first sentence.
-void PlayerWindow::reapplyPlaybackRate()
+// The tail of one sentence and the lead-in of the next overlap: a position stored there returns
+// to the sentence that was current, when the store says which one it was.
+void PlayerWindow::restoreSentence(qint64 position, int sentence)
 {
-    const qreal rate = player->playbackRate();
-    const QSignalBlocker quiet(player);
-    player->setPlaybackRate(rate == 1.0 ? 0.5 : 1.0);
-    player->setPlaybackRate(rate);
-    noteNewAudioOutput();
+    const bool inPlayList = isSentenceIndex(sentence) && currentPlayList &&
+                            (currentPlayList->isEmpty() || currentPlayList->contains(sentence));
+    if (!inPlayList || position < sentenceLeadStart(sentence) ||
+        position > SentenceTiming::passEndPoint(subtitles, sentence)) {
+        seekToPosition(position);
+        return;
+    }
+    beginSentencePass(sentence);
+    movePlayer(position, qMax(position, subtitles.at(sentence).startMs));
 }
 
 void PlayerWindow::savePlayerState()
@@ -178,6 +179,7 @@ void PlayerWindow::savePlayerState()
         settings.beginGroup(fileGroup(currentFile));
         settings.setValue("position", player->position());
         settings.setValue("repeatCounter", repeatRound % std::max(1, repeatCount));
+        settings.setValue("sentence", currentIndex);
         settings.endGroup();
     }
 

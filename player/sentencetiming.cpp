@@ -6,7 +6,10 @@ namespace SentenceTiming {
 
 namespace {
 
-bool isIndex(const QList<SubtitleItem> &items, int index) { return index >= 0 && index < items.size(); }
+bool isIndex(const QList<SubtitleItem> &items, int index)
+{
+    return index >= 0 && index < items.size();
+}
 
 // Share of a short gap that is given to lead-in and tail: the rest is left to the neighbour.
 qint64 shareOfGap(qint64 gap)
@@ -47,6 +50,13 @@ qint64 endReachedAt(const QList<SubtitleItem> &items, int index)
     if (!isIndex(items, index))
         return std::numeric_limits<qint64>::max();
     return items.at(index).endMs + tailMargin(items, index) - 15;
+}
+
+qint64 passEndPoint(const QList<SubtitleItem> &items, int index)
+{
+    if (!isIndex(items, index))
+        return std::numeric_limits<qint64>::max();
+    return items.at(index).endMs + tailMargin(items, index);
 }
 
 int indexAt(const QList<SubtitleItem> &items, qint64 position)

@@ -15,8 +15,12 @@ qint64 leadStart(const QList<SubtitleItem> &items, int index);
 // How long playback runs on after the end of sentence `index` before the end is acted on.
 qint64 tailMargin(const QList<SubtitleItem> &items, int index);
 
-// The end of sentence `index` counts as reached from this position on (end + tail - 15).
+// The end of sentence `index` counts as reached from this position on (end + tail - 15): position
+// reports come in steps, and one just short of the end must not let the next step run past it.
 qint64 endReachedAt(const QList<SubtitleItem> &items, int index);
+
+// Where a pass over sentence `index` ends when the media back end stops it exactly: end + tail.
+qint64 passEndPoint(const QList<SubtitleItem> &items, int index);
 
 // The last sentence whose start is at or before `position` (bisection); -1 when there is none.
 int indexAt(const QList<SubtitleItem> &items, qint64 position);

@@ -27,11 +27,10 @@ void PlayerWindow::loadSubtitles(const QString &path)
         return;
     currentFile = path;
     subtitles.clear();
-    currentIndex = 0;
-    repeatRound = 0;
+    beginSentencePass(0);
 
     const QUrl url = mediaUrlFor(path);
-    player->setSource(playableSource.urlFor(url));
+    player->setSource(url);
 
     const SubtitleLookup lookup = lookUpSubtitle(url, rootDir);
     for (const QString &line : lookup.log)

@@ -112,11 +112,11 @@ QString tst_Groups::settingsText()
 void tst_Groups::waitUntilRestored(PlayerWindow &window)
 {
     QObject sentinel;
-    QObject::connect(window.player, &QMediaPlayer::mediaStatusChanged, &sentinel, [] {});
+    QObject::connect(window.player, &MediaEngine::mediaStatusChanged, &sentinel, [] {});
     const auto sentinelConnected = [&] {
-        if (!QObject::disconnect(window.player, &QMediaPlayer::mediaStatusChanged, &sentinel, nullptr))
+        if (!QObject::disconnect(window.player, &MediaEngine::mediaStatusChanged, &sentinel, nullptr))
             return false;
-        QObject::connect(window.player, &QMediaPlayer::mediaStatusChanged, &sentinel, [] {});
+        QObject::connect(window.player, &MediaEngine::mediaStatusChanged, &sentinel, [] {});
         return true;
     };
     QTRY_VERIFY_WITH_TIMEOUT(!sentinelConnected(), 10000);
@@ -360,6 +360,7 @@ void tst_Groups::emptiedPlayedGroupFallsBackToAll()
     QCOMPARE(window.ui->btnSwitchGroup->text(), buttonText);
     QCOMPARE(window.ui->btnSwitchGroup->isEnabled(), !right.isEmpty());
     QCOMPARE(window.currentIndex, 0);
+    window.onPositionChanged(startOf(0)); // the jump to the first sentence has landed
     window.onPositionChanged(startOf(4) + 50);
     QCOMPARE(window.currentIndex, 4);
 }

@@ -1,5 +1,8 @@
 #include "player/playerwindow.h"
 #include "testsupport.h"
+#ifdef ORVILOOP_HAVE_MPV
+#include "player/mpvengine.h"
+#endif
 #include "ui_playerwindow.h"
 
 #include <QApplication>
@@ -206,15 +209,21 @@ void tst_HwDecode::buttonAndEnvironmentFollowStore()
 #endif
 
     PlayerWindow window(nullptr, QString());
-
-    QCOMPARE(qgetenv("QT_MEDIA_BACKEND"), QByteArray("ffmpeg"));
     QCOMPARE(window.hwDecodeEnabled, enabled);
-    QCOMPARE(environmentValue(hwTypesVariable), enabled ? std::nullopt : std::optional<QByteArray>("none"));
-#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
-    for (const auto &[name, value] : hardwareBlocks)
-        QCOMPARE(environmentValue(name.constData()),
-                 enabled ? std::nullopt : std::optional<QByteArray>(value));
+#ifdef ORVILOOP_HAVE_MPV
+    if (auto *mpv = qobject_cast<MpvEngine *>(window.player))
+        QCOMPARE(mpv->mpvProperty("hwdec"), QString(enabled ? "auto-copy-safe" : "no"));
 #endif
+    if (window.player->name() == "qt") {
+        QCOMPARE(qgetenv("QT_MEDIA_BACKEND"), QByteArray("ffmpeg"));
+        QCOMPARE(environmentValue(hwTypesVariable),
+                 enabled ? std::nullopt : std::optional<QByteArray>("none"));
+#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
+        for (const auto &[name, value] : hardwareBlocks)
+            QCOMPARE(environmentValue(name.constData()),
+                     enabled ? std::nullopt : std::optional<QByteArray>(value));
+#endif
+    }
     QCOMPARE(window.ui->btnHwDecode->text(), QString(enabled ? "硬解:开" : "硬解:关"));
     QCOMPARE(window.ui->btnHwDecode->toolTip(),
              QString(enabled ? "硬件解码已开启（CPU 占用低）。点击关闭 → 程序自动重启并接着播。\n"
@@ -362,14 +371,30 @@ void tst_HwDecode::restartResumesFileInNewInstance()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(settingsDir.path()));
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    // The program is started through a script that keeps what it prints.
+    const QString wrapper = workDir.filePath("restart orviloop.sh");
+    const QString log = wrapper + ".log";
+    QFile script(wrapper);
+    QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    script.write("#!/bin/sh\nexec \"$ORVILOOP_PROGRAM\" \"$@\" 2> \"$0.log\"\n");
+    script.close();
+    QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+    EnvironmentRestorer restoreProgram{"ORVILOOP_PROGRAM"};
+    qputenv("ORVILOOP_PROGRAM", QFile::encodeName(program));
+
     PlayerWindow window(nullptr, media);
-    window.restartProgram = program;
+    QVERIFY(window.hwDecodeEnabled);
+    window.restartProgram = wrapper;
     window.show();
     QTRY_COMPARE_WITH_TIMEOUT(window.player->mediaStatus() == QMediaPlayer::LoadedMedia ||
                                   window.player->mediaStatus() == QMediaPlayer::BufferedMedia,
                               true, 15000);
     QTRY_VERIFY2_WITH_TIMEOUT(window.player->position() > 1000,
-                              qPrintable(QString("%1 %2 %3").arg(window.player->position()).arg(window.player->playbackState()).arg(window.player->mediaStatus())), 15000);
+                              qPrintable(QString("%1 %2 %3")
+                                             .arg(window.player->position())
+                                             .arg(window.player->playbackState())
+                                             .arg(window.player->mediaStatus())),
+                              15000);
     // Through the engine, so that it drills the sentence there instead of jumping back.
     window.seekToPosition(resumeAt);
     window.player->play();
@@ -394,6 +419,15 @@ void tst_HwDecode::restartResumesFileInNewInstance()
                                              .arg(size)
                                              .arg(resumedOffset)),
                               20000);
+
+    // It plays with hardware decoding off, as the engine itself says.
+    const auto logText = [&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    const QString offLine =
+        window.player->name() == "mpv" ? "mpv hwdec: \"no\"" : QString(hwTypesVariable) + ": \"none\"";
+    QTRY_VERIFY2_WITH_TIMEOUT(logText().contains(offLine), qPrintable(logText()), 10000);
 }
 
 QTEST_MAIN(tst_HwDecode)

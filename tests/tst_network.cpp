@@ -543,13 +543,13 @@ void tst_Network::doubleClickStreamsVideo()
     QVERIFY(playerWindow->isVisible());
     QCOMPARE(playerWindow->player->source(), QUrl(trusted.baseUrl() + entry));
 
-    QMediaPlayer *player = playerWindow->player;
+    MediaEngine *player = playerWindow->player;
     const auto reachedLoaded = [player] {
         const QMediaPlayer::MediaStatus status = player->mediaStatus();
         return status >= QMediaPlayer::LoadedMedia && status != QMediaPlayer::InvalidMedia;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(reachedLoaded() || player->error() != QMediaPlayer::NoError, 30000);
-    QCOMPARE(player->error(), QMediaPlayer::NoError);
+    QTRY_VERIFY_WITH_TIMEOUT(reachedLoaded() || player->mediaStatus() == QMediaPlayer::InvalidMedia, 30000);
+    QVERIFY(reachedLoaded());
     QVERIFY(player->duration() > 2000);
     QVERIFY(newRequests().contains("/" + entry));
 

@@ -37,7 +37,6 @@ void tst_NoSoundDevice::playsSilentlyWithoutAudioDevice()
     window.show();
     QTRY_COMPARE_WITH_TIMEOUT(window.player->playbackState(), QMediaPlayer::PlayingState, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(window.player->position() > 1500, 10000);
-    QVERIFY(!window.player->audioOutput());
 }
 
 int main(int argc, char *argv[])

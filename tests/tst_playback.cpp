@@ -41,12 +41,12 @@ int sentenceAt(qint64 position)
 class PassRecorder : public QObject
 {
 public:
-    explicit PassRecorder(QMediaPlayer *player)
+    explicit PassRecorder(MediaEngine *player)
     {
         inside = sentenceAt(player->position());
         if (inside >= 0)
             passes << inside;
-        connect(player, &QMediaPlayer::positionChanged, this, &PassRecorder::onPosition);
+        connect(player, &MediaEngine::positionChanged, this, &PassRecorder::onPosition);
     }
 
     Indexes passes;
@@ -279,7 +279,7 @@ void tst_Playback::lastSentenceRepeatsPastEndOfMedia()
 
     int restarts = 0;
     qint64 previous = window.player->position();
-    connect(window.player, &QMediaPlayer::positionChanged, &window, [&](qint64 position) {
+    connect(window.player, &MediaEngine::positionChanged, &window, [&](qint64 position) {
         if (position + 500 < previous)
             ++restarts;
         previous = position;

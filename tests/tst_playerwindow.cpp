@@ -169,7 +169,7 @@ void tst_PlayerWindow::lessonPathsInAnyScriptPlay()
         QTRY_VERIFY_WITH_TIMEOUT(window.player->mediaStatus() != QMediaPlayer::LoadingMedia &&
                                      window.player->mediaStatus() != QMediaPlayer::NoMedia,
                                  10000);
-        QCOMPARE(window.player->error(), QMediaPlayer::NoError);
+        QVERIFY(window.player->mediaStatus() != QMediaPlayer::InvalidMedia);
         QVERIFY(window.player->duration() > 2500);
         played = window.player->source();
     }

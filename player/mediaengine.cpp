@@ -1,0 +1,41 @@
+#include "player/mediaengine.h"
+
+#include "player/qtmediaengine.h"
+#ifdef ORVILOOP_HAVE_MPV
+#include "player/mpvengine.h"
+#endif
+
+#include <QDebug>
+
+MediaEngine::MediaEngine(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QString preferredMediaEngineName()
+{
+    const QString chosen = qEnvironmentVariable("ORVILOOP_MEDIA_ENGINE").trimmed().toLower();
+#ifdef ORVILOOP_HAVE_MPV
+    if (chosen == "mpv" || chosen == "qt")
+        return chosen;
+    // From 6.10 on QMediaPlayer keeps the pitch at other rates itself.
+    return QT_VERSION >= QT_VERSION_CHECK(6, 10, 0) ? QStringLiteral("qt") : QStringLiteral("mpv");
+#else
+    if (chosen == "mpv")
+        qDebug() << "media engine not built:" << chosen;
+    return QStringLiteral("qt");
+#endif
+}
+
+std::unique_ptr<MediaEngine> createMediaEngine(const MediaEngineOptions &options, QObject *parent)
+{
+    std::unique_ptr<MediaEngine> engine;
+#ifdef ORVILOOP_HAVE_MPV
+    if (preferredMediaEngineName() == "mpv")
+        engine = std::make_unique<MpvEngine>(options, parent);
+#endif
+    if (!engine)
+        engine = std::make_unique<QtMediaEngine>(options, parent);
+    qDebug() << "media engine:" << engine->name();
+    return engine;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QMediaPlayer>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+
+class QGraphicsVideoItem;
+class QVideoSink;
+
+// What the player window needs of a media back end, under the names of QMediaPlayer's own
+// interface, so that the repeat engine never asks which back end runs. Each implementation
+// keeps the quirks of its back end in its own files.
+class MediaEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    using PlaybackState = QMediaPlayer::PlaybackState;
+    using MediaStatus = QMediaPlayer::MediaStatus;
+    using Error = QMediaPlayer::Error;
+
+    explicit MediaEngine(QObject *parent = nullptr);
+
+    virtual QString name() const = 0;
+
+    virtual void setSource(const QUrl &source) = 0;
+    virtual QUrl source() const = 0;
+    virtual void play() = 0;
+    virtual void pause() = 0;
+    virtual void stop() = 0;
+    virtual void setPosition(qint64 position) = 0;
+    virtual qint64 position() const = 0;
+    virtual qint64 duration() const = 0;
+    virtual PlaybackState playbackState() const = 0;
+    virtual MediaStatus mediaStatus() const = 0;
+    virtual void setPlaybackRate(qreal rate) = 0;
+    virtual qreal playbackRate() const = 0;
+
+    // 0.0 … 1.0, as QAudioOutput has it.
+    virtual float volume() const = 0;
+    virtual void setVolume(float volume) = 0;
+    virtual bool isMuted() const = 0;
+    virtual void setMuted(bool muted) = 0;
+
+    virtual void setVideoOutput(QGraphicsVideoItem *item) = 0;
+    virtual QVideoSink *videoSink() const = 0;
+
+    // The end of the pass being played, in media milliseconds; -1 for none. When playback gets
+    // there the back end stops the sound as close to it as it can and emits endPointReached
+    // once; a seek (which also drops an end point at or before its target) or play() goes on.
+    // The state stays PlayingState meanwhile: the caller decides what comes next.
+    virtual void setEndPoint(qint64 position) = 0;
+    virtual qint64 endPoint() const = 0;
+
+signals:
+    void positionChanged(qint64 position);
+    void durationChanged(qint64 duration);
+    void mediaStatusChanged(QMediaPlayer::MediaStatus status);
+    void playbackStateChanged(QMediaPlayer::PlaybackState state);
+    void playbackRateChanged(qreal rate);
+    void volumeChanged(float volume);
+    void mutedChanged(bool muted);
+    void errorOccurred(QMediaPlayer::Error error, const QString &errorString);
+    void endPointReached(qint64 position);
+};
+
+struct MediaEngineOptions
+{
+    bool hardwareDecoding = true;
+};
+
+// The engine this build and this machine play with: libmpv where the build has it and Qt
+// cannot keep the pitch at other rates (before 6.10), QMediaPlayer elsewhere;
+// ORVILOOP_MEDIA_ENGINE=mpv|qt chooses one by name.
+QString preferredMediaEngineName();
+std::unique_ptr<MediaEngine> createMediaEngine(const MediaEngineOptions &options, QObject *parent);

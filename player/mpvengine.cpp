@@ -1,0 +1,483 @@
+#include "player/mpvengine.h"
+
+#include "player/mpvvideorenderer.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QGraphicsVideoItem>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTemporaryFile>
+#include <QTimer>
+
+#include <mpv/client.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+qint64 monotonicNowNs()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+QString secondsText(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 3);
+}
+
+// mpv's TLS takes one file of trusted authorities in place of the system's; with an authority of
+// the catalogue's own it gets both in one file.
+std::unique_ptr<QTemporaryFile> trustedAuthoritiesFile()
+{
+    const QString extraFile = qEnvironmentVariable("ORVILOOP_CATALOGUE_CA");
+    if (extraFile.isEmpty())
+        return nullptr;
+    const QList<QSslCertificate> extra = QSslCertificate::fromPath(extraFile, QSsl::Pem);
+    if (extra.isEmpty()) {
+        qDebug() << "ORVILOOP_CATALOGUE_CA without certificates:" << extraFile;
+        return nullptr;
+    }
+    auto file = std::make_unique<QTemporaryFile>();
+    if (!file->open())
+        return nullptr;
+    const QList<QSslCertificate> trusted = QSslConfiguration::systemCaCertificates() + extra;
+    for (const QSslCertificate &certificate : trusted)
+        file->write(certificate.toPem());
+    file->flush();
+    return file;
+}
+
+// Until its wakeup callback is removed, mpv calls it from its own threads.
+void wakeUp(void *engine)
+{
+    QMetaObject::invokeMethod(static_cast<QObject *>(engine), "drainMpvEvents", Qt::QueuedConnection);
+}
+
+} // namespace
+
+MpvEngine::MpvEngine(const MediaEngineOptions &options, QObject *parent)
+    : MediaEngine(parent)
+    , mpv(mpv_create())
+{
+    configure(options);
+    if (mpv_initialize(mpv) < 0)
+        qDebug() << "mpv:"
+                 << "cannot initialise";
+    mpv_request_log_messages(mpv, "warn");
+    mpv_observe_property(mpv, 0, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(mpv, 0, "duration", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(mpv, 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv, 0, "dwidth", MPV_FORMAT_INT64);
+    mpv_observe_property(mpv, 0, "dheight", MPV_FORMAT_INT64);
+    mpv_observe_property(mpv, 0, "paused-for-cache", MPV_FORMAT_FLAG);
+    mpv_set_wakeup_callback(mpv, wakeUp, this);
+    qDebug() << "mpv hwdec:" << mpvProperty("hwdec");
+}
+
+MpvEngine::~MpvEngine()
+{
+    mpv_set_wakeup_callback(mpv, nullptr, nullptr);
+    // The render context must go before the core.
+    renderer.reset();
+    mpv_terminate_destroy(mpv);
+}
+
+void MpvEngine::setOption(const char *name, const QString &value)
+{
+    if (mpv_set_option_string(mpv, name, value.toUtf8().constData()) < 0)
+        qDebug() << "mpv option refused:" << name << value;
+}
+
+void MpvEngine::configure(const MediaEngineOptions &options)
+{
+    // A player inside a window of ours: none of mpv's own configuration, keys, window, scripts
+    // or subtitles (the window shows the sentences itself).
+    setOption("config", "no");
+    setOption("terminal", "no");
+    setOption("input-default-bindings", "no");
+    setOption("input-vo-keyboard", "no");
+    setOption("osc", "no");
+    setOption("load-scripts", "no");
+    setOption("ytdl", "no");
+    setOption("sub-auto", "no");
+    setOption("sid", "no");
+    setOption("osd-level", "0");
+    setOption("vo", "libmpv");
+    setOption("idle", "yes");
+    setOption("pause", "yes");
+    // The end of a file, or of a pass, holds the last frame instead of closing the file. mpv
+    // would pause there while its audio output still holds the last tenth of a second or so,
+    // which pausing cuts off: the engine waits for the sound itself instead.
+    setOption("keep-open", "yes");
+    setOption("keep-open-pause", "no");
+    setOption("hr-seek", "yes");
+    setOption("audio-pitch-correction", "yes");
+    setOption("audio-fallback-to-null", "yes");
+    setOption("audio-client-name", "OrviLoop");
+    // Frames are rendered in memory, so decoded hardware surfaces are copied back.
+    setOption("hwdec", options.hardwareDecoding ? "auto-copy-safe" : "no");
+    setOption("tls-verify", "yes");
+    caBundle = trustedAuthoritiesFile();
+    if (caBundle)
+        setOption("tls-ca-file", caBundle->fileName());
+}
+
+QString MpvEngine::mpvProperty(const char *name) const
+{
+    char *value = mpv_get_property_string(mpv, name);
+    const QString text = value ? QString::fromUtf8(value) : QString();
+    mpv_free(value);
+    return text;
+}
+
+void MpvEngine::command(const QStringList &arguments)
+{
+    QList<QByteArray> utf8;
+    for (const QString &argument : arguments)
+        utf8.append(argument.toUtf8());
+    QList<const char *> pointers;
+    for (const QByteArray &argument : utf8)
+        pointers.append(argument.constData());
+    pointers.append(nullptr);
+    mpv_command_async(mpv, 0, pointers.data());
+}
+
+void MpvEngine::setMpvPause(bool paused)
+{
+    int flag = paused ? 1 : 0;
+    mpv_set_property_async(mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
+}
+
+void MpvEngine::setState(PlaybackState newState)
+{
+    if (state == newState)
+        return;
+    state = newState;
+    emit playbackStateChanged(state);
+}
+
+void MpvEngine::setStatus(MediaStatus newStatus)
+{
+    if (status == newStatus)
+        return;
+    status = newStatus;
+    emit mediaStatusChanged(status);
+}
+
+void MpvEngine::setSource(const QUrl &source)
+{
+    currentSource = source;
+    setEndPoint(-1);
+    setMpvPause(true);
+    setState(QMediaPlayer::StoppedState);
+    currentPosition = 0;
+    atEndOfFile = false;
+    startPass();
+    lastError.clear();
+    if (source.isEmpty()) {
+        command({"stop"});
+        setStatus(QMediaPlayer::NoMedia);
+        return;
+    }
+    command({"loadfile", source.isLocalFile() ? source.toLocalFile() : source.toString()});
+    setStatus(QMediaPlayer::LoadingMedia);
+}
+
+void MpvEngine::play()
+{
+    if (status == QMediaPlayer::NoMedia || status == QMediaPlayer::InvalidMedia)
+        return;
+    if (atEndOfFile)
+        setPosition(0);
+    else if (endReported)
+        setPosition(currentPosition); // decoding stopped at the end point
+    setMpvPause(false);
+    setState(QMediaPlayer::PlayingState);
+    if (status == QMediaPlayer::LoadedMedia)
+        setStatus(QMediaPlayer::BufferedMedia);
+}
+
+void MpvEngine::pause()
+{
+    if (status == QMediaPlayer::NoMedia || status == QMediaPlayer::InvalidMedia)
+        return;
+    setMpvPause(true);
+    setState(QMediaPlayer::PausedState);
+}
+
+void MpvEngine::stop()
+{
+    setMpvPause(true);
+    setState(QMediaPlayer::StoppedState);
+    if (status != QMediaPlayer::NoMedia && status != QMediaPlayer::InvalidMedia)
+        setPosition(0);
+}
+
+void MpvEngine::setPosition(qint64 position)
+{
+    position = qMax<qint64>(0, position);
+    if (end >= 0 && end <= position)
+        setEndPoint(-1);
+    endReported = false;
+    currentPosition = position;
+    startPass();
+    command({"seek", secondsText(position), "absolute+exact"});
+    if (atEndOfFile) {
+        atEndOfFile = false;
+        setStatus(QMediaPlayer::LoadedMedia);
+    }
+    // mpv holds still at the end of a file or a pass; playing on is ours to say.
+    if (state == QMediaPlayer::PlayingState)
+        setMpvPause(false);
+}
+
+// A seek or a new source: what mpv reports until it has restarted belongs to the pass before.
+void MpvEngine::startPass()
+{
+    ++passNumber;
+    landing = currentPosition;
+    seeking = true;
+    draining = false;
+    heard = {};
+}
+
+void MpvEngine::setPlaybackRate(qreal newRate)
+{
+    if (newRate == rate || newRate <= 0)
+        return;
+    rate = newRate;
+    mpv_set_property_async(mpv, 0, "speed", MPV_FORMAT_DOUBLE, &newRate);
+    if (end >= 0)
+        setOption("end", secondsText(decodingEnd()));
+    emit playbackRateChanged(rate);
+}
+
+void MpvEngine::setVolume(float volume)
+{
+    volume = qBound(0.0f, volume, 1.0f);
+    if (volume == currentVolume)
+        return;
+    currentVolume = volume;
+    double percent = double(volume) * 100.0;
+    mpv_set_property_async(mpv, 0, "volume", MPV_FORMAT_DOUBLE, &percent);
+    emit volumeChanged(currentVolume);
+}
+
+void MpvEngine::setMuted(bool newMuted)
+{
+    if (newMuted == muted)
+        return;
+    muted = newMuted;
+    int flag = muted ? 1 : 0;
+    mpv_set_property_async(mpv, 0, "mute", MPV_FORMAT_FLAG, &flag);
+    emit mutedChanged(muted);
+}
+
+void MpvEngine::setVideoOutput(QGraphicsVideoItem *item)
+{
+    renderer.reset();
+    videoItem = item;
+    if (item)
+        renderer = std::make_unique<MpvVideoRenderer>(mpv, item);
+}
+
+QVideoSink *MpvEngine::videoSink() const
+{
+    return videoItem ? videoItem->videoSink() : nullptr;
+}
+
+// At rates other than 1.0 mpv keeps the pitch with its tempo filter (scaletempo2), which drops
+// what it still holds when the stream ends: measured with bench_end_overshoot, some 28 ms of
+// sound above normal speed and up to 10 ms just below it, while at 0.6 to 0.7 nothing is lost.
+// So mpv decodes that much past the end point, and the pass ends where the learner hears it end.
+qint64 MpvEngine::decodingEnd() const
+{
+    if (end < 0)
+        return -1;
+    double lostWallMs = 0.0;
+    if (rate > 1.0)
+        lostWallMs = 28.0;
+    else if (rate < 1.0 && rate >= 0.75)
+        lostWallMs = 8.0;
+    return end + qint64(std::lround(lostWallMs * rate));
+}
+
+void MpvEngine::setEndPoint(qint64 position)
+{
+    if (position == end)
+        return;
+    end = position;
+    setOption("end", end < 0 ? QStringLiteral("none") : secondsText(decodingEnd()));
+    // Held at the end point just reported: a later end point means playing on from here.
+    if (endReported && state == QMediaPlayer::PlayingState && (end < 0 || end > currentPosition))
+        setPosition(currentPosition);
+}
+
+void MpvEngine::drainMpvEvents()
+{
+    while (mpv) {
+        const mpv_event *event = mpv_wait_event(mpv, 0);
+        if (event->event_id == MPV_EVENT_NONE)
+            break;
+        handleEvent(*event);
+    }
+}
+
+void MpvEngine::handleEvent(const mpv_event &event)
+{
+    switch (event.event_id) {
+    case MPV_EVENT_PROPERTY_CHANGE:
+        onPropertyChanged(*static_cast<const mpv_event_property *>(event.data));
+        break;
+    case MPV_EVENT_FILE_LOADED:
+        // The length first, as QMediaPlayer has it: whoever acts on the loaded media may need it.
+        updateDuration(mpvProperty("duration").toDouble());
+        setStatus(state == QMediaPlayer::PlayingState ? QMediaPlayer::BufferedMedia
+                                                      : QMediaPlayer::LoadedMedia);
+        break;
+    case MPV_EVENT_PLAYBACK_RESTART:
+        seeking = false;
+        break;
+    case MPV_EVENT_END_FILE: {
+        const auto *ended = static_cast<const mpv_event_end_file *>(event.data);
+        onFileEnded(ended->reason, ended->error);
+        break;
+    }
+    case MPV_EVENT_LOG_MESSAGE: {
+        const auto *message = static_cast<const mpv_event_log_message *>(event.data);
+        const QString text = QString::fromUtf8(message->text).trimmed();
+        qDebug() << "mpv:" << message->prefix << text;
+        if (message->log_level <= MPV_LOG_LEVEL_ERROR)
+            lastError = text;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MpvEngine::onPropertyChanged(const mpv_event_property &property)
+{
+    const QByteArray name(property.name);
+    if (property.format == MPV_FORMAT_NONE)
+        return;
+    if (name == "time-pos" && property.format == MPV_FORMAT_DOUBLE) {
+        onTimePos(*static_cast<double *>(property.data));
+    } else if (name == "duration" && property.format == MPV_FORMAT_DOUBLE) {
+        updateDuration(*static_cast<double *>(property.data));
+    } else if (name == "eof-reached" && property.format == MPV_FORMAT_FLAG) {
+        if (*static_cast<int *>(property.data))
+            onEndOfFileReached();
+    } else if ((name == "dwidth" || name == "dheight") && renderer) {
+        renderer->setVideoSize(mpvProperty("dwidth").toInt(), mpvProperty("dheight").toInt());
+    } else if (name == "paused-for-cache" && property.format == MPV_FORMAT_FLAG &&
+               state == QMediaPlayer::PlayingState) {
+        setStatus(*static_cast<int *>(property.data) ? QMediaPlayer::BufferingMedia
+                                                     : QMediaPlayer::BufferedMedia);
+    }
+}
+
+void MpvEngine::updateDuration(double seconds)
+{
+    const qint64 duration = qint64(std::llround(seconds * 1000.0));
+    if (duration == currentDuration)
+        return;
+    currentDuration = duration;
+    emit durationChanged(duration);
+}
+
+void MpvEngine::onTimePos(double seconds)
+{
+    // During a seek mpv gives the target, and the old file's time until a new one has started;
+    // at the end of a file or pass it gives the end while the sound still plays out. Standing
+    // still after a seek it gives the time of the video frame shown, not the place sought.
+    if (seeking || draining || state != QMediaPlayer::PlayingState)
+        return;
+    const qint64 position = qint64(std::llround(seconds * 1000.0));
+    // A seek made before the last one may restart playback first: until playback is near the
+    // last target, what mpv gives belongs to an earlier seek.
+    if (landing >= 0) {
+        if (qAbs(position - landing) > 1000 + qint64(1000 * rate))
+            return;
+        landing = -1;
+    }
+    // mpv jumps to the end as soon as it has decoded there, before the sound has played out.
+    const bool jumpedToEnd =
+        (end >= 0 && position >= decodingEnd()) || (currentDuration > 0 && position >= currentDuration);
+    if (jumpedToEnd && state == QMediaPlayer::PlayingState)
+        return;
+    heard = {seconds * 1000.0, monotonicNowNs()};
+    if (position == currentPosition)
+        return;
+    currentPosition = position;
+    emit positionChanged(position);
+}
+
+// mpv gives the time of the sound being heard; the position is run on from the last one.
+qint64 MpvEngine::wallMsUntilHeard(qint64 position) const
+{
+    if (heard.clockNs == 0 || rate <= 0)
+        return 0;
+    const double sinceMs = double(monotonicNowNs() - heard.clockNs) / 1e6;
+    const double waitMs = (double(position) - heard.positionMs) / rate - sinceMs;
+    return qint64(std::clamp(std::ceil(waitMs), 0.0, 2000.0)) + (rate == 1.0 ? 0 : tempoFilterLeadMs);
+}
+
+// mpv has decoded up to the end of the file or the end point and holds still there; its audio
+// output still plays the last of it.
+void MpvEngine::onEndOfFileReached()
+{
+    if (seeking || draining || state != QMediaPlayer::PlayingState)
+        return;
+    const qint64 stoppedAt = qint64(std::llround(mpvProperty("time-pos").toDouble() * 1000.0));
+    const bool atEndPoint = end >= 0 && !endReported && stoppedAt >= decodingEnd() - 20;
+    const qint64 soundEnd = atEndPoint ? end : qMax(stoppedAt, currentDuration);
+    draining = true;
+    const int pass = passNumber;
+    QTimer::singleShot(wallMsUntilHeard(soundEnd), this, [this, pass, atEndPoint, soundEnd] {
+        if (pass != passNumber || !draining)
+            return;
+        draining = false;
+        if (atEndPoint)
+            reportEndPoint();
+        else
+            reportEndOfMedia(soundEnd);
+    });
+}
+
+void MpvEngine::reportEndPoint()
+{
+    endReported = true;
+    if (currentPosition != end) {
+        currentPosition = end;
+        emit positionChanged(end);
+    }
+    emit endPointReached(end);
+}
+
+void MpvEngine::reportEndOfMedia(qint64 position)
+{
+    atEndOfFile = true;
+    setMpvPause(true);
+    if (currentPosition != position) {
+        currentPosition = position;
+        emit positionChanged(position);
+    }
+    setStatus(QMediaPlayer::EndOfMedia);
+    setState(QMediaPlayer::StoppedState);
+}
+
+void MpvEngine::onFileEnded(int reason, int error)
+{
+    if (reason != MPV_END_FILE_REASON_ERROR)
+        return;
+    const QString message = lastError.isEmpty() ? QString::fromUtf8(mpv_error_string(error)) : lastError;
+    qDebug() << "mpv playback failed:" << currentSource.toString() << message;
+    setState(QMediaPlayer::StoppedState);
+    setStatus(QMediaPlayer::InvalidMedia);
+    emit errorOccurred(QMediaPlayer::ResourceError, message);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QThread>
+
+#include <atomic>
+
+struct mpv_handle;
+struct mpv_render_context;
+class QGraphicsVideoItem;
+class QVideoFrame;
+
+// Renders mpv's video in memory on a thread of its own and hands each frame to the video item's
+// sink, so the window shows it like any other video. Frames are rendered at the size the item is
+// shown at (never above the video's own): scaling a large video on the processor is what costs.
+class MpvVideoRenderer : public QObject
+{
+    Q_OBJECT
+
+public:
+    MpvVideoRenderer(mpv_handle *mpv, QGraphicsVideoItem *item);
+    ~MpvVideoRenderer() override;
+
+    // The video's display size, as mpv reports it (0 when there is no video).
+    void setVideoSize(int width, int height);
+    int framesPresented() const { return presented; }
+
+private:
+    static void onUpdate(void *renderer);
+    void renderFrame();
+    void present(const QVideoFrame &frame);
+    void chooseRenderSize();
+    QSize shownSize() const;
+
+    mpv_render_context *context = nullptr;
+    QThread thread;
+    QObject *worker = nullptr; // lives in the thread, the context of the rendering calls
+    QPointer<QGraphicsVideoItem> item;
+    QSize videoSize;
+    mutable QMutex sizeMutex;
+    QSize renderSize;
+    std::atomic<bool> renderQueued{false};
+    std::atomic<int> framesInFlight{0};
+    int presented = 0;
+};
