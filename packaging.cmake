@@ -23,4 +23,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6concurrent6 (>= 6.4), libqt6multimedia6 (>= 6.4), libqt6multimediawidgets6 (>= 6.4), qt6-qpa-plugins, qt6-image-formats-plugins | libqt6gui6, ffmpeg, fonts-wqy-microhei | fonts-noto-cjk, fonts-symbola")
+if(ORVILOOP_HAVE_MPV)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libmpv2")
+endif()
 include(CPack)

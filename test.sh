@@ -3,6 +3,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 "$top/scripts/setup.sh"
+"$top/scripts/check_format.sh"
 "$top/scripts/build.sh" "$top/build"
 # The same program and tests once more with AddressSanitizer and UBSan, built by clang so
 # that the libFuzzer target of the SRT reader is built (and run) as well.

@@ -61,8 +61,8 @@ void MainWindow::saveRootDir()
 void MainWindow::onSetDirClicked()
 {
     const QString start = rootDir.isEmpty() ? QCoreApplication::applicationDirPath() : rootDir;
-    const QString dir = QFileDialog::getExistingDirectory(this, tr("选择工作目录"), start,
-                                                          QFileDialog::ShowDirsOnly);
+    const QString dir =
+        QFileDialog::getExistingDirectory(this, tr("选择工作目录"), start, QFileDialog::ShowDirsOnly);
     qDebug() << QCoreApplication::applicationDirPath();
     qDebug() << rootDir;
     if (dir.isEmpty())

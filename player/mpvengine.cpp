@@ -475,8 +475,10 @@ void MpvEngine::onFileEnded(int reason, int error)
 {
     if (reason != MPV_END_FILE_REASON_ERROR)
         return;
-    const QString message = lastError.isEmpty() ? QString::fromUtf8(mpv_error_string(error)) : lastError;
-    qDebug() << "mpv playback failed:" << currentSource.toString() << message;
+    qDebug() << "mpv playback failed:" << currentSource.toString() << mpv_error_string(error) << lastError;
+    QString message = "打不开这个媒体：文件损坏，或网络不通、服务器证书不受信任";
+    if (!lastError.isEmpty())
+        message += "\n" + lastError;
     setState(QMediaPlayer::StoppedState);
     setStatus(QMediaPlayer::InvalidMedia);
     emit errorOccurred(QMediaPlayer::ResourceError, message);

@@ -80,6 +80,7 @@ private:
     friend class tst_Pitch;
     friend class LoopLatencyBench;  // bench/bench_loop_latency.cpp
     friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
+    friend class VideoBench;        // bench/bench_video.cpp
 
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
     void applyPlayModeForSubtitles();

@@ -1,36 +1,11 @@
 #include "player/playerwindow.h"
 
+#include "player/chineselines.h"
 #include "ui_playerwindow.h"
 
 #include <QGraphicsTextItem>
-#include <QRegularExpression>
-
-#include <algorithm>
 
 // The subtitle overlay: display modes against the repetition, and the Chinese-line filter.
-
-namespace {
-
-const QRegularExpression &chineseIdeograph()
-{
-    static const QRegularExpression pattern("[\\x{4e00}-\\x{9fa5}]");
-    return pattern;
-}
-
-// Drops the lines that hold a Chinese ideograph; a run of line breaks counts as one break.
-QString withoutChineseLines(const QString &text)
-{
-    static const QRegularExpression lineBreaks("[\\r\\n]+");
-    QStringList kept;
-    const QStringList lines = text.split(lineBreaks, Qt::KeepEmptyParts);
-    for (const QString &line : lines) {
-        if (!line.contains(chineseIdeograph()))
-            kept << line;
-    }
-    return kept.join('\n');
-}
-
-} // namespace
 
 void PlayerWindow::refreshSubtitle()
 {
@@ -63,7 +38,7 @@ void PlayerWindow::refreshSubtitle()
         }
     }
     if (filterChineseEnabled)
-        text = withoutChineseLines(text);
+        text = ChineseLines::removedFrom(text);
     subtitleTextItem->setPlainText(text);
     layoutSubtitle();
 }
@@ -97,8 +72,6 @@ void PlayerWindow::updateFilterChineseButton()
 
 void PlayerWindow::detectChineseText()
 {
-    hasChineseText = std::any_of(subtitles.cbegin(), subtitles.cend(), [](const SubtitleItem &item) {
-        return item.text.contains(chineseIdeograph());
-    });
+    hasChineseText = ChineseLines::anyIn(subtitles);
     ui->btnFilterChinese->setVisible(hasChineseText);
 }

@@ -64,7 +64,6 @@ void PlayerWindow::loadPlayerState()
     qDebug() << "loadPlayerState rootDir:" << rootDir;
 
     updateFilterChineseButton();
-    detectChineseText();
     groupRightIndexes = Group2Store::read();
 
     // The repeat and mode widgets are connected already: setting them acts like the user. The
@@ -96,7 +95,6 @@ void PlayerWindow::loadPlayerState()
     qDebug() << "groupAllIndexes:" << groupAllIndexes.size() << "groupLeftIndexes:" << groupLeftIndexes.size()
              << "groupRightIndexes:" << groupRightIndexes.size()
              << "currentPlayList:" << (currentPlayList ? currentPlayList->size() : 0);
-    detectChineseText();
     connect(player, &MediaEngine::mediaStatusChanged, this, &PlayerWindow::restorePosition);
     restoreIfAlreadyLoaded();
 }

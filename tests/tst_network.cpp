@@ -89,6 +89,7 @@ private slots:
     void downloadWithoutRequest();
     void unwritableWorkingDirectoryWritesNothing();
     void failedWriteLeavesNoPartialSubtitle();
+    void untrustedVideoStreamIsRefused();
     void doubleClickStreamsVideo_data();
     void doubleClickStreamsVideo();
 
@@ -494,6 +495,21 @@ void tst_Network::failedWriteLeavesNoPartialSubtitle()
 #else
     QSKIP("needs a file size limit");
 #endif
+}
+
+// The video stream is checked as the catalogue is: a server whose certificate nobody vouches for
+// is refused, and the learner is told.
+void tst_Network::untrustedVideoStreamIsRefused()
+{
+    PlayerWindow window(nullptr, QString());
+    if (window.player->name() == "qt")
+        QSKIP("Qt's FFmpeg back end fetches the stream without checking the certificate");
+    window.show();
+    window.loadSubtitles(untrusted.baseUrl() + "sub/talk.mp4");
+    QTRY_COMPARE_WITH_TIMEOUT(window.player->mediaStatus(), QMediaPlayer::InvalidMedia, 30000);
+    QVERIFY2(window.windowTitle().startsWith("无法播放："), qPrintable(window.windowTitle()));
+    QTRY_VERIFY(!window.findChildren<QMessageBox *>().isEmpty());
+    QCOMPARE(window.player->duration(), qint64(0));
 }
 
 void tst_Network::doubleClickStreamsVideo_data()
