@@ -62,12 +62,10 @@ void PlayerWindow::rebuildPlayList()
             groupLeftIndexes.append(i);
     }
 
+    // A new play list starts a new pass, at its first sentence (none without sentences).
     seekGuardPosition = -1;
-    repeatRound = 0;
-    lastEndHandledIndex = -1;
+    beginSentencePass(groupAllIndexes.isEmpty() ? -1 : currentIndex);
     applyPlayList();
-    if (groupAllIndexes.isEmpty())
-        currentIndex = -1;
 }
 
 QList<int> *PlayerWindow::playListFor(int group)

@@ -76,6 +76,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     }
     ui->horizontalSlider->setRange(0, 0);
     ui->horizontalSlider->setFixedWidth(300);
+    ui->editPassRates->setFixedWidth(110);
 
     connect(ui->horizontalSlider, &QSlider::sliderPressed, this, [this] { sliderDragging = true; });
     connect(ui->horizontalSlider, &QSlider::sliderReleased, this, &PlayerWindow::onSliderReleased);
@@ -85,7 +86,8 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     // that plays.
     ui->doubleSpinBoxRate->setRange(0.6, 2.0);
     ui->doubleSpinBoxRate->setSingleStep(0.2);
-    ui->doubleSpinBoxRate->setDecimals(1);
+    // Two decimals: a rate per pass such as 0.85 shows as it plays.
+    ui->doubleSpinBoxRate->setDecimals(2);
 
     connectSignals();
     loadPlayerState();
@@ -102,6 +104,9 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     ui->comboPlayMode->setFocusPolicy(Qt::NoFocus);
     ui->spinRepeat->setFocusPolicy(Qt::NoFocus);
     ui->horizontalSlider->setFocusPolicy(Qt::NoFocus);
+    ui->comboShadowPause->setFocusPolicy(Qt::NoFocus);
+    // Only the list of rates is typed into; Return hands the keys back to the window.
+    ui->editPassRates->setFocusPolicy(Qt::ClickFocus);
     const auto buttons = findChildren<QPushButton *>();
     for (QPushButton *button : buttons)
         button->setFocusPolicy(Qt::NoFocus);
@@ -119,6 +124,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     }
 
     createBusyIndicator();
+    createShadowPauseBar();
     connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
     connect(player, &MediaEngine::errorOccurred, this, &PlayerWindow::onMediaError);
     createDonationLabel();
@@ -198,6 +204,8 @@ void PlayerWindow::connectSignals()
     connect(ui->comboSubtitleMode, &QComboBox::currentIndexChanged, this,
             &PlayerWindow::onSubtitleModeChanged);
     connect(ui->spinRepeat, &QSpinBox::valueChanged, this, &PlayerWindow::onRepeatCountChanged);
+    connect(ui->comboShadowPause, &QComboBox::currentIndexChanged, this, &PlayerWindow::onShadowPauseChanged);
+    connect(ui->editPassRates, &QLineEdit::editingFinished, this, &PlayerWindow::onPassRatesEdited);
 }
 
 void PlayerWindow::updateRepeatControls()
@@ -205,11 +213,13 @@ void PlayerWindow::updateRepeatControls()
     const bool autoNext = playMode == 2;
     ui->label4->setVisible(autoNext);
     ui->spinRepeat->setVisible(autoNext);
+    ui->editPassRates->setVisible(autoNext);
 }
 
 void PlayerWindow::onPlaybackStateChanged(QMediaPlayer::PlaybackState state)
 {
-    busyIndicator->setVisible(state != QMediaPlayer::PlayingState);
+    // The pause to speak shows its own bar: nothing is loading.
+    busyIndicator->setVisible(state != QMediaPlayer::PlayingState && !shadowPauseActive());
     // The media status may change just after the state; look once both have settled.
     if (state == QMediaPlayer::StoppedState) {
         QTimer::singleShot(0, this, [this] {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "player/mediaengine.h"
+#include "player/sentencechoice.h"
+#include "player/shadowing.h"
 #include "subtitles/subtitleitem.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -13,6 +16,7 @@ class QGraphicsTextItem;
 class QGraphicsVideoItem;
 class QLabel;
 class QProgressBar;
+class QTimer;
 class SubAudioExporter;
 
 namespace Ui {
@@ -58,6 +62,7 @@ private slots:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -77,7 +82,8 @@ private:
     friend class tst_Playback;
     friend class tst_Network;
     friend class tst_NoSoundDevice;
-    friend class tst_Pitch;
+    friend class tst_Sound;
+    friend class tst_Shadowing;
     friend class LoopLatencyBench;  // bench/bench_loop_latency.cpp
     friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
     friend class VideoBench;        // bench/bench_video.cpp
@@ -106,7 +112,9 @@ private:
     int sentenceIndexAt(qint64 position) const;
     bool isSentenceIndex(int index) const;
     void beginSentencePass(int index);
+    void setRepeatRound(int round);
     bool handleSentenceEnd(int index);
+    bool carryOutEndAction(const SentenceChoice::EndAction &action);
     void onEndPointReached(qint64 position);
     void armEndPoint();
     int nextPlayListIndex() const;
@@ -126,6 +134,22 @@ private:
     void nextSentence();
     void updateSliderRange();
     void onSliderReleased();
+
+    // ---- shadowing: player/playerwindow_shadowing.cpp ----
+    void createShadowPauseBar();
+    void onShadowPauseChanged(int choice);
+    void beginShadowPause(const SentenceChoice::EndAction &action, qint64 pauseMs);
+    void finishShadowPause();
+    void cancelShadowPause();
+    bool shadowPauseActive() const;
+    void showShadowPauseLeft();
+    void onPassRatesEdited();
+    void applyPassRate();
+    void moveSentenceEdge(Shadowing::Edge edge, qint64 deltaMs);
+    void shiftSubtitle(qint64 deltaMs);
+    void saveCorrectedTimes();
+    void setRevealed(bool shown);
+    void readShadowingSettings();
 
     // ---- subtitle overlay: player/playerwindow_overlay.cpp ----
     void onFilterChineseClicked();
@@ -208,6 +232,24 @@ private:
     PendingSeek pendingSeek;
     // The sentence whose end point the media engine holds (written by armEndPoint).
     int endPointSentence = -1;
+    // The subtitle file the sentences came from (written by loadSubtitles).
+    QString subtitlePath;
+
+    // Shadowing (written by the shadowing controls and their handlers).
+    int shadowPauseChoice = 0;
+    QList<double> passRates;
+    bool revealed = false;
+    // The pause to speak after a pass, and what follows it (written by begin/finish/cancel).
+    struct ShadowPause
+    {
+        QTimer *timer = nullptr;  // single shot: the pause is over
+        QTimer *ticker = nullptr; // the time left, shown in the bar
+        SentenceChoice::EndAction then;
+        qint64 endsAtMs = 0; // of `clock`
+    };
+    ShadowPause shadowPause;
+    QElapsedTimer clock;
+    QProgressBar *shadowPauseBar = nullptr;
     // The program started by the hardware-decoding switch; the running executable by default.
     QString restartProgram;
 };

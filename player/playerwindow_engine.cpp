@@ -53,9 +53,16 @@ QString PlayerWindow::formatTime(qint64 ms)
 void PlayerWindow::beginSentencePass(int index)
 {
     currentIndex = index;
-    repeatRound = 0;
+    setRepeatRound(0);
     lastEndHandledIndex = -1;
     armEndPoint();
+}
+
+// The one writer of the repetition count: each pass may have a rate of its own.
+void PlayerWindow::setRepeatRound(int round)
+{
+    repeatRound = round;
+    applyPassRate();
 }
 
 void PlayerWindow::onPositionChanged(qint64 position)
@@ -86,7 +93,7 @@ void PlayerWindow::onPositionChanged(qint64 position)
     if (span.contains(g)) {
         const SubtitleItem &current = subtitles.at(g);
         // The "never" display mode keeps the item hidden, whatever text it still holds.
-        if (position >= current.startMs && position < current.endMs && subtitleDisplayMode != 1)
+        if (position >= current.startMs && position < current.endMs && (subtitleDisplayMode != 1 || revealed))
             subtitleTextItem->setVisible(true);
         // The end point held by the media engine is its to report; playback stands there until
         // then, whatever sentence the position would fall into.
@@ -98,7 +105,6 @@ void PlayerWindow::onPositionChanged(qint64 position)
             lastEndHandledIndex = -1;
         } else if (g != lastEndHandledIndex && !heldByEngine) {
             // Once per pass over the end, however many reports fall into the tail.
-            lastEndHandledIndex = g;
             if (handleSentenceEnd(g))
                 return;
         }
@@ -109,7 +115,8 @@ void PlayerWindow::onPositionChanged(qint64 position)
     const bool repeating = playMode == 1 || playMode == 2;
     const int found = SentenceChoice::holdingSentence(subtitles, span, position, repeating ? g : -1);
     if (found < 0) {
-        if (!subtitleTextItem->toPlainText().isEmpty())
+        // Between sentences nothing is said; text asked for on demand stays until let go.
+        if (!revealed && !subtitleTextItem->toPlainText().isEmpty())
             subtitleTextItem->setPlainText(QString());
         return;
     }
@@ -133,7 +140,6 @@ void PlayerWindow::onEndPointReached(qint64 position)
     // The pass went all the way through: whatever seek began it has landed.
     pendingSeek = {};
     seekGuardPosition = -1;
-    lastEndHandledIndex = g;
     if (!handleSentenceEnd(g))
         player->setEndPoint(-1); // it runs on from here
 }
@@ -142,17 +148,28 @@ bool PlayerWindow::handleSentenceEnd(int index)
 {
     if (!isSentenceIndex(index))
         return false;
+    lastEndHandledIndex = index;
     const EndAction action = SentenceChoice::endActionFor(playMode, repeatRound, repeatCount, subtitles,
                                                           index, nextPlayListIndex());
+    const qint64 pauseMs = Shadowing::pauseMs(shadowPauseChoice, subtitles.at(index));
+    if (pauseMs > 0) {
+        beginShadowPause(action, pauseMs);
+        return true;
+    }
+    return carryOutEndAction(action);
+}
+
+bool PlayerWindow::carryOutEndAction(const EndAction &action)
+{
     switch (action.kind) {
     case EndAction::Replay:
-        repeatRound = action.countsPass ? repeatRound + 1 : 0;
+        setRepeatRound(action.countsPass ? repeatRound + 1 : 0);
         break;
     case EndAction::Next:
         beginSentencePass(action.sentence);
         break;
     case EndAction::RunOn:
-        repeatRound = 0;
+        setRepeatRound(0);
         return false;
     }
     seekToSentence(action.sentence);
@@ -160,8 +177,8 @@ bool PlayerWindow::handleSentenceEnd(int index)
     return true;
 }
 
-// The media engine stops the sound at the end of a pass that ends in a seek, exactly where the
-// seek is due; a pass that runs on needs no end point.
+// The media engine stops the sound at the end of a pass that ends in a seek or a pause to speak,
+// exactly where it is due; a pass that simply runs on needs no end point.
 void PlayerWindow::armEndPoint()
 {
     int sentence = -1;
@@ -172,7 +189,7 @@ void PlayerWindow::armEndPoint()
         SentenceChoice::spanOf(subtitles, *list).contains(g)) {
         const EndAction action = SentenceChoice::endActionFor(playMode, repeatRound, repeatCount, subtitles,
                                                               g, nextPlayListIndex());
-        if (action.kind != EndAction::RunOn)
+        if (action.kind != EndAction::RunOn || Shadowing::pauseMs(shadowPauseChoice, subtitles.at(g)) > 0)
             sentence = g;
     }
     endPointSentence = sentence;
@@ -206,8 +223,7 @@ void PlayerWindow::repeatAfterEndOfMedia()
         return;
     if (player->duration() < subtitles.at(index).startMs)
         return;
-    lastEndHandledIndex = index;
-    if (handleSentenceEnd(index))
+    if (handleSentenceEnd(index) && !shadowPauseActive())
         player->play();
 }
 
@@ -242,9 +258,10 @@ void PlayerWindow::onPlayModeChanged(int index)
 
 void PlayerWindow::applyPlayMode(int mode, bool save)
 {
-    repeatRound = 0;
-    lastEndHandledIndex = -1;
+    cancelShadowPause();
     playMode = mode;
+    setRepeatRound(0);
+    lastEndHandledIndex = -1;
     seekGuardPosition = -1;
     const bool manualMoves = !subtitles.isEmpty() && mode == 1;
     ui->btnNextSentence->setEnabled(manualMoves);
@@ -271,6 +288,11 @@ void PlayerWindow::savePlayModeSettings()
 
 void PlayerWindow::onBtnPlayPauseClicked()
 {
+    if (shadowPauseActive()) {
+        finishShadowPause();
+        ui->btnPlayPause->setText("⏹");
+        return;
+    }
     if (player->playbackState() == QMediaPlayer::PlayingState) {
         player->pause();
         ui->btnPlayPause->setText("▶");

@@ -9,11 +9,21 @@
 
 // Keyboard and mouse control of the player.
 
+namespace {
+
+// How far one press of a timing key moves a sentence's start or end, or the whole subtitle.
+constexpr qint64 timingStepMs = 100;
+
+} // namespace
+
 void PlayerWindow::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {
     case Qt::Key_Space:
-        if (player->playbackState() == QMediaPlayer::PlayingState)
+        // Space ends the pause to speak at once, and playback goes on as planned.
+        if (shadowPauseActive())
+            finishShadowPause();
+        else if (player->playbackState() == QMediaPlayer::PlayingState)
             player->pause();
         else
             player->play();
@@ -50,18 +60,61 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
     case Qt::Key_F12:
         skipSentence();
         break;
+    case Qt::Key_BracketLeft:
+        moveSentenceEdge(Shadowing::Edge::Start, -timingStepMs);
+        break;
+    case Qt::Key_BracketRight:
+        moveSentenceEdge(Shadowing::Edge::Start, timingStepMs);
+        break;
+    case Qt::Key_Semicolon:
+        moveSentenceEdge(Shadowing::Edge::End, -timingStepMs);
+        break;
+    case Qt::Key_Apostrophe:
+        moveSentenceEdge(Shadowing::Edge::End, timingStepMs);
+        break;
+    case Qt::Key_Comma:
+        shiftSubtitle(-timingStepMs);
+        break;
+    case Qt::Key_Period:
+        shiftSubtitle(timingStepMs);
+        break;
+    case Qt::Key_H:
+        if (!event->isAutoRepeat())
+            setRevealed(true);
+        break;
     default:
         QMainWindow::keyPressEvent(event);
         break;
     }
 }
 
-// A right click on the video moves on to the next sentence.
+void PlayerWindow::keyReleaseEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_H && !event->isAutoRepeat()) {
+        setRevealed(false);
+        return;
+    }
+    QMainWindow::keyReleaseEvent(event);
+}
+
+// A right click on the video moves on to the next sentence; a left button held on the video
+// shows the sentence's text while it is hidden.
 bool PlayerWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ui->videoView->viewport() && event->type() == QEvent::MouseButtonPress &&
-        static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
+    if (watched != ui->videoView->viewport())
+        return QMainWindow::eventFilter(watched, event);
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton) {
         nextSentence();
+        return true;
+    }
+    const bool textHidden = !subtitleTextItem->isVisible() || subtitleTextItem->toPlainText().isEmpty();
+    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton && textHidden) {
+        setRevealed(true);
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton && revealed) {
+        setRevealed(false);
         return true;
     }
     return QMainWindow::eventFilter(watched, event);

@@ -11,7 +11,7 @@ void PlayerWindow::refreshSubtitle()
 {
     if (!subtitleTextItem)
         return;
-    if (subtitleDisplayMode == 1) {
+    if (subtitleDisplayMode == 1 && !revealed) {
         subtitleTextItem->hide();
         return;
     }
@@ -21,7 +21,7 @@ void PlayerWindow::refreshSubtitle()
     if (isSentenceIndex(currentIndex)) {
         const QString &sentence = subtitles.at(currentIndex).text;
         const bool countsRounds = playMode == 2;
-        switch (subtitleDisplayMode) {
+        switch (revealed ? 0 : subtitleDisplayMode) {
         case 0:
             text = sentence;
             break;
@@ -47,13 +47,13 @@ void PlayerWindow::onSubtitleModeChanged(int index)
 {
     subtitleDisplayMode = index;
     // The pass in progress counts as the first one again.
-    repeatRound = 0;
+    setRepeatRound(0);
     refreshSubtitle();
 }
 
 void PlayerWindow::applySubtitleMode()
 {
-    repeatRound = 0;
+    setRepeatRound(0);
     refreshSubtitle();
 }
 

@@ -35,6 +35,8 @@ void PlayerWindow::movePlayer(qint64 position, qint64 guardFrom)
     seekGuardPosition = guardFrom;
     player->setPosition(position);
     armEndPoint();
+    // A seek while the learner speaks drops what was to follow: playback goes on from here.
+    cancelShadowPause();
 }
 
 // True for a report that does not come from the pending seek: one far from its target, or one

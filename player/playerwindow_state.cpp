@@ -64,6 +64,7 @@ void PlayerWindow::loadPlayerState()
     qDebug() << "loadPlayerState rootDir:" << rootDir;
 
     updateFilterChineseButton();
+    readShadowingSettings();
     groupRightIndexes = Group2Store::read();
 
     // The repeat and mode widgets are connected already: setting them acts like the user. The
@@ -138,7 +139,7 @@ void PlayerWindow::restorePosition(QMediaPlayer::MediaStatus status)
         sentence = -1;
     }
     restoreSentence(position, sentence);
-    repeatRound = std::clamp(counter, 0, repeatCount - 1);
+    setRepeatRound(std::clamp(counter, 0, repeatCount - 1));
     refreshSubtitle();
     player->play();
 }

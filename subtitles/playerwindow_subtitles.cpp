@@ -36,6 +36,7 @@ void PlayerWindow::loadSubtitles(const QString &path)
     for (const QString &line : lookup.log)
         writeDebugLine(line);
     const bool found = !lookup.path.isEmpty() && QFileInfo::exists(lookup.path);
+    subtitlePath = found ? lookup.path : QString();
     if (found) {
         subtitles = parseSrtFile(lookup.path);
         subtitles.removeIf([](const SubtitleItem &item) { return item.text.trimmed().isEmpty(); });

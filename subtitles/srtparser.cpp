@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <optional>
@@ -251,16 +252,21 @@ QStringView collectTextBlock(QStringView text, LineReader &reader)
 
 } // namespace
 
-QList<SubtitleItem> parseSrtBytes(const QByteArray &bytes)
-{
-    const QString decoded = decodeSubtitleBytes(bytes);
-    QStringView text(decoded);
-    if (text.startsWith(QChar(0xFEFF)))
-        text = text.sliced(1);
+namespace {
 
-    QList<SubtitleItem> items;
-    // A cue takes some 60 characters or more; growing the list step by step costs more.
-    items.reserve(text.size() / 64);
+// The decoded text of a subtitle file, without its byte-order mark.
+QString subtitleText(const QByteArray &bytes)
+{
+    QString decoded = decodeSubtitleBytes(bytes);
+    if (decoded.startsWith(QChar(0xFEFF)))
+        decoded.remove(0, 1);
+    return decoded;
+}
+
+// Walks the cues of a text; onCue(timeLine, startMs, endMs, cleanedText) for each accepted one,
+// in file order.
+template <typename OnCue> void walkCues(QStringView text, OnCue onCue)
+{
     LineReader reader(text);
     while (!reader.atEnd()) {
         const QStringView numberLine = reader.readLine().trimmed();
@@ -269,19 +275,80 @@ QList<SubtitleItem> parseSrtBytes(const QByteArray &bytes)
         if (!isCueNumber(numberLine))
             continue;
 
+        const QStringView timeLine = reader.readLine().trimmed();
         QStringView startStamp;
         QStringView endStamp;
-        if (!splitTimeLine(reader.readLine().trimmed(), &startStamp, &endStamp))
+        if (!splitTimeLine(timeLine, &startStamp, &endStamp))
             continue;
         const qint64 startMs = parseTime(startStamp);
         const qint64 endMs = parseTime(endStamp);
 
-        const QString cleaned = cleanCueText(collectTextBlock(text, reader));
+        QString cleaned = cleanCueText(collectTextBlock(text, reader));
         if (!isAcceptedCueText(cleaned))
             continue;
-        items.append(SubtitleItem{int(items.size()), startMs, endMs, cleaned});
+        onCue(timeLine, startMs, endMs, std::move(cleaned));
     }
+}
+
+QString srtTimeStamp(qint64 ms)
+{
+    return QString("%1:%2:%3,%4")
+        .arg(ms / 3600000, 2, 10, QChar('0'))
+        .arg(ms / 60000 % 60, 2, 10, QChar('0'))
+        .arg(ms / 1000 % 60, 2, 10, QChar('0'))
+        .arg(ms % 1000, 3, 10, QChar('0'));
+}
+
+} // namespace
+
+QList<SubtitleItem> parseSrtBytes(const QByteArray &bytes)
+{
+    const QString decoded = subtitleText(bytes);
+    QList<SubtitleItem> items;
+    // A cue takes some 60 characters or more; growing the list step by step costs more.
+    items.reserve(decoded.size() / 64);
+    walkCues(decoded, [&items](QStringView, qint64 startMs, qint64 endMs, QString &&cleaned) {
+        items.append(SubtitleItem{int(items.size()), startMs, endMs, std::move(cleaned)});
+    });
     return items;
+}
+
+QByteArray srtWithTimes(const QByteArray &bytes, const QList<SubtitleItem> &items)
+{
+    const QString text = subtitleText(bytes);
+    QString rewritten;
+    rewritten.reserve(text.size() + 64);
+    qsizetype copiedUpTo = 0;
+    int index = 0;
+    walkCues(text, [&](QStringView timeLine, qint64 startMs, qint64 endMs, QString &&) {
+        const int cue = index++;
+        if (cue >= items.size() || (items.at(cue).startMs == startMs && items.at(cue).endMs == endMs))
+            return;
+        const qsizetype at = timeLine.data() - text.constData();
+        rewritten.append(QStringView(text).sliced(copiedUpTo, at - copiedUpTo));
+        rewritten.append(srtTimeStamp(items.at(cue).startMs) + " --> " + srtTimeStamp(items.at(cue).endMs));
+        copiedUpTo = at + timeLine.size();
+    });
+    rewritten.append(QStringView(text).sliced(copiedUpTo));
+    return rewritten.toUtf8();
+}
+
+bool saveSrtTimes(const QString &path, const QList<SubtitleItem> &items)
+{
+    QFile original(path);
+    if (!original.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = original.readAll();
+    original.close();
+    // The subtitle as it came is kept once, however often its times are mended later.
+    const QString untouched = path + ".orig";
+    if (!QFile::exists(untouched) && !QFile::copy(path, untouched))
+        return false;
+    QSaveFile corrected(path);
+    if (!corrected.open(QIODevice::WriteOnly))
+        return false;
+    corrected.write(srtWithTimes(bytes, items));
+    return corrected.commit();
 }
 
 QList<SubtitleItem> parseSrtFile(const QString &path)

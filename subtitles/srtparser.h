@@ -13,5 +13,14 @@ QList<SubtitleItem> parseSrtFile(const QString &path);
 // fallback encoding), blocks, cleaning.
 QList<SubtitleItem> parseSrtBytes(const QByteArray &bytes);
 
+// The subtitle file `bytes` with the times of its accepted cues replaced by those of `items`
+// (cue i of the file is items[i]); everything else stays as it was. UTF-8, without a
+// byte-order mark, whatever the file's own encoding.
+QByteArray srtWithTimes(const QByteArray &bytes, const QList<SubtitleItem> &items);
+
+// Writes the times of `items` into the subtitle file at path, in one step (a failed write
+// leaves the file as it was), after keeping the file as it first was beside it as path + ".orig".
+bool saveSrtTimes(const QString &path, const QList<SubtitleItem> &items);
+
 // "HH:MM:SS,mmm" to milliseconds; malformed parts count as 0.
 qint64 parseSrtTime(const QString &stamp);

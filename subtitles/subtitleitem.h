@@ -11,4 +11,9 @@ struct SubtitleItem
     qint64 startMs = 0; // milliseconds from the start of the media
     qint64 endMs = 0;
     QString text; // cleaned lines joined by "\n", never empty
+
+    bool operator==(const SubtitleItem &other) const
+    {
+        return index == other.index && startMs == other.startMs && endMs == other.endMs && text == other.text;
+    }
 };

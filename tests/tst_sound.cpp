@@ -1,6 +1,9 @@
 #include "player/playerwindow.h"
 #include "testsupport.h"
 
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTest>
@@ -8,8 +11,9 @@
 #include <cmath>
 #include <memory>
 
-// A slower or faster lesson must still sound like its speaker: a 440 Hz tone played through the
-// program at another rate is recorded from the sound server and must keep its pitch.
+// What the learner hears, recorded from the sound server while the program plays a lesson of a
+// 440 Hz tone: at another rate the tone keeps its pitch, and the pause to speak after a pass is
+// as long as it should be.
 
 namespace {
 
@@ -26,6 +30,55 @@ double goertzelPower(const qint16 *x, int n, double hz)
         s1 = s0;
     }
     return s1 * s1 + s2 * s2 - c * s1 * s2;
+}
+
+// Records what the default sound output plays, as long as the recorder lives.
+class Recording : public QObject
+{
+public:
+    Recording()
+    {
+        parec.start("parec", {"--device=@DEFAULT_MONITOR@", "--format=s16le", "--rate=44100", "--channels=1",
+                              "--latency-msec=20", "--raw"});
+        connect(&parec, &QProcess::readyReadStandardOutput, this,
+                [this] { pcm += parec.readAllStandardOutput(); });
+    }
+    ~Recording() override
+    {
+        parec.kill();
+        parec.waitForFinished(3000);
+    }
+    bool started() { return parec.waitForStarted(5000); }
+
+    QByteArray pcm;
+
+private:
+    QProcess parec;
+};
+
+// The gaps of silence (ms) between stretches of the tone, in 10 ms steps.
+QList<double> silences(const QByteArray &pcm)
+{
+    const auto *x = reinterpret_cast<const qint16 *>(pcm.constData());
+    const int window = sampleRate / 100;
+    const qint64 windows = pcm.size() / 2 / window;
+    QList<double> gaps;
+    qint64 quietSince = -1;
+    bool heardTone = false;
+    for (qint64 w = 0; w < windows; ++w) {
+        // The tone at full strength gives (A n / 2)^2; a tenth of its amplitude counts as sound.
+        const bool tone =
+            goertzelPower(x + w * window, window, toneHz) > std::pow(3000.0 * window / 2 * 0.1, 2);
+        if (tone && quietSince >= 0 && heardTone)
+            gaps.append(double(w - quietSince) * 10.0);
+        if (tone) {
+            heardTone = true;
+            quietSince = -1;
+        } else if (quietSince < 0) {
+            quietSince = w;
+        }
+    }
+    return gaps;
 }
 
 // The strongest frequency between 200 and 1000 Hz, to a quarter of a hertz.
@@ -46,7 +99,7 @@ double dominantFrequency(const QByteArray &pcm)
 
 } // namespace
 
-class tst_Pitch : public QObject
+class tst_Sound : public QObject
 {
     Q_OBJECT
 
@@ -54,6 +107,7 @@ private slots:
     void initTestCase();
     void toneKeepsItsPitch_data();
     void toneKeepsItsPitch();
+    void pauseToSpeakIsHeard();
 
 private:
     QTemporaryDir settingsDir;
@@ -61,7 +115,7 @@ private:
     QString tonePath;
 };
 
-void tst_Pitch::initTestCase()
+void tst_Sound::initTestCase()
 {
     QVERIFY(settingsDir.isValid());
     QVERIFY(mediaDir.isValid());
@@ -78,14 +132,14 @@ void tst_Pitch::initTestCase()
              0);
 }
 
-void tst_Pitch::toneKeepsItsPitch_data()
+void tst_Sound::toneKeepsItsPitch_data()
 {
     QTest::addColumn<double>("rate");
     QTest::newRow("slow") << 0.6;
     QTest::newRow("fast") << 2.0;
 }
 
-void tst_Pitch::toneKeepsItsPitch()
+void tst_Sound::toneKeepsItsPitch()
 {
     QFETCH(double, rate);
     clearSettings();
@@ -113,8 +167,6 @@ void tst_Pitch::toneKeepsItsPitch()
     const qsizetype second = sampleRate * 2;
     QTRY_VERIFY_WITH_TIMEOUT(pcm.size() >= from + second, 5000);
     window.reset();
-    recorder.kill();
-    recorder.waitForFinished(3000);
 
     const double heard = dominantFrequency(pcm.mid(from, second));
     QVERIFY2(qAbs(heard - toneHz) <= toneHz * 0.01,
@@ -124,5 +176,35 @@ void tst_Pitch::toneKeepsItsPitch()
                             .arg(qEnvironmentVariable("ORVILOOP_MEDIA_ENGINE", preferredMediaEngineName()))));
 }
 
-QTEST_MAIN(tst_Pitch)
-#include "tst_pitch.moc"
+// In the repeater with the pause at once the sentence's length, a sentence of 1.5 s inside a
+// continuous tone is followed by 2.0 s of silence (its length and half a second), then again.
+void tst_Sound::pauseToSpeakIsHeard()
+{
+    clearSettings();
+    {
+        QSettings settings("Orvi", "OrviLoop");
+        settings.setValue("global/playMode", 1);
+        settings.setValue("global/shadowPause", 1);
+        settings.setValue("files/" + QString::number(qHash(tonePath, 0)) + "/position", 1500);
+    }
+    QFile subtitle(QFileInfo(tonePath).path() + "/tone lesson.srt1");
+    QVERIFY(subtitle.open(QIODevice::WriteOnly));
+    subtitle.write("1\n00:00:02,000 --> 00:00:03,500\nThe tone\n");
+    subtitle.close();
+    Recording recording;
+    QVERIFY2(recording.started(), "parec cannot be started");
+
+    auto window = std::make_unique<PlayerWindow>(nullptr, tonePath);
+    window->show();
+    // The tone from the lead-in to the end of the tail (2.5 s), the pause, the tone again.
+    QTRY_VERIFY_WITH_TIMEOUT(silences(recording.pcm).size() >= 2, 15000);
+    window.reset();
+    QFile::remove(subtitle.fileName());
+
+    const QList<double> gaps = silences(recording.pcm);
+    qDebug() << "silences heard (ms):" << gaps;
+    QVERIFY(qAbs(gaps.last() - 2000.0) <= 100.0);
+}
+
+QTEST_MAIN(tst_Sound)
+#include "tst_sound.moc"

@@ -1,0 +1,183 @@
+#include "player/playerwindow.h"
+
+#include "subtitles/srtparser.h"
+
+#include "ui_playerwindow.h"
+
+#include <QDebug>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsVideoItem>
+#include <QProgressBar>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QTimer>
+
+// Shadowing: a pause to speak after each pass, a rate per pass, the times of a sentence mended
+// on the spot, and its text shown on demand.
+
+using SentenceChoice::EndAction;
+
+void PlayerWindow::readShadowingSettings()
+{
+    QSettings settings("Orvi", "OrviLoop");
+    shadowPauseChoice = std::clamp(settings.value("global/shadowPause", 0).toInt(), 0, 3);
+    const QString rates = settings.value("global/passRates", QString()).toString();
+    passRates =
+        Shadowing::parseRates(rates, ui->doubleSpinBoxRate->minimum(), ui->doubleSpinBoxRate->maximum())
+            .value_or(QList<double>());
+    const QSignalBlocker quietCombo(ui->comboShadowPause);
+    ui->comboShadowPause->setCurrentIndex(shadowPauseChoice);
+    ui->editPassRates->setText(Shadowing::formatRates(passRates));
+}
+
+// ---- the pause to speak ----
+
+void PlayerWindow::createShadowPauseBar()
+{
+    shadowPauseBar = new QProgressBar;
+    shadowPauseBar->setFixedSize(200, 20);
+    shadowPauseBar->setAlignment(Qt::AlignCenter);
+    shadowPauseBar->setStyleSheet(
+        "QProgressBar { background: rgba(0,0,0,100); color: white; border-radius: 10px; }"
+        "QProgressBar::chunk { background: #30C060; border-radius: 10px; }");
+    QGraphicsProxyWidget *proxy = scene->addWidget(shadowPauseBar);
+    proxy->setZValue(100);
+    proxy->setPos(busyIndicatorProxy->pos());
+    shadowPauseBar->hide();
+
+    shadowPause.timer = new QTimer(this);
+    shadowPause.timer->setSingleShot(true);
+    connect(shadowPause.timer, &QTimer::timeout, this, &PlayerWindow::finishShadowPause);
+    shadowPause.ticker = new QTimer(this);
+    shadowPause.ticker->setInterval(100);
+    connect(shadowPause.ticker, &QTimer::timeout, this, &PlayerWindow::showShadowPauseLeft);
+    clock.start();
+}
+
+void PlayerWindow::onShadowPauseChanged(int choice)
+{
+    shadowPauseChoice = std::clamp(choice, 0, 3);
+    QSettings settings("Orvi", "OrviLoop");
+    settings.setValue("global/shadowPause", shadowPauseChoice);
+    settings.sync();
+    armEndPoint();
+}
+
+bool PlayerWindow::shadowPauseActive() const
+{
+    return shadowPause.timer && shadowPause.timer->isActive();
+}
+
+// The pass has been heard to its end: the learner speaks now, and what the engine decided
+// follows when the time is up.
+void PlayerWindow::beginShadowPause(const EndAction &action, qint64 pauseMs)
+{
+    shadowPause.then = action;
+    shadowPause.endsAtMs = clock.elapsed() + pauseMs;
+    shadowPause.timer->start(int(pauseMs));
+    shadowPause.ticker->start();
+    shadowPauseBar->setRange(0, int(pauseMs));
+    showShadowPauseLeft();
+    shadowPauseBar->show();
+    player->pause();
+}
+
+void PlayerWindow::showShadowPauseLeft()
+{
+    const qint64 left = qMax<qint64>(0, shadowPause.endsAtMs - clock.elapsed());
+    shadowPauseBar->setValue(int(left));
+    shadowPauseBar->setFormat(QString("跟读 %1 秒").arg(double(left) / 1000.0, 0, 'f', 1));
+}
+
+// The time is up, or the learner ends the pause (Space): on as planned.
+void PlayerWindow::finishShadowPause()
+{
+    if (!shadowPause.timer)
+        return;
+    shadowPause.timer->stop();
+    shadowPause.ticker->stop();
+    shadowPauseBar->hide();
+    if (!carryOutEndAction(shadowPause.then))
+        player->setEndPoint(-1); // it runs on from here
+    player->play();
+}
+
+// A seek, another play mode or another group: the plan is dropped, playback goes on.
+void PlayerWindow::cancelShadowPause()
+{
+    if (!shadowPauseActive())
+        return;
+    shadowPause.timer->stop();
+    shadowPause.ticker->stop();
+    shadowPauseBar->hide();
+    player->play();
+}
+
+// ---- a rate per pass ----
+
+void PlayerWindow::onPassRatesEdited()
+{
+    const auto rates = Shadowing::parseRates(ui->editPassRates->text(), ui->doubleSpinBoxRate->minimum(),
+                                             ui->doubleSpinBoxRate->maximum());
+    // A list that cannot be read is not taken: the field says so until it is mended.
+    ui->editPassRates->setStyleSheet(rates ? QString() : QString("QLineEdit { background: #FFD0D0; }"));
+    setFocus();
+    if (!rates)
+        return;
+    passRates = *rates;
+    QSettings settings("Orvi", "OrviLoop");
+    settings.setValue("global/passRates", Shadowing::formatRates(passRates));
+    settings.sync();
+    applyPassRate();
+}
+
+// In auto next each pass plays at its own rate; the rate box shows it.
+void PlayerWindow::applyPassRate()
+{
+    if (playMode != 2 || passRates.isEmpty())
+        return;
+    ui->doubleSpinBoxRate->setValue(
+        Shadowing::rateForPass(passRates, repeatRound, ui->doubleSpinBoxRate->value()));
+}
+
+// ---- mending the times ----
+
+void PlayerWindow::moveSentenceEdge(Shadowing::Edge edge, qint64 deltaMs)
+{
+    if (Shadowing::moveEdge(subtitles, currentIndex, edge, deltaMs))
+        saveCorrectedTimes();
+}
+
+void PlayerWindow::shiftSubtitle(qint64 deltaMs)
+{
+    if (Shadowing::shiftAll(subtitles, deltaMs))
+        saveCorrectedTimes();
+}
+
+// The next pass takes the new times at once; the file takes them for the export and the next
+// session.
+void PlayerWindow::saveCorrectedTimes()
+{
+    armEndPoint();
+    if (currentPlayList && !currentPlayList->isEmpty())
+        updateSliderRange();
+    if (subtitlePath.isEmpty())
+        return;
+    if (saveSrtTimes(subtitlePath, subtitles)) {
+        qDebug() << "字幕时间已修正:" << subtitlePath;
+        return;
+    }
+    qDebug() << "无法写入字幕文件:" << subtitlePath;
+    setWindowTitle("无法写入字幕文件：" + subtitlePath);
+}
+
+// ---- the text on demand ----
+
+void PlayerWindow::setRevealed(bool shown)
+{
+    if (revealed == shown)
+        return;
+    revealed = shown;
+    refreshSubtitle();
+}
