@@ -244,8 +244,8 @@ private:
     {
         QTimer *timer = nullptr;  // single shot: the pause is over
         QTimer *ticker = nullptr; // the time left, shown in the bar
-        SentenceChoice::EndAction then;
-        qint64 endsAtMs = 0; // of `clock`
+        bool runsOn = false;      // playback runs on from the end point, with no seek
+        qint64 endsAtMs = 0;      // of `clock`
     };
     ShadowPause shadowPause;
     QElapsedTimer clock;

@@ -69,18 +69,21 @@ bool PlayerWindow::shadowPauseActive() const
     return shadowPause.timer && shadowPause.timer->isActive();
 }
 
-// The pass has been heard to its end: the learner speaks now, and what the engine decided
-// follows when the time is up.
+// The pass has been heard to its end: the learner speaks now, and playback goes on as the engine
+// decided when the time is up.
 void PlayerWindow::beginShadowPause(const EndAction &action, qint64 pauseMs)
 {
-    shadowPause.then = action;
+    // The seek the engine decided on is made at once, paused, so that only the sound has to
+    // start again when the time is up.
+    player->pause();
+    shadowPause.runsOn = !carryOutEndAction(action);
     shadowPause.endsAtMs = clock.elapsed() + pauseMs;
     shadowPause.timer->start(int(pauseMs));
     shadowPause.ticker->start();
     shadowPauseBar->setRange(0, int(pauseMs));
     showShadowPauseLeft();
     shadowPauseBar->show();
-    player->pause();
+    busyIndicator->hide();
 }
 
 void PlayerWindow::showShadowPauseLeft()
@@ -98,8 +101,8 @@ void PlayerWindow::finishShadowPause()
     shadowPause.timer->stop();
     shadowPause.ticker->stop();
     shadowPauseBar->hide();
-    if (!carryOutEndAction(shadowPause.then))
-        player->setEndPoint(-1); // it runs on from here
+    if (shadowPause.runsOn)
+        player->setEndPoint(-1);
     player->play();
 }
 
