@@ -101,19 +101,20 @@ void PlayerWindow::keyReleaseEvent(QKeyEvent *event)
 // shows the sentence's text while it is hidden.
 bool PlayerWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != ui->videoView->viewport())
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (watched != ui->videoView->viewport() || (!press && event->type() != QEvent::MouseButtonRelease))
         return QMainWindow::eventFilter(watched, event);
-    const auto *mouse = static_cast<QMouseEvent *>(event);
-    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton) {
+    const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
+    if (press && button == Qt::RightButton) {
         nextSentence();
         return true;
     }
     const bool textHidden = !subtitleTextItem->isVisible() || subtitleTextItem->toPlainText().isEmpty();
-    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton && textHidden) {
+    if (press && button == Qt::LeftButton && textHidden) {
         setRevealed(true);
         return true;
     }
-    if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton && revealed) {
+    if (!press && button == Qt::LeftButton && revealed) {
         setRevealed(false);
         return true;
     }

@@ -45,6 +45,7 @@ public:
     }
     ~Recording() override
     {
+        parec.disconnect(this);
         parec.kill();
         parec.waitForFinished(3000);
     }
@@ -148,13 +149,9 @@ void tst_Sound::toneKeepsItsPitch()
         settings.setValue("global/playMode", 0);
         settings.setValue("global/playRate", rate);
     }
-    QProcess recorder;
-    recorder.start("parec", {"--device=@DEFAULT_MONITOR@", "--format=s16le", "--rate=44100", "--channels=1",
-                             "--latency-msec=20", "--raw"});
-    QVERIFY2(recorder.waitForStarted(5000), "parec cannot be started");
-    QByteArray pcm;
-    connect(&recorder, &QProcess::readyReadStandardOutput, this,
-            [&] { pcm += recorder.readAllStandardOutput(); });
+    Recording recording;
+    QVERIFY2(recording.started(), "parec cannot be started");
+    const QByteArray &pcm = recording.pcm;
 
     auto window = std::make_unique<PlayerWindow>(nullptr, tonePath);
     window->show();
