@@ -3,7 +3,8 @@
 // frames per second that reach the window's video item while the lesson plays.
 // Goal: the libmpv engine shows the video in real time (30 fps), and its first frame comes no later
 // than 1.2 times the QMediaPlayer engine's.
-// ORVILOOP_BENCH_VIDEO=file plays that file instead of the generated one.
+// ORVILOOP_BENCH_VIDEO=file plays that file instead of the generated one;
+// ORVILOOP_BENCH_FULL_SCREEN=1 shows the window full screen.
 
 #include "player/playerwindow.h"
 
@@ -14,6 +15,7 @@
 #include <QEventLoop>
 #include <QGraphicsVideoItem>
 #include <QProcess>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -40,7 +42,13 @@ public:
         QElapsedTimer clock;
         clock.start();
         auto window = std::make_unique<PlayerWindow>(nullptr, media);
-        window->show();
+        if (qEnvironmentVariableIsSet("ORVILOOP_BENCH_FULL_SCREEN")) {
+            // Without a window manager full screen is not granted: the window takes the screen.
+            window->setGeometry(window->screen()->geometry());
+            window->showFullScreen();
+        } else {
+            window->show();
+        }
         Figures figures;
         int frames = 0;
         qint64 countFromMs = -1;

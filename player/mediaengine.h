@@ -2,6 +2,7 @@
 
 #include <QMediaPlayer>
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <QUrl>
 
@@ -47,6 +48,9 @@ public:
 
     virtual void setVideoOutput(QGraphicsVideoItem *item) = 0;
     virtual QVideoSink *videoSink() const = 0;
+    // The size of the media's own picture; invalid without video. An engine may hand the video
+    // output frames of another size (the size they are shown at).
+    virtual QSize videoSize() const = 0;
 
     // The end of the pass being played, in media milliseconds; -1 for none. When playback gets
     // there the back end stops the sound as close to it as it can and emits endPointReached

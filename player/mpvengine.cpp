@@ -372,8 +372,10 @@ void MpvEngine::onPropertyChanged(const mpv_event_property &property)
     } else if (name == "eof-reached" && property.format == MPV_FORMAT_FLAG) {
         if (*static_cast<int *>(property.data))
             onEndOfFileReached();
-    } else if ((name == "dwidth" || name == "dheight") && renderer) {
-        renderer->setVideoSize(mpvProperty("dwidth").toInt(), mpvProperty("dheight").toInt());
+    } else if (name == "dwidth" || name == "dheight") {
+        displaySize = QSize(mpvProperty("dwidth").toInt(), mpvProperty("dheight").toInt());
+        if (renderer)
+            renderer->setVideoSize(displaySize.width(), displaySize.height());
     } else if (name == "paused-for-cache" && property.format == MPV_FORMAT_FLAG &&
                state == QMediaPlayer::PlayingState) {
         setStatus(*static_cast<int *>(property.data) ? QMediaPlayer::BufferingMedia

@@ -3,6 +3,7 @@
 #include "player/mediaengine.h"
 
 #include <QPointer>
+#include <QSize>
 
 #include <memory>
 
@@ -45,6 +46,7 @@ public:
     void setMuted(bool muted) override;
     void setVideoOutput(QGraphicsVideoItem *item) override;
     QVideoSink *videoSink() const override;
+    QSize videoSize() const override { return displaySize; }
     void setEndPoint(qint64 position) override;
     qint64 endPoint() const override { return end; }
 
@@ -106,4 +108,5 @@ private:
     Heard heard;
     bool atEndOfFile = false;
     QString lastError;
+    QSize displaySize;
 };

@@ -113,7 +113,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
 
     updateGroupButton();
 
-    qDebug() << "video resolution:" << (player->videoSink() ? player->videoSink()->videoSize() : QSize());
+    qDebug() << "video resolution:" << player->videoSize();
 
     connect(ui->doubleSpinBoxRate, &QDoubleSpinBox::valueChanged, player, &MediaEngine::setPlaybackRate);
     if (QVideoSink *sink = player->videoSink()) {
@@ -234,7 +234,8 @@ void PlayerWindow::layoutVideo()
 {
     if (!videoItem || !scene || !ui->videoView)
         return;
-    const QSizeF nativeSize = videoItem->nativeSize();
+    // The media's own size: the frames the engine hands over may be smaller (see MediaEngine).
+    const QSizeF nativeSize = player->videoSize();
     if (nativeSize.width() <= 0 || nativeSize.height() <= 0)
         return;
 
@@ -272,10 +273,7 @@ void PlayerWindow::layoutSubtitle()
 
 int PlayerWindow::subtitleFontPointSize() const
 {
-    const QVideoSink *sink = player ? player->videoSink() : nullptr;
-    if (!sink)
-        return 36;
-    const QSize size = sink->videoSize();
+    const QSize size = player ? player->videoSize() : QSize();
     if (size.width() <= 0 || size.height() <= 0)
         return 36;
     return std::clamp(static_cast<int>(size.height() * 0.045), 18, 120);

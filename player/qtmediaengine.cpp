@@ -8,6 +8,7 @@
 #include <QGraphicsVideoItem>
 #include <QMediaDevices>
 #include <QSignalBlocker>
+#include <QVideoSink>
 
 namespace {
 
@@ -241,6 +242,11 @@ void QtMediaEngine::setVideoOutput(QGraphicsVideoItem *item)
 QVideoSink *QtMediaEngine::videoSink() const
 {
     return player->videoSink();
+}
+
+QSize QtMediaEngine::videoSize() const
+{
+    return player->videoSink() ? player->videoSink()->videoSize() : QSize();
 }
 
 void QtMediaEngine::setEndPoint(qint64 position)

@@ -38,6 +38,7 @@ public:
     void setMuted(bool muted) override;
     void setVideoOutput(QGraphicsVideoItem *item) override;
     QVideoSink *videoSink() const override;
+    QSize videoSize() const override;
     void setEndPoint(qint64 position) override;
     qint64 endPoint() const override;
 

@@ -3,6 +3,7 @@
 #include "player/mediaengine.h"
 
 #include <QGraphicsVideoItem>
+#include <QVideoSink>
 #include <QList>
 #include <QPointer>
 
@@ -90,6 +91,7 @@ public:
     void setMuted(bool mute) override { muted = mute; }
     void setVideoOutput(QGraphicsVideoItem *item) override { videoItem = item; }
     QVideoSink *videoSink() const override { return videoItem ? videoItem->videoSink() : nullptr; }
+    QSize videoSize() const override { return videoSink() ? videoSink()->videoSize() : QSize(); }
     void setEndPoint(qint64 position) override
     {
         if (position != end)

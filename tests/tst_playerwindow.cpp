@@ -1,4 +1,5 @@
 #include "player/playerwindow.h"
+#include "scriptedengine.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
@@ -103,7 +104,7 @@ void tst_PlayerWindow::subtitleFontFollowsVideoHeight()
 {
     QFETCH(QSize, video);
     QFETCH(int, points);
-    PlayerWindow window(nullptr, QString());
+    PlayerWindow window(nullptr, QString(), new ScriptedEngine); // frames come from the test
     QCOMPARE(window.subtitleFontPointSize(), 36);
     showFrame(window, video);
     QCOMPARE(window.subtitleFontPointSize(), points);
@@ -112,7 +113,7 @@ void tst_PlayerWindow::subtitleFontFollowsVideoHeight()
 
 void tst_PlayerWindow::viewLeavesRoomAboveAndBelowVideo()
 {
-    PlayerWindow window(nullptr, QString());
+    PlayerWindow window(nullptr, QString(), new ScriptedEngine); // frames come from the test
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     showFrame(window, QSize(640, 360));
