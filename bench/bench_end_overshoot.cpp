@@ -16,6 +16,8 @@
 // Needs parec and a PulseAudio server whose default sink is a null sink.
 
 #include "player/playerwindow.h"
+#include "tests/soundanalysis.h"
+#include "tests/testsupport.h"
 
 #include "ui_playerwindow.h"
 
@@ -160,15 +162,7 @@ constexpr int hopFrames = windowFrames / 2;
 
 double goertzelPower(const qint16 *x, int n, double hz)
 {
-    const double w = 2 * pi * hz / sampleRate;
-    const double c = 2 * std::cos(w);
-    double s1 = 0, s2 = 0;
-    for (int i = 0; i < n; ++i) {
-        const double s0 = x[i] + c * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - c * s1 * s2;
+    return tonePower(x, n, hz, sampleRate);
 }
 
 struct Run
@@ -441,10 +435,7 @@ int main(int argc, char **argv)
     workDir = &lessonDir;
     // Never the user's settings (the configuration directory itself stays: PulseAudio finds
     // its server through it).
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-    QCoreApplication::setOrganizationName("Orvi");
-    QCoreApplication::setApplicationName("OrviLoop");
+    useTemporarySettings(settingsDir);
 
     registerCases();
     benchmark::Initialize(&argc, argv);

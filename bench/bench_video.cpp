@@ -7,6 +7,7 @@
 // ORVILOOP_BENCH_FULL_SCREEN=1 shows the window full screen.
 
 #include "player/playerwindow.h"
+#include "tests/testsupport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -103,10 +104,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QTemporaryDir settingsDir;
     QTemporaryDir mediaDir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-    QCoreApplication::setOrganizationName("Orvi");
-    QCoreApplication::setApplicationName("OrviLoop");
+    useTemporarySettings(settingsDir);
 
     QString media = qEnvironmentVariable("ORVILOOP_BENCH_VIDEO");
     if (media.isEmpty()) {

@@ -90,3 +90,24 @@ inline bool makeTestVideo(const QString &path, int seconds)
         "-shortest",    path};
     return QProcess::execute("ffmpeg", arguments) == 0;
 }
+
+// Runs a program to its end; what it printed, both channels.
+inline QString runAndRead(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(-1);
+    if (exitCode)
+        *exitCode = process.exitCode();
+    return QString::fromUtf8(process.readAll());
+}
+
+// The duration ffprobe gives a media file, in seconds.
+inline double ffprobeDuration(const QString &path)
+{
+    return runAndRead("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
+                                  "default=noprint_wrappers=1:nokey=1", path})
+        .trimmed()
+        .toDouble();
+}

@@ -1,6 +1,8 @@
 // The MP3 frame measurement that places each sentence in the joined MP3, checked against
 // what ffmpeg itself reports, and the LRC times taken from it.
 
+#include "lessonmedia.h"
+
 #include "export/exportcommands.h"
 #include "export/mp3timing.h"
 
@@ -11,23 +13,6 @@
 using ExportCommands::lrcTimeTag;
 
 namespace {
-
-QString runAndRead(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(-1);
-    return QString::fromUtf8(process.readAll());
-}
-
-double ffprobeDuration(const QString &path)
-{
-    return runAndRead("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
-                                  "default=noprint_wrappers=1:nokey=1", path})
-        .trimmed()
-        .toDouble();
-}
 
 Mp3Timing timing(qint64 frames, int delay, int padding)
 {

@@ -1,4 +1,5 @@
 #include "player/playerwindow.h"
+#include "soundanalysis.h"
 #include "testsupport.h"
 
 #include <QDebug>
@@ -22,14 +23,7 @@ constexpr double toneHz = 440.0;
 
 double goertzelPower(const qint16 *x, int n, double hz)
 {
-    const double c = 2 * std::cos(2 * M_PI * hz / sampleRate);
-    double s1 = 0, s2 = 0;
-    for (int i = 0; i < n; ++i) {
-        const double s0 = x[i] + c * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - c * s1 * s2;
+    return tonePower(x, n, hz, sampleRate);
 }
 
 // Records what the default sound output plays, as long as the recorder lives.

@@ -90,25 +90,6 @@ QList<qint64> varyingTones(int count)
     return tones;
 }
 
-QString runAndRead(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(-1);
-    if (exitCode)
-        *exitCode = process.exitCode();
-    return QString::fromUtf8(process.readAll());
-}
-
-double ffprobeDuration(const QString &path)
-{
-    return runAndRead("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
-                                  "default=noprint_wrappers=1:nokey=1", path})
-        .trimmed()
-        .toDouble();
-}
-
 double integratedLoudness(const QString &path)
 {
     const QString log =
