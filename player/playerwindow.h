@@ -128,6 +128,8 @@ private:
     // ---- seeks and the seek guard: player/playerwindow_seek.cpp ----
     void movePlayer(qint64 position, qint64 guardFrom);
     bool isStrayReport(qint64 position);
+    void requestSeek(qint64 position);
+    void askSeekAgain();
     void seekToSentence(int index);
     int syncIndexToPosition(qint64 position);
     void seekToPosition(qint64 position);
@@ -228,6 +230,8 @@ private:
         qint64 target = -1; // -1: none
         qint64 from = -1;   // the position before it, which stale reports still give
         int strayReports = 0;
+        bool requested = false;  // false while the back end is being asked: its reports echo the request
+        bool askedAgain = false; // the back end has been asked a second time
     };
     PendingSeek pendingSeek;
     // The sentence whose end point the media engine holds (written by armEndPoint).

@@ -6,6 +6,7 @@
 #include "ui_playerwindow.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QGraphicsTextItem>
 #include <QScopeGuard>
 #include <QSettings>
@@ -218,6 +219,13 @@ void PlayerWindow::repeatAfterEndOfMedia()
 {
     if (playMode != 1 && playMode != 2)
         return;
+    // A back end told to seek just as it reached the end may play on from the end instead, and
+    // end once more: the seek never landed.
+    if (pendingSeek.target >= 0 && !pendingSeek.askedAgain && !sliderDragging) {
+        askSeekAgain();
+        player->play();
+        return;
+    }
     const int index = currentIndex;
     if (!isSentenceIndex(index) || index == lastEndHandledIndex || sliderDragging)
         return;

@@ -31,9 +31,9 @@ void PlayerWindow::movePlayer(qint64 position, qint64 guardFrom)
 {
     // Before an earlier seek has landed the back end may still report where it was before that.
     const qint64 from = pendingSeek.target >= 0 ? pendingSeek.from : player->position();
-    pendingSeek = {position, from, 0};
+    pendingSeek = {position, from};
     seekGuardPosition = guardFrom;
-    player->setPosition(position);
+    requestSeek(position);
     armEndPoint();
     // A seek while the learner speaks drops what was to follow: playback goes on from here.
     cancelShadowPause();
@@ -55,20 +55,36 @@ bool PlayerWindow::isStrayReport(qint64 position)
     const bool repeatsFrom =
         !nearTarget(from) && position >= from - 20 && position <= from + qint64(staleAfterMs * rate);
     if (nearTarget(position) && !repeatsFrom) {
-        pendingSeek = {};
+        // A back end may report the target from inside the seek call, before it has moved at all.
+        if (pendingSeek.requested)
+            pendingSeek = {};
         return false;
     }
     if (++pendingSeek.strayReports <= strayReportsAllowed)
         return true;
-    if (pendingSeek.strayReports == strayReportsAllowed + 1) {
-        qDebug() << "seek lost, again:" << target;
-        player->setPosition(target);
+    if (!pendingSeek.askedAgain) {
+        askSeekAgain();
         return true;
     }
     // Asked twice: playback is where the reports say.
     pendingSeek = {};
     seekGuardPosition = -1;
     return false;
+}
+
+void PlayerWindow::requestSeek(qint64 position)
+{
+    pendingSeek.requested = false;
+    player->setPosition(position);
+    pendingSeek.requested = true;
+}
+
+// The back end dropped the pending seek (a busy machine): it is asked once more.
+void PlayerWindow::askSeekAgain()
+{
+    qDebug() << "seek lost, again:" << pendingSeek.target;
+    pendingSeek.askedAgain = true;
+    requestSeek(pendingSeek.target);
 }
 
 void PlayerWindow::seekToSentence(int index)

@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QGraphicsVideoItem>
 #include <QMediaDevices>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QVideoSink>
 
@@ -78,7 +79,9 @@ QtMediaEngine::QtMediaEngine(const MediaEngineOptions &options, QObject *parent)
         if (player->playbackState() == QMediaPlayer::PlayingState)
             rateHandedOver = true;
         emit positionChanged(position);
-        endTimer->noteReport(position);
+        // The back end reports the target from inside a seek, before playback has moved there.
+        if (!insideSeek)
+            endTimer->noteReport(position);
     });
     connect(player, &QMediaPlayer::durationChanged, this, &MediaEngine::durationChanged);
     connect(player, &QMediaPlayer::mediaStatusChanged, this, &QtMediaEngine::onMediaStatusChanged);
@@ -169,13 +172,14 @@ void QtMediaEngine::setPosition(qint64 position)
         endTimer->setEndPoint(-1);
     const bool playing = player->playbackState() == QMediaPlayer::PlayingState;
     endTimer->noteSeek(position, playing);
-    if (!playing) {
+    if (playing)
+        player->pause();
+    {
+        const QScopedValueRollback seeking(insideSeek, true);
         player->setPosition(position);
-        return;
     }
-    player->pause();
-    player->setPosition(position);
-    player->play();
+    if (playing)
+        player->play();
 }
 
 qint64 QtMediaEngine::position() const

@@ -61,4 +61,5 @@ private:
     QUrl requestedSource;
     // The back end opens each source at normal speed; the rate is handed over at the first play.
     bool rateHandedOver = false;
+    bool insideSeek = false;
 };

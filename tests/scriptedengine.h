@@ -67,7 +67,7 @@ public:
         if (status == QMediaPlayer::EndOfMedia)
             setStatus(QMediaPlayer::LoadedMedia);
         if (reportsFromInsideSeek)
-            report(position);
+            emit positionChanged(position); // an echo of the request: playback has not moved yet
     }
     qint64 position() const override { return currentPosition; }
     qint64 duration() const override { return currentDuration; }

@@ -34,6 +34,8 @@ private slots:
     void lostSeekIsAskedAgain();
     void staleReportAfterSeek_data();
     void staleReportAfterSeek();
+    void endOfMediaBeforeSeekLands_data();
+    void endOfMediaBeforeSeekLands();
     void endActedOnOncePerPass();
     void autoNextRepeatsThenRunsIntoCloseSentence();
     void autoNextWrapsAtEndOfPlayList();
@@ -280,6 +282,44 @@ void tst_Engine::staleReportAfterSeek()
     QCOMPARE(w->pendingSeek.target, qint64(-1));
     QCOMPARE(w->currentIndex, sentence);
     QCOMPARE(engine(*w).seeks.size(), seeks);
+}
+
+void tst_Engine::endOfMediaBeforeSeekLands_data()
+{
+    QTest::addColumn<int>("playMode");
+    QTest::addColumn<int>("sentence");
+    QTest::newRow("repeater replays the last") << 1 << 1;
+    QTest::newRow("auto next wraps to the first") << 2 << 0;
+}
+
+// Qt 6.4's back end, told to seek as it reaches the end of the media, reports the target from
+// inside the seek, then may play on from the end and end again: the seek is asked for once more.
+void tst_Engine::endOfMediaBeforeSeekLands()
+{
+    QFETCH(int, playMode);
+    QFETCH(int, sentence);
+    auto w = openWindow({{1000, 2000}, {11000, 12000}}, playMode);
+    QVERIFY(w);
+    ScriptedEngine &media = engine(*w);
+    media.reportsFromInsideSeek = true;
+    media.finishLoading(12300);
+    w->syncIndexToPosition(11500);
+    report(*w, 11500);
+    media.play();
+    media.reachEndOfMedia();
+    const qint64 target = w->sentenceLeadStart(sentence);
+    QTRY_COMPARE(media.seeks, Positions{target});
+    QCOMPARE(w->currentIndex, sentence);
+
+    report(*w, 12300); // played on from the end
+    media.reachEndOfMedia();
+    QTRY_COMPARE(media.seeks, (Positions{target, target}));
+    QCOMPARE(media.playbackState(), QMediaPlayer::PlayingState);
+    QCOMPARE(w->currentIndex, sentence);
+
+    report(*w, w->subtitles.at(sentence).startMs + 100);
+    QCOMPARE(w->pendingSeek.target, qint64(-1));
+    QCOMPARE(w->currentIndex, sentence);
 }
 
 // Several reports in one tail count as one end: one more repetition, not several.
