@@ -88,6 +88,8 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     ui->doubleSpinBoxRate->setSingleStep(0.2);
     // Two decimals: a rate per pass such as 0.85 shows as it plays.
     ui->doubleSpinBoxRate->setDecimals(2);
+    // Connected before anything is loaded: the rate of a first pass is set as the lesson opens.
+    connect(ui->doubleSpinBoxRate, &QDoubleSpinBox::valueChanged, player, &MediaEngine::setPlaybackRate);
 
     connectSignals();
     loadPlayerState();
@@ -115,7 +117,6 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
 
     qDebug() << "video resolution:" << player->videoSize();
 
-    connect(ui->doubleSpinBoxRate, &QDoubleSpinBox::valueChanged, player, &MediaEngine::setPlaybackRate);
     if (QVideoSink *sink = player->videoSink()) {
         connect(sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {
             if (frame.width() > 0 && frame.height() > 0)

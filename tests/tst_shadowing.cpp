@@ -45,6 +45,7 @@ private slots:
     void pauseEndedOrDropped_data();
     void pauseEndedOrDropped();
     void ratePerPass();
+    void storedRatesPlayFromTheFirstPass();
     void timingKeys_data();
     void timingKeys();
     void revealKeyShowsHiddenText();
@@ -314,6 +315,27 @@ void tst_Shadowing::ratePerPass()
     emit w->ui->editPassRates->editingFinished();
     QCOMPARE(w->passRates, (Rates{0.7, 1.4}));
     QVERIFY(!w->ui->editPassRates->styleSheet().isEmpty());
+}
+
+// The rates of the last session apply to the very first pass of the lesson opened at start.
+void tst_Shadowing::storedRatesPlayFromTheFirstPass()
+{
+    QSettings settings("Orvi", "OrviLoop");
+    settings.setValue("global/playMode", 2);
+    settings.setValue("global/passRates", "0.7, 1.0");
+    settings.sync();
+    const QString mediaPath = fileDir.filePath("rates lesson.mp4");
+    QVERIFY(QFile(mediaPath).open(QIODevice::WriteOnly));
+    QFile srt(fileDir.filePath("rates lesson.srt1"));
+    QVERIFY(srt.open(QIODevice::WriteOnly));
+    srt.write("1\n00:00:01,000 --> 00:00:02,000\nOne\n\n2\n00:00:04,000 --> 00:00:05,000\nTwo\n");
+    srt.close();
+    auto *media = new ScriptedEngine;
+    PlayerWindow w(nullptr, mediaPath, media);
+    media->finishLoading(60000);
+    QCOMPARE(media->playbackState(), QMediaPlayer::PlayingState);
+    QCOMPARE(media->playbackRate(), 0.7);
+    QCOMPARE(w.ui->doubleSpinBoxRate->value(), 0.7);
 }
 
 void tst_Shadowing::timingKeys_data()
