@@ -194,7 +194,9 @@ void tst_Sound::pauseToSpeakIsHeard()
 
     const QList<double> gaps = silences(recording.pcm);
     qDebug() << "silences heard (ms):" << gaps;
-    QVERIFY(qAbs(gaps.last() - 2000.0) <= 100.0);
+    // The sound output takes a moment to start again after the pause, longer on a busy machine.
+    for (const double gap : gaps)
+        QVERIFY2(gap >= 1900.0 && gap <= 2250.0, qPrintable(QString("a silence of %1 ms").arg(gap)));
 }
 
 QTEST_MAIN(tst_Sound)
