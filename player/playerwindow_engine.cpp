@@ -6,7 +6,6 @@
 #include "ui_playerwindow.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QGraphicsTextItem>
 #include <QScopeGuard>
 #include <QSettings>
