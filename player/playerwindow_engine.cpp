@@ -216,17 +216,17 @@ void PlayerWindow::onLoadedMedia(QMediaPlayer::MediaStatus status)
 // counts as the end of the sentence being drilled.
 void PlayerWindow::repeatAfterEndOfMedia()
 {
-    if (playMode != 1 && playMode != 2)
+    if ((playMode != 1 && playMode != 2) || sliderDragging)
         return;
     // A back end told to seek just as it reached the end may play on from the end instead, and
     // end once more: the seek never landed.
-    if (pendingSeek.target >= 0 && !pendingSeek.askedAgain && !sliderDragging) {
+    if (pendingSeek.target >= 0 && !pendingSeek.askedAgain) {
         askSeekAgain();
         player->play();
         return;
     }
     const int index = currentIndex;
-    if (!isSentenceIndex(index) || index == lastEndHandledIndex || sliderDragging)
+    if (!isSentenceIndex(index) || index == lastEndHandledIndex)
         return;
     if (player->duration() < subtitles.at(index).startMs)
         return;

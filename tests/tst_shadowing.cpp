@@ -1,3 +1,4 @@
+#include "lessonmedia.h"
 #include "player/shadowing.h"
 #include "playerwindowtest.h"
 #include "subtitles/srtparser.h"
@@ -328,7 +329,7 @@ void tst_Shadowing::storedRatesPlayFromTheFirstPass()
     QVERIFY(QFile(mediaPath).open(QIODevice::WriteOnly));
     QFile srt(fileDir.filePath("rates lesson.srt1"));
     QVERIFY(srt.open(QIODevice::WriteOnly));
-    srt.write("1\n00:00:01,000 --> 00:00:02,000\nOne\n\n2\n00:00:04,000 --> 00:00:05,000\nTwo\n");
+    srt.write(lessonSrt({{1000, 2000}, {4000, 5000}}).toUtf8());
     srt.close();
     auto *media = new ScriptedEngine;
     PlayerWindow w(nullptr, mediaPath, media);
