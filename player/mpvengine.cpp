@@ -103,7 +103,13 @@ void MpvEngine::configure(const MediaEngineOptions &options)
     setOption("osc", "no");
     setOption("load-scripts", "no");
     setOption("ytdl", "no");
+    setOption("load-stats-overlay", "no");
+    setOption("load-osd-console", "no");
+    setOption("load-auto-profiles", "no");
+    // Nor files of the lesson's folder taken for its sound, subtitles or cover.
     setOption("sub-auto", "no");
+    setOption("audio-file-auto", "no");
+    setOption("cover-art-auto", "no");
     setOption("sid", "no");
     setOption("osd-level", "0");
     setOption("vo", "libmpv");
@@ -134,7 +140,7 @@ QString MpvEngine::mpvProperty(const char *name) const
     return text;
 }
 
-void MpvEngine::command(const QStringList &arguments)
+void MpvEngine::command(const QStringList &arguments, quint64 replyTo)
 {
     QList<QByteArray> utf8;
     for (const QString &argument : arguments)
@@ -143,7 +149,7 @@ void MpvEngine::command(const QStringList &arguments)
     for (const QByteArray &argument : utf8)
         pointers.append(argument.constData());
     pointers.append(nullptr);
-    mpv_command_async(mpv, 0, pointers.data());
+    mpv_command_async(mpv, replyTo, pointers.data());
 }
 
 void MpvEngine::setMpvPause(bool paused)
@@ -177,13 +183,14 @@ void MpvEngine::setSource(const QUrl &source)
     currentPosition = 0;
     atEndOfFile = false;
     startPass();
+    opening = true;
     lastError.clear();
     if (source.isEmpty()) {
         command({"stop"});
         setStatus(QMediaPlayer::NoMedia);
         return;
     }
-    command({"loadfile", source.isLocalFile() ? source.toLocalFile() : source.toString()});
+    command({"loadfile", source.isLocalFile() ? source.toLocalFile() : source.toString()}, passNumber);
     setStatus(QMediaPlayer::LoadingMedia);
 }
 
@@ -223,9 +230,14 @@ void MpvEngine::setPosition(qint64 position)
     if (end >= 0 && end <= position)
         setEndPoint(-1);
     endReported = false;
+    // A file just opened starts at its beginning: seeking there would only decode the first
+    // frame twice before anything shows.
+    const bool alreadyThere = opening && seeking && position == 0;
     currentPosition = position;
-    startPass();
-    command({"seek", secondsText(position), "absolute+exact"});
+    if (!alreadyThere) {
+        startPass();
+        command({"seek", secondsText(position), "absolute+exact"}, passNumber);
+    }
     if (atEndOfFile) {
         atEndOfFile = false;
         setStatus(QMediaPlayer::LoadedMedia);
@@ -239,6 +251,8 @@ void MpvEngine::setPosition(qint64 position)
 void MpvEngine::startPass()
 {
     ++passNumber;
+    passAcknowledged = false;
+    opening = false;
     landing = currentPosition;
     seeking = true;
     draining = false;
@@ -339,8 +353,17 @@ void MpvEngine::handleEvent(const mpv_event &event)
         setStatus(state == QMediaPlayer::PlayingState ? QMediaPlayer::BufferedMedia
                                                       : QMediaPlayer::LoadedMedia);
         break;
+    case MPV_EVENT_COMMAND_REPLY:
+        if (event.reply_userdata == quint64(passNumber))
+            passAcknowledged = true;
+        break;
     case MPV_EVENT_PLAYBACK_RESTART:
-        seeking = false;
+        // mpv restarts after every seek, also after one that a later seek replaced: until it has
+        // taken the last one, a restart belongs to an earlier seek.
+        if (passAcknowledged) {
+            seeking = false;
+            opening = false;
+        }
         break;
     case MPV_EVENT_END_FILE: {
         const auto *ended = static_cast<const mpv_event_end_file *>(event.data);
@@ -401,9 +424,9 @@ void MpvEngine::onTimePos(double seconds)
         return;
     const qint64 position = qint64(std::llround(seconds * 1000.0));
     // A seek made before the last one may restart playback first: until playback is near the
-    // last target, what mpv gives belongs to an earlier seek.
+    // last target (an exact seek never lands before it), what mpv gives belongs to an earlier seek.
     if (landing >= 0) {
-        if (qAbs(position - landing) > 1000 + qint64(1000 * rate))
+        if (position < landing - landingEarlyMs || position > landing + 1000 + qint64(1000 * rate))
             return;
         landing = -1;
     }

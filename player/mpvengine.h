@@ -70,12 +70,15 @@ private:
     // The tempo filter's sound lags the position mpv gives by up to this (wall milliseconds): the
     // end of a pass at another rate is reported that much later, so no seek cuts its last sound.
     static constexpr qint64 tempoFilterLeadMs = 40;
+    // A video frame shown after an exact seek may start a few milliseconds before the target.
+    static constexpr qint64 landingEarlyMs = 100;
     void onFileEnded(int reason, int error);
     void setState(PlaybackState newState);
     void setStatus(MediaStatus newStatus);
     void setMpvPause(bool paused);
     void setOption(const char *name, const QString &value);
-    void command(const QStringList &arguments);
+    // The reply to a command comes back as an event carrying `replyTo`.
+    void command(const QStringList &arguments, quint64 replyTo = 0);
 
     mpv_handle *mpv = nullptr;
     std::unique_ptr<MpvVideoRenderer> renderer;
@@ -97,6 +100,11 @@ private:
     // mpv has decoded to the end; its audio output still plays the last of it.
     bool draining = false;
     int passNumber = 0;
+    // mpv has taken the command that started the pass: a playback restart from then on is this
+    // pass's, not one of a seek made before it.
+    bool passAcknowledged = false;
+    // A new source is opening and has not started to play.
+    bool opening = false;
     // The target of the last seek, until mpv plays near it.
     qint64 landing = -1;
     // The last position mpv gave while playing, and when (steady clock).

@@ -20,7 +20,7 @@ constexpr int maxFramesInFlight = 2;
 
 // Before the item has been laid out its shown size means nothing; a first frame at most this
 // size gives the layout the video's shape.
-const QSize firstFrameLimit(1280, 720);
+const QSize largestFirstFrame(1280, 720);
 
 } // namespace
 
@@ -68,14 +68,18 @@ void MpvVideoRenderer::onUpdate(void *renderer)
 void MpvVideoRenderer::renderFrame()
 {
     renderQueued = false;
-    if (!(mpv_render_context_update(context) & MPV_RENDER_UPDATE_FRAME))
-        return;
+    const bool newFrame = mpv_render_context_update(context) & MPV_RENDER_UPDATE_FRAME;
     QSize size;
     {
         QMutexLocker lock(&sizeMutex);
         size = renderSize;
     }
     const bool wanted = !size.isEmpty();
+    // The first frame usually comes before its size is known here: it is drawn again once it is,
+    // rather than shown only with the next frame.
+    if (!newFrame && !(wanted && unshownFrame))
+        return;
+    unshownFrame = !wanted;
     if (!wanted)
         size = QSize(16, 16); // mpv waits for its frame to be taken even when nobody shows it
     QVideoFrame frame(QVideoFrameFormat(size, QVideoFrameFormat::Format_RGBA8888));
@@ -83,13 +87,18 @@ void MpvVideoRenderer::renderFrame()
         return;
     int dimensions[2] = {size.width(), size.height()};
     size_t stride = size_t(frame.bytesPerLine(0));
+    // mpv holds each frame back until it is due; the first one is shown as soon as it is there,
+    // a still picture until the sound starts.
+    int waitUntilDue = shownAny ? 1 : 0;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, dimensions},
                                  {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char *>("rgba")},
                                  {MPV_RENDER_PARAM_SW_STRIDE, &stride},
                                  {MPV_RENDER_PARAM_SW_POINTER, frame.bits(0)},
+                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &waitUntilDue},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
     const int result = mpv_render_context_render(context, params);
     frame.unmap();
+    shownAny = shownAny || (result >= 0 && wanted);
     if (result < 0 || !wanted || framesInFlight.load() >= maxFramesInFlight)
         return;
     ++framesInFlight;
@@ -111,6 +120,8 @@ void MpvVideoRenderer::setVideoSize(int width, int height)
 {
     videoSize = QSize(width, height);
     chooseRenderSize();
+    if (context)
+        onUpdate(this);
 }
 
 QSize MpvVideoRenderer::shownSize() const
@@ -122,13 +133,25 @@ QSize MpvVideoRenderer::shownSize() const
     return (shown.size() * view->devicePixelRatioF()).toSize();
 }
 
+// Until the item is laid out, the video will be fitted into the view: a frame at most the view's
+// size costs less to draw and has the video's shape.
+QSize MpvVideoRenderer::firstFrameLimit() const
+{
+    if (!item || !item->scene() || item->scene()->views().isEmpty())
+        return largestFirstFrame;
+    const QGraphicsView *view = item->scene()->views().constFirst();
+    const QSize viewport = view->viewport()->size() * view->devicePixelRatioF();
+    return viewport.width() >= 160 && viewport.height() >= 90 ? viewport.boundedTo(largestFirstFrame)
+                                                              : largestFirstFrame;
+}
+
 void MpvVideoRenderer::chooseRenderSize()
 {
     QSize size;
     if (videoSize.width() > 0 && videoSize.height() > 0) {
         const QSize shown = shownSize();
         const bool laidOut = item && item->nativeSize().isValid() && !shown.isEmpty();
-        const QSize limit = laidOut ? shown : firstFrameLimit;
+        const QSize limit = laidOut ? shown : firstFrameLimit();
         size = videoSize.width() <= limit.width() && videoSize.height() <= limit.height()
                    ? videoSize
                    : videoSize.scaled(limit, Qt::KeepAspectRatio);

@@ -34,6 +34,7 @@ private:
     void present(const QVideoFrame &frame);
     void chooseRenderSize();
     QSize shownSize() const;
+    QSize firstFrameLimit() const;
 
     mpv_render_context *context = nullptr;
     QThread thread;
@@ -44,5 +45,9 @@ private:
     QSize renderSize;
     std::atomic<bool> renderQueued{false};
     std::atomic<int> framesInFlight{0};
+    // The render thread's own: mpv's current frame was drawn before its size was known; a frame
+    // has been drawn for the item.
+    bool unshownFrame = false;
+    bool shownAny = false;
     int presented = 0;
 };
