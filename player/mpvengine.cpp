@@ -232,7 +232,7 @@ void MpvEngine::setPosition(qint64 position)
     endReported = false;
     // A file just opened starts at its beginning: seeking there would only decode the first
     // frame twice before anything shows.
-    const bool alreadyThere = opening && seeking && position == 0;
+    const bool alreadyThere = opening && position == 0;
     currentPosition = position;
     if (!alreadyThere) {
         startPass();

@@ -124,11 +124,18 @@ void MpvVideoRenderer::setVideoSize(int width, int height)
         onUpdate(this);
 }
 
-QSize MpvVideoRenderer::shownSize() const
+const QGraphicsView *MpvVideoRenderer::view() const
 {
     if (!item || !item->scene() || item->scene()->views().isEmpty())
+        return nullptr;
+    return item->scene()->views().constFirst();
+}
+
+QSize MpvVideoRenderer::shownSize() const
+{
+    const QGraphicsView *view = this->view();
+    if (!view)
         return {};
-    const QGraphicsView *view = item->scene()->views().constFirst();
     const QRectF shown = view->mapFromScene(item->sceneBoundingRect()).boundingRect();
     return (shown.size() * view->devicePixelRatioF()).toSize();
 }
@@ -137,9 +144,9 @@ QSize MpvVideoRenderer::shownSize() const
 // size costs less to draw and has the video's shape.
 QSize MpvVideoRenderer::firstFrameLimit() const
 {
-    if (!item || !item->scene() || item->scene()->views().isEmpty())
+    const QGraphicsView *view = this->view();
+    if (!view)
         return largestFirstFrame;
-    const QGraphicsView *view = item->scene()->views().constFirst();
     const QSize viewport = view->viewport()->size() * view->devicePixelRatioF();
     return viewport.width() >= 160 && viewport.height() >= 90 ? viewport.boundedTo(largestFirstFrame)
                                                               : largestFirstFrame;

@@ -11,6 +11,7 @@
 struct mpv_handle;
 struct mpv_render_context;
 class QGraphicsVideoItem;
+class QGraphicsView;
 class QVideoFrame;
 
 // Renders mpv's video in memory on a thread of its own and hands each frame to the video item's
@@ -33,6 +34,7 @@ private:
     void renderFrame();
     void present(const QVideoFrame &frame);
     void chooseRenderSize();
+    const QGraphicsView *view() const;
     QSize shownSize() const;
     QSize firstFrameLimit() const;
 
