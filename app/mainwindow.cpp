@@ -117,11 +117,31 @@ void MainWindow::onFileDoubleClicked(QListWidgetItem *item)
     openPlayer(target);
 }
 
+// Two windows on one lesson would each write their own times and groups over the other's.
+PlayerWindow *MainWindow::openPlayerOf(const QString &filePath) const
+{
+    const QString lesson = QFileInfo(filePath).canonicalFilePath();
+    const auto players = findChildren<PlayerWindow *>(Qt::FindDirectChildrenOnly);
+    for (PlayerWindow *player : players) {
+        if (player->isVisible() && QFileInfo(player->lessonFile()).canonicalFilePath() == lesson)
+            return player;
+    }
+    return nullptr;
+}
+
 void MainWindow::openPlayer(const QString &filePath)
 {
     if (filePath.isEmpty() || !QFile::exists(filePath))
         return;
+    if (PlayerWindow *open = openPlayerOf(filePath)) {
+        open->setWindowState(open->windowState() & ~Qt::WindowMinimized);
+        open->raise();
+        open->activateWindow();
+        return;
+    }
     auto *playerWindow = new PlayerWindow(this, filePath);
+    // A closed window is gone: it cannot write a stale place over a later window's at exit.
+    playerWindow->setAttribute(Qt::WA_DeleteOnClose);
 
     const QFileInfo info(filePath);
     const QString stem = info.absolutePath() + "/" + info.completeBaseName();

@@ -10,6 +10,7 @@
 class QListWidgetItem;
 class QNetworkAccessManager;
 class QNetworkReply;
+class PlayerWindow;
 
 namespace Ui {
 class MainWindow;
@@ -48,6 +49,7 @@ private:
     void onCatalogueReply(QNetworkReply *reply);
     void onSubtitleReply(QNetworkReply *reply, SubtitleCompletion completion, const QString &localPath);
     void openNetworkPlayer(const QString &videoUrl);
+    PlayerWindow *openPlayerOf(const QString &filePath) const;
     void loadRootDir();
     void saveRootDir();
     void loadMediaList(const QString &dir);

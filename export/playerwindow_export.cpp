@@ -7,6 +7,7 @@
 #include "subtitles/srtparser.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include <functional>
@@ -56,6 +57,17 @@ bool PlayerWindow::checkSentencesToExport(const QList<SubtitleItem> &items, cons
     return false;
 }
 
+// The clips and the joined file are written beside the lesson. In a folder that takes nothing
+// the subtitle is not even adopted, so "no subtitle" would name the wrong cause.
+bool PlayerWindow::checkExportFolderWritable()
+{
+    const QFileInfo folder(QFileInfo(currentFile).absolutePath());
+    if (!folder.exists() || folder.isWritable())
+        return true;
+    QMessageBox::warning(this, "提示", "文件夹只读，无法导出：\n" + folder.filePath());
+    return false;
+}
+
 SubAudioExporter *PlayerWindow::createExporter(const QString &clipDir)
 {
     auto *exporter = new SubAudioExporter(this);
@@ -90,7 +102,7 @@ void PlayerWindow::showExportFailure(const QString &msg)
 
 void PlayerWindow::onExportMp3Clicked()
 {
-    if (!ui->btnExportMp3->isEnabled())
+    if (!ui->btnExportMp3->isEnabled() || !checkExportFolderWritable())
         return;
     const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(currentFile);
     const QList<SubtitleItem> items = parseSrtFile(paths.subtitlePath);
@@ -128,7 +140,7 @@ void PlayerWindow::onExportMp3Clicked()
 
 void PlayerWindow::onFilterMp3Clicked()
 {
-    if (!ui->btnFilterMp3->isEnabled())
+    if (!ui->btnFilterMp3->isEnabled() || !checkExportFolderWritable())
         return;
     if (SubAudioExporter *exporter = createExporter(ExportCommands::exportPaths(currentFile).clipDir))
         startGeneration(exporter);

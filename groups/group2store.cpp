@@ -2,16 +2,19 @@
 
 #include <QSettings>
 
+#include <algorithm>
+
 namespace Group2Store {
 
-QList<int> read()
+QList<int> read(int limit)
 {
     QSettings settings("Orvi", "OrviLoop");
     QList<int> indexes;
-    const int size = settings.beginReadArray("Group2");
+    const int size = std::min(settings.beginReadArray("Group2"), limit);
     for (int i = 0; i < size; ++i) {
         settings.setArrayIndex(i);
-        indexes.append(settings.value("index", 0).toInt());
+        // An entry missing from a damaged store names no sentence.
+        indexes.append(settings.value("index", -1).toInt());
     }
     settings.endArray();
     return indexes;

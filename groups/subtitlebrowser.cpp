@@ -97,7 +97,7 @@ void SubtitleBrowser::setSubtitles(const QList<SubtitleItem> &items)
 // Stored indices that no sentence of this subtitle has are skipped.
 void SubtitleBrowser::loadGroup2()
 {
-    const QList<int> stored = Group2Store::read();
+    const QList<int> stored = Group2Store::read(leftList->count());
     for (int index : stored) {
         for (int row = 0; row < leftList->count(); ++row) {
             if (itemIndex(leftList->item(row)) == index) {

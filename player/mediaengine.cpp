@@ -12,6 +12,12 @@ MediaEngine::MediaEngine(QObject *parent)
 {
 }
 
+QString unplayableMediaMessage(const QString &detail)
+{
+    const QString message = "打不开这个媒体：文件损坏，或网络不通、服务器证书不受信任";
+    return detail.isEmpty() ? message : message + "\n" + detail;
+}
+
 QString preferredMediaEngineName()
 {
     const QString chosen = qEnvironmentVariable("ORVILOOP_MEDIA_ENGINE").trimmed().toLower();

@@ -71,6 +71,10 @@ signals:
     void endPointReached(qint64 position);
 };
 
+// What errorOccurred says of media that cannot be played, whichever engine found it; `detail`
+// is the back end's own word.
+QString unplayableMediaMessage(const QString &detail);
+
 struct MediaEngineOptions
 {
     bool hardwareDecoding = true;

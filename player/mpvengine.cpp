@@ -110,6 +110,10 @@ void MpvEngine::configure(const MediaEngineOptions &options)
     setOption("sub-auto", "no");
     setOption("audio-file-auto", "no");
     setOption("cover-art-auto", "no");
+    // Nor anything a file names inside it: a playlist (a text file called ".mp4" will do), a
+    // reference or an archive would make a local lesson fetch network addresses, and a network
+    // lesson play what its catalogue does not name.
+    setOption("access-references", "no");
     setOption("sid", "no");
     setOption("osd-level", "0");
     setOption("vo", "libmpv");
@@ -501,10 +505,7 @@ void MpvEngine::onFileEnded(int reason, int error)
     if (reason != MPV_END_FILE_REASON_ERROR)
         return;
     qDebug() << "mpv playback failed:" << currentSource.toString() << mpv_error_string(error) << lastError;
-    QString message = "打不开这个媒体：文件损坏，或网络不通、服务器证书不受信任";
-    if (!lastError.isEmpty())
-        message += "\n" + lastError;
     setState(QMediaPlayer::StoppedState);
     setStatus(QMediaPlayer::InvalidMedia);
-    emit errorOccurred(QMediaPlayer::ResourceError, message);
+    emit errorOccurred(QMediaPlayer::ResourceError, unplayableMediaMessage(lastError));
 }

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QGraphicsDropShadowEffect>
+#include <QGraphicsOpacityEffect>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPropertyAnimation>
 #include <QTextDocument>
 #include <QTimer>
 #include <QVideoFrame>
@@ -127,7 +129,6 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     createBusyIndicator();
     createShadowPauseBar();
     connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
-    connect(player, &MediaEngine::errorOccurred, this, &PlayerWindow::onMediaError);
     createDonationLabel();
     ui->btnFilterMp3->hide();
 }
@@ -142,11 +143,53 @@ void PlayerWindow::onMediaError(QMediaPlayer::Error error, const QString &messag
 {
     qDebug() << "播放失败:" << error << message;
     setWindowTitle("无法播放：" + message);
-    // Not modal: the learner may be away, and the window must stay usable.
+    // Not modal: the learner may be away, and this window and the library must stay usable.
     auto *box = new QMessageBox(QMessageBox::Warning, "提示", "无法播放：" + currentFile + "\n" + message,
                                 QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+// Over the video rather than in the title: the title is not seen in full screen, and a box
+// would stop the drill. One label serves every such message.
+void PlayerWindow::showNotice(const QString &text)
+{
+    if (!noticeLabel) {
+        noticeLabel = new QLabel(ui->videoView);
+        noticeLabel->setWordWrap(true);
+        noticeLabel->setAlignment(Qt::AlignCenter);
+        noticeLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+        noticeLabel->setStyleSheet("QLabel { background: rgba(0,0,0,180); color: white; font-size: 16px;"
+                                   " border-radius: 8px; padding: 10px; }");
+        noticeLabel->setGraphicsEffect(new QGraphicsOpacityEffect(noticeLabel));
+        noticeTimer = new QTimer(this);
+        noticeTimer->setSingleShot(true);
+        connect(noticeTimer, &QTimer::timeout, noticeLabel, [this] {
+            auto *fade = new QPropertyAnimation(noticeLabel->graphicsEffect(), "opacity", noticeLabel);
+            fade->setDuration(1000);
+            fade->setEndValue(0.0);
+            connect(fade, &QPropertyAnimation::finished, noticeLabel, &QLabel::hide);
+            fade->start(QAbstractAnimation::DeleteWhenStopped);
+        });
+    }
+    qDebug().noquote() << "提示:" << text;
+    static_cast<QGraphicsOpacityEffect *>(noticeLabel->graphicsEffect())->setOpacity(1.0);
+    noticeLabel->setText(text);
+    positionNotice();
+    noticeLabel->show();
+    noticeLabel->raise();
+    noticeTimer->start(8000);
+}
+
+void PlayerWindow::positionNotice()
+{
+    if (!noticeLabel)
+        return;
+    const int width = std::max(200, ui->videoView->width() - 40);
+    noticeLabel->setFixedWidth(std::min(width, 640));
+    noticeLabel->adjustSize();
+    noticeLabel->move((ui->videoView->width() - noticeLabel->width()) / 2, 20);
 }
 
 void PlayerWindow::createBusyIndicator()
@@ -186,6 +229,8 @@ void PlayerWindow::createDonationLabel()
 
 void PlayerWindow::connectSignals()
 {
+    // Before the first source: the Qt engine tells of a file it cannot open while it is handed over.
+    connect(player, &MediaEngine::errorOccurred, this, &PlayerWindow::onMediaError);
     connect(ui->btnFilterChinese, &QPushButton::clicked, this, &PlayerWindow::onFilterChineseClicked);
     connect(ui->btnBrowseSubtitles, &QPushButton::clicked, this, &PlayerWindow::onBrowseSubtitlesClicked);
     connect(ui->btnPlayPause, &QPushButton::clicked, this, &PlayerWindow::onBtnPlayPauseClicked);
@@ -308,6 +353,7 @@ void PlayerWindow::resizeEvent(QResizeEvent *event)
     QMainWindow::resizeEvent(event);
     layoutVideo();
     positionDonationLabel();
+    positionNotice();
 }
 
 void PlayerWindow::showEvent(QShowEvent *event)

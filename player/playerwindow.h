@@ -46,6 +46,9 @@ public:
     // player/playerwindow_engine.cpp
     static QString formatTime(qint64 ms);
 
+    // The lesson this window plays: a local path or a network address.
+    QString lessonFile() const { return currentFile; }
+
 private slots:
     void onBrowseSubtitlesClicked(); // groups/playerwindow_groups.cpp
     void onPlayModeChanged(int index);
@@ -84,6 +87,7 @@ private:
     friend class tst_NoSoundDevice;
     friend class tst_Sound;
     friend class tst_Shadowing;
+    friend class tst_Unwritable;
     friend class LoopLatencyBench;  // bench/bench_loop_latency.cpp
     friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
     friend class VideoBench;        // bench/bench_video.cpp
@@ -105,6 +109,8 @@ private:
     void onMediaError(QMediaPlayer::Error error, const QString &message);
     void createBusyIndicator();
     void createDonationLabel();
+    void showNotice(const QString &text);
+    void positionNotice();
 
     // ---- repeat engine: player/playerwindow_engine.cpp ----
     qint64 sentenceLeadStart(int index) const;
@@ -177,6 +183,7 @@ private:
     QStringList restartArguments() const;
 
     // ---- export controls: export/playerwindow_export.cpp ----
+    bool checkExportFolderWritable();
     bool checkSentencesToExport(const QList<SubtitleItem> &items, const QString &subtitlePath);
     SubAudioExporter *createExporter(const QString &clipDir);
     void startGeneration(SubAudioExporter *exporter);
@@ -223,6 +230,9 @@ private:
     QProgressBar *busyIndicator = nullptr;
     QGraphicsProxyWidget *busyIndicatorProxy = nullptr;
     QLabel *donationLabel = nullptr;
+    // A message drawn over the video, seen in full screen too; it fades by itself.
+    QLabel *noticeLabel = nullptr;
+    QTimer *noticeTimer = nullptr;
 
     // The last seek of the window, while its reports have not arrived (written by movePlayer).
     struct PendingSeek
@@ -238,6 +248,10 @@ private:
     int endPointSentence = -1;
     // The subtitle file the sentences came from (written by loadSubtitles).
     QString subtitlePath;
+    // The subtitle whose file could not take mended times, told once (written by saveCorrectedTimes).
+    QString unwritableSubtitleTold;
+    // Group 2 is read from the store with the first subtitle, up to its number of sentences.
+    bool storedGroup2Pending = false;
 
     // Shadowing (written by the shadowing controls and their handlers).
     int shadowPauseChoice = 0;

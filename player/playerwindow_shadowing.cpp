@@ -1,6 +1,6 @@
 #include "player/playerwindow.h"
 
-#include "subtitles/srtparser.h"
+#include "subtitles/mendedtimes.h"
 
 #include "ui_playerwindow.h"
 
@@ -167,12 +167,19 @@ void PlayerWindow::saveCorrectedTimes()
         updateSliderRange();
     if (subtitlePath.isEmpty())
         return;
-    if (saveSrtTimes(subtitlePath, subtitles)) {
+    const MendedTimes::Saved saved = MendedTimes::save(subtitlePath, subtitles);
+    if (saved == MendedTimes::Saved::InFile) {
         qDebug() << "字幕时间已修正:" << subtitlePath;
         return;
     }
     qDebug() << "无法写入字幕文件:" << subtitlePath;
-    setWindowTitle("无法写入字幕文件：" + subtitlePath);
+    // Once per subtitle: every further key would only say it again.
+    if (unwritableSubtitleTold == subtitlePath)
+        return;
+    unwritableSubtitleTold = subtitlePath;
+    const QString kept = saved == MendedTimes::Saved::Kept ? "修正的时间已另存，再次打开本课时仍会使用"
+                                                           : "修正的时间只在本次播放中有效";
+    showNotice("无法写入字幕文件（文件夹只读或磁盘已满）：\n" + subtitlePath + "\n" + kept);
 }
 
 // ---- the text on demand ----

@@ -1,7 +1,6 @@
 #include "player/playerwindow.h"
 
 #include "app/appdata.h"
-#include "groups/group2store.h"
 #include "player/sentencetiming.h"
 #include "ui_playerwindow.h"
 
@@ -65,7 +64,7 @@ void PlayerWindow::loadPlayerState()
 
     updateFilterChineseButton();
     readShadowingSettings();
-    groupRightIndexes = Group2Store::read();
+    storedGroup2Pending = true;
 
     // The repeat and mode widgets are connected already: setting them acts like the user. The
     // rate box is not: the player takes the rate as the box shows it, within the box's range.
@@ -174,7 +173,8 @@ void PlayerWindow::savePlayerState()
     settings.setValue("playbackRate", ui->doubleSpinBoxRate->value());
     settings.endGroup();
 
-    if (!currentFile.isEmpty()) {
+    // A file that could not be opened has no place in it; the one stored before stays.
+    if (!currentFile.isEmpty() && player->mediaStatus() != QMediaPlayer::InvalidMedia) {
         settings.beginGroup(fileGroup(currentFile));
         settings.setValue("position", player->position());
         settings.setValue("repeatCounter", repeatRound % std::max(1, repeatCount));

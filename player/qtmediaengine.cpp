@@ -93,7 +93,12 @@ QtMediaEngine::QtMediaEngine(const MediaEngineOptions &options, QObject *parent)
         endTimer->noteRateChanged(rate);
         emit playbackRateChanged(rate);
     });
-    connect(player, &QMediaPlayer::errorOccurred, this, &MediaEngine::errorOccurred);
+    connect(player, &QMediaPlayer::errorOccurred, this,
+            [this](QMediaPlayer::Error error, const QString &detail) {
+                sourceFailed = true;
+                emit mediaStatusChanged(QMediaPlayer::InvalidMedia);
+                emit errorOccurred(error, unplayableMediaMessage(detail));
+            });
     connect(audioOutput, &QAudioOutput::volumeChanged, this, &MediaEngine::volumeChanged);
     connect(audioOutput, &QAudioOutput::mutedChanged, this, &MediaEngine::mutedChanged);
     connect(endTimer, &QtEndPointTimer::reached, this, &MediaEngine::endPointReached);
@@ -121,12 +126,15 @@ void QtMediaEngine::attachAudioOutputWhenAvailable()
 void QtMediaEngine::setSource(const QUrl &source)
 {
     requestedSource = source;
+    sourceFailed = false;
     endTimer->setEndPoint(-1);
     player->setSource(playableSource.urlFor(source));
 }
 
 void QtMediaEngine::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
+    if (sourceFailed)
+        return;
     if (status == QMediaPlayer::LoadedMedia)
         rateHandedOver = false;
     emit mediaStatusChanged(status);
@@ -147,8 +155,11 @@ void QtMediaEngine::handOverRate()
     endTimer->noteNewAudioOutput();
 }
 
+// After a source it could not open the back end "plays" nothing and reports a place in it.
 void QtMediaEngine::play()
 {
+    if (sourceFailed)
+        return;
     if (!rateHandedOver)
         handOverRate();
     player->play();
@@ -184,7 +195,7 @@ void QtMediaEngine::setPosition(qint64 position)
 
 qint64 QtMediaEngine::position() const
 {
-    return player->position();
+    return sourceFailed ? 0 : player->position();
 }
 
 qint64 QtMediaEngine::duration() const
@@ -199,7 +210,7 @@ MediaEngine::PlaybackState QtMediaEngine::playbackState() const
 
 MediaEngine::MediaStatus QtMediaEngine::mediaStatus() const
 {
-    return player->mediaStatus();
+    return sourceFailed ? QMediaPlayer::InvalidMedia : player->mediaStatus();
 }
 
 void QtMediaEngine::setPlaybackRate(qreal rate)

@@ -62,4 +62,7 @@ private:
     // The back end opens each source at normal speed; the rate is handed over at the first play.
     bool rateHandedOver = false;
     bool insideSeek = false;
+    // The back end could not open the source, yet goes on as if it played nothing (written by
+    // setSource and the error handler).
+    bool sourceFailed = false;
 };

@@ -1,6 +1,7 @@
 #include "player/playerwindow.h"
 
-#include "subtitles/srtparser.h"
+#include "groups/group2store.h"
+#include "subtitles/mendedtimes.h"
 #include "subtitles/subtitlelookup.h"
 #include "ui_playerwindow.h"
 
@@ -38,11 +39,16 @@ void PlayerWindow::loadSubtitles(const QString &path)
     const bool found = !lookup.path.isEmpty() && QFileInfo::exists(lookup.path);
     subtitlePath = found ? lookup.path : QString();
     if (found) {
-        subtitles = parseSrtFile(lookup.path);
+        subtitles = MendedTimes::read(lookup.path);
         subtitles.removeIf([](const SubtitleItem &item) { return item.text.trimmed().isEmpty(); });
         writeDebugLine(subtitleLoadedLine(lookup.path, subtitles.size()));
     } else {
         writeDebugLine(subtitleNotFoundLine(lookup));
+    }
+    if (storedGroup2Pending) {
+        // A damaged store may claim billions of entries; a lesson uses no more than its sentences.
+        storedGroup2Pending = false;
+        groupRightIndexes = Group2Store::read(int(subtitles.size()));
     }
     showNoSentenceNotice(found && subtitles.isEmpty() ? QFileInfo(lookup.path).fileName() : QString());
 

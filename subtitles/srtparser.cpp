@@ -333,6 +333,13 @@ QByteArray srtWithTimes(const QByteArray &bytes, const QList<SubtitleItem> &item
     return rewritten.toUtf8();
 }
 
+bool writeWholeFile(const QString &path, const QByteArray &bytes)
+{
+    // A full disk takes part of a write without an error: the count written tells.
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
 bool saveSrtTimes(const QString &path, const QList<SubtitleItem> &items)
 {
     QFile original(path);
@@ -342,13 +349,9 @@ bool saveSrtTimes(const QString &path, const QList<SubtitleItem> &items)
     original.close();
     // The subtitle as it came is kept once, however often its times are mended later.
     const QString untouched = path + ".orig";
-    if (!QFile::exists(untouched) && !QFile::copy(path, untouched))
+    if (!QFile::exists(untouched) && !writeWholeFile(untouched, bytes))
         return false;
-    QSaveFile corrected(path);
-    if (!corrected.open(QIODevice::WriteOnly))
-        return false;
-    corrected.write(srtWithTimes(bytes, items));
-    return corrected.commit();
+    return writeWholeFile(path, srtWithTimes(bytes, items));
 }
 
 QList<SubtitleItem> parseSrtFile(const QString &path)

@@ -18,6 +18,10 @@ QList<SubtitleItem> parseSrtBytes(const QByteArray &bytes);
 // byte-order mark, whatever the file's own encoding.
 QByteArray srtWithTimes(const QByteArray &bytes, const QList<SubtitleItem> &items);
 
+// Writes bytes to path in one step: all of them, or (a failed or short write) the file stays
+// as it was and the result is false.
+bool writeWholeFile(const QString &path, const QByteArray &bytes);
+
 // Writes the times of `items` into the subtitle file at path, in one step (a failed write
 // leaves the file as it was), after keeping the file as it first was beside it as path + ".orig".
 bool saveSrtTimes(const QString &path, const QList<SubtitleItem> &items);

@@ -4,6 +4,7 @@
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGraphicsTextItem>
 #include <QProcess>
@@ -195,18 +196,27 @@ void tst_Groups::rebuildCleansGroup2()
 void tst_Groups::storedGroup2LoadsWithLesson_data()
 {
     QTest::addColumn<QString>("lesson");
-    QTest::newRow("ascii path") << asciiLesson;
-    QTest::newRow("utf8 path with space") << utf8Lesson;
+    QTest::addColumn<int>("storedSize"); // -1: as written
+    QTest::newRow("ascii path") << asciiLesson << -1;
+    QTest::newRow("utf8 path with space") << utf8Lesson << -1;
+    // A damaged store: read up to the lesson's sentences, not two thousand million times.
+    QTest::newRow("absurd stored size") << asciiLesson << 2000000000;
 }
 
 // The whole road: the stored array, then the lesson's subtitles, then the cleaned groups.
 void tst_Groups::storedGroup2LoadsWithLesson()
 {
     QFETCH(QString, lesson);
+    QFETCH(int, storedSize);
     Group2Store::write({7, 3, 7, 250});
     QSettings("Orvi", "OrviLoop").setValue("global/playGroup", 1);
+    if (storedSize >= 0)
+        QSettings("Orvi", "OrviLoop").setValue("Group2/size", storedSize);
 
+    QElapsedTimer opening;
+    opening.start();
     PlayerWindow window(nullptr, lesson);
+    QVERIFY2(opening.elapsed() < 3000, qPrintable(QString::number(opening.elapsed())));
     QCOMPARE(window.subtitles.size(), 100);
     QCOMPARE(window.groupRightIndexes, (QList<int>{3, 7}));
     QCOMPARE(window.groupLeftIndexes.size(), 98);

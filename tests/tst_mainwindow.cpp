@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
@@ -27,6 +28,7 @@ private slots:
     void openPlayerWarnsWithoutSubtitle_data();
     void openPlayerWarnsWithoutSubtitle();
     void openPlayerIgnoresMissingFile();
+    void openLessonIsRaisedNotOpenedTwice();
 
 private:
     static QString storedRootDir();
@@ -201,6 +203,27 @@ void tst_MainWindow::openPlayerIgnoresMissingFile()
     QVERIFY(window.findChildren<PlayerWindow *>().isEmpty());
     window.openPlayer(QString());
     QVERIFY(window.findChildren<PlayerWindow *>().isEmpty());
+}
+
+// Two windows on one lesson would write their times, groups and places over each other's.
+void tst_MainWindow::openLessonIsRaisedNotOpenedTwice()
+{
+    QTemporaryDir dir;
+    touch(dir.filePath("lesson.mp4"));
+    touch(dir.filePath("lesson.srt"));
+    MainWindow window;
+    window.openPlayer(dir.filePath("lesson.mp4"));
+    const QPointer<PlayerWindow> first = window.findChildren<PlayerWindow *>().value(0);
+    QVERIFY(first);
+    // Another spelling of the same file is the same lesson.
+    window.openPlayer(dir.path() + "/./lesson.mp4");
+    QCOMPARE(window.findChildren<PlayerWindow *>(), QList<PlayerWindow *>{first});
+
+    // A closed window is gone, so the next opening is a new one.
+    first->close();
+    QTRY_VERIFY(!first);
+    window.openPlayer(dir.filePath("lesson.mp4"));
+    QCOMPARE(window.findChildren<PlayerWindow *>().size(), 1);
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -6,13 +6,21 @@
 #include <QGraphicsProxyWidget>
 #include <QGraphicsTextItem>
 #include <QGraphicsVideoItem>
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QTest>
 #include <QVideoFrame>
 #include <QVideoFrameFormat>
 #include <QVideoSink>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/stat.h>
+#endif
 
 class tst_PlayerWindow : public QObject
 {
@@ -30,6 +38,9 @@ private slots:
     void exportGenerationButtonNeverVisible();
     void lessonPathsInAnyScriptPlay_data();
     void lessonPathsInAnyScriptPlay();
+    void unplayableFileSaysSo_data();
+    void unplayableFileSaysSo();
+    void terminationEndsStalledProgram();
 
 private:
     static void showFrame(PlayerWindow &window, const QSize &size);
@@ -178,6 +189,92 @@ void tst_PlayerWindow::lessonPathsInAnyScriptPlay()
     QVERIFY(QFileInfo::exists(path));
     if (played != QUrl::fromLocalFile(path))
         QVERIFY(!QFileInfo::exists(played.toLocalFile()));
+}
+
+void tst_PlayerWindow::unplayableFileSaysSo_data()
+{
+    QTest::addColumn<QByteArray>("contents"); // "cut": the first kilobytes of a real MP4
+    QTest::newRow("zero bytes") << QByteArray();
+    QTest::newRow("text") << QByteArray("not a video at all\n");
+    QTest::newRow("cut mp4") << QByteArray("cut");
+    // A local file never leads to a network address, whatever it names inside.
+    QTest::newRow("playlist naming a server") << QByteArray("#EXTM3U\nhttp://127.0.0.1:%1/lesson.mp4\n");
+    QTest::newRow("stream list naming a server")
+        << QByteArray("#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:5.0,\nhttp://127.0.0.1:%1/lesson.mp4\n"
+                      "#EXT-X-ENDLIST\n");
+}
+
+// Both engines say so in the same words, in a box that blocks neither window; no place is
+// stored for a file that never played.
+void tst_PlayerWindow::unplayableFileSaysSo()
+{
+    QFETCH(QByteArray, contents);
+    QProcess server; // records every request it gets
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start("python3",
+                 {"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "-d", settingsDir.path()});
+    QVERIFY(server.waitForReadyRead(10000));
+    const QByteArray banner = server.readAll();
+    const QByteArray port = banner.mid(banner.indexOf("port ") + 5).split(' ').first();
+    const QString path = settingsDir.filePath("unplayable.mp4");
+    if (contents == "cut") {
+        QCOMPARE(QProcess::execute("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                              "testsrc=duration=5:size=320x240", path}),
+                 0);
+        QVERIFY(QFile::resize(path, 4096));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents.replace("%1", port));
+    }
+    QFile::copy(path, settingsDir.filePath("lesson.mp4")); // what the playlist names
+
+    QWidget library;
+    library.show();
+    {
+        PlayerWindow window(&library, path);
+        window.show();
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((box = window.findChild<QMessageBox *>()) && box->isVisible(), 15000);
+        QVERIFY2(box->text().startsWith("无法播放：" + path), qPrintable(box->text()));
+        QCOMPARE(box->windowModality(), Qt::NonModal);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    }
+    QVERIFY(QSettings("Orvi", "OrviLoop").childGroups().contains("global"));
+    QVERIFY2(!QSettings("Orvi", "OrviLoop").childGroups().contains("files"),
+             qPrintable(QSettings("Orvi", "OrviLoop").allKeys().join(' ')));
+    QTest::qWait(500);
+    QVERIFY2(!server.readAll().contains("GET"), "the player fetched what a local file named");
+    server.kill();
+    server.waitForFinished();
+}
+
+// A lesson that never answers (a pipe nobody writes to) holds the opening; the program still
+// ends within a second of SIGTERM.
+void tst_PlayerWindow::terminationEndsStalledProgram()
+{
+#ifdef Q_OS_UNIX
+    const QString stalled = settingsDir.filePath("stalled.mp4");
+    QVERIFY(::mkfifo(QFile::encodeName(stalled).constData(), 0600) == 0);
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_CONFIG_HOME", settingsDir.filePath("program-config"));
+    program.setProcessEnvironment(environment);
+    program.start(qEnvironmentVariable("ORVILOOP_BUILD_DIR", QCoreApplication::applicationDirPath()) +
+                      "/orviloop",
+                  {"--play", stalled});
+    QVERIFY(program.waitForStarted());
+    QVERIFY(!program.waitForFinished(3000)); // stalled in the opening, not gone
+    QElapsedTimer ending;
+    ending.start();
+    ::kill(pid_t(program.processId()), SIGTERM);
+    QVERIFY(program.waitForFinished(5000));
+    QVERIFY2(ending.elapsed() < 1200, qPrintable(QString::number(ending.elapsed())));
+    QFile::remove(stalled);
+#else
+    QSKIP("termination signals are a Unix matter");
+#endif
 }
 
 QTEST_MAIN(tst_PlayerWindow)
