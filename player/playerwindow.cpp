@@ -189,7 +189,9 @@ void PlayerWindow::positionNotice()
     const int width = std::max(200, ui->videoView->width() - 40);
     noticeLabel->setFixedWidth(std::min(width, 640));
     noticeLabel->adjustSize();
-    noticeLabel->move((ui->videoView->width() - noticeLabel->width()) / 2, 20);
+    // Low in the view: the sentence is drawn at the top.
+    noticeLabel->move((ui->videoView->width() - noticeLabel->width()) / 2,
+                      ui->videoView->height() - noticeLabel->height() - 20);
 }
 
 void PlayerWindow::createBusyIndicator()
