@@ -174,6 +174,9 @@ void PlayerWindow::showNotice(const QString &text)
         });
     }
     qDebug().noquote() << "提示:" << text;
+    // A fade still running would hide the new text.
+    if (auto *fading = noticeLabel->findChild<QPropertyAnimation *>())
+        fading->stop();
     static_cast<QGraphicsOpacityEffect *>(noticeLabel->graphicsEffect())->setOpacity(1.0);
     noticeLabel->setText(text);
     positionNotice();
