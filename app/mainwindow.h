@@ -46,6 +46,7 @@ private:
 
     void loadNetworkCatalogue();
     void onCatalogueReply(QNetworkReply *reply);
+    void showNetworkError(const QString &text);
     void onSubtitleReply(QNetworkReply *reply, SubtitleCompletion completion, const QString &localPath);
     void openNetworkPlayer(const QString &videoUrl);
     void loadRootDir();
@@ -55,6 +56,10 @@ private:
     QNetworkAccessManager *networkManager = nullptr;
     Ui::MainWindow *ui = nullptr;
     QStringList networkUrls;
+    // Catalogue requests whose reply is still to be listed; a local listing forgets them.
+    QList<QNetworkReply *> pendingCatalogues;
+    // The next catalogue that arrives takes the place of what the list shows.
+    bool catalogueReplacesList = false;
     QString rootDir;
     QList<QFileInfo> mediaFiles;
 };

@@ -62,4 +62,6 @@ private:
     // The back end opens each source at normal speed; the rate is handed over at the first play.
     bool rateHandedOver = false;
     bool insideSeek = false;
+    // A network source: the back end cannot verify it, so it is not opened.
+    bool refusedNetworkSource = false;
 };
