@@ -14,7 +14,7 @@ Some path prefixes misbehave on purpose:
   /endless/<anything>    zeros without a Content-Length and without end;
   /redirect/<path>       a redirect to https://<this server>/<path>;
   /redirect-http/<path>  a redirect to http://<this server>/<path> (plain http, which it does not speak);
-  /lie/<path>            HEAD answers as for /<path>; GET redirects as /redirect-http/ does.
+  /lie/<path>            HEAD answers as for /<path>; GET redirects as /redirect/ does.
 """
 
 import argparse
@@ -59,7 +59,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         with self.log_lock, open(self.log_path, "a", encoding="utf-8") as log:
             log.write(self.path + "\n")
         if self.path.startswith("/lie/"):
-            self.redirect("http", self.path[len("/lie"):])
+            self.redirect("https", self.path[len("/lie"):])
             return
         if not self.misbehave():
             super().do_GET()

@@ -613,8 +613,8 @@ void tst_Network::videoFailureIsShown_data()
                                              << "证书不受信任" << false;
     QTest::newRow("redirect to http") << true << "redirect-http/sub/talk.mp4"
                                       << "Insecure redirect" << false;
-    QTest::newRow("HEAD answered, GET redirected to http") << true << "lie/sub/talk.mp4"
-                                                           << "打不开这个媒体" << false;
+    QTest::newRow("GET redirected where HEAD was not") << true << "lie/sub/talk.mp4"
+                                                       << "打不开这个媒体" << false;
     QTest::newRow("missing on server (404)") << true << "missing.mp4"
                                              << "服务器上没有这个文件" << false;
     QTest::newRow("stalls midway") << true << "stall/sub/talk.mp4"
