@@ -107,5 +107,8 @@ bool replyFailed(const QNetworkReply *reply)
 
 QString networkFailureText(const QNetworkReply *reply)
 {
+    // Qt's words for an abort of ours would only say it was cancelled.
+    if (reply->property(tooLargeProperty).isValid())
+        return failureReason(reply);
     return failureReason(reply) + "\n（" + reply->errorString() + "）";
 }
