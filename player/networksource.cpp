@@ -107,8 +107,9 @@ bool replyFailed(const QNetworkReply *reply)
 
 QString networkFailureText(const QNetworkReply *reply)
 {
-    // Qt's words for an abort of ours would only say it was cancelled.
-    if (reply->property(tooLargeProperty).isValid())
+    // Qt's words for an abort of ours (size, timeout) would only say it was cancelled.
+    if (reply->property(tooLargeProperty).isValid() ||
+        reply->error() == QNetworkReply::OperationCanceledError)
         return failureReason(reply);
     return failureReason(reply) + "\n（" + reply->errorString() + "）";
 }
