@@ -14,6 +14,7 @@
 #include <QNetworkAccessManager>
 #include <QSettings>
 #include <QSslSocket>
+#include <QStatusBar>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -76,6 +77,8 @@ void MainWindow::loadMediaList(const QString &dir)
     ui->listMedia->clear();
     mediaFiles.clear();
     networkUrls.clear();
+    pendingCatalogues.clear();
+    statusBar()->clearMessage();
 
     QDir directory(dir);
     if (!directory.exists())

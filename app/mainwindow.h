@@ -47,6 +47,7 @@ private:
 
     void loadNetworkCatalogue();
     void onCatalogueReply(QNetworkReply *reply);
+    void showNetworkError(const QString &text);
     void onSubtitleReply(QNetworkReply *reply, SubtitleCompletion completion, const QString &localPath);
     void openNetworkPlayer(const QString &videoUrl);
     PlayerWindow *openPlayerOf(const QString &filePath) const;
@@ -57,6 +58,10 @@ private:
     QNetworkAccessManager *networkManager = nullptr;
     Ui::MainWindow *ui = nullptr;
     QStringList networkUrls;
+    // Catalogue requests whose reply is still to be listed; a local listing forgets them.
+    QList<QNetworkReply *> pendingCatalogues;
+    // The next catalogue that arrives takes the place of what the list shows.
+    bool catalogueReplacesList = false;
     QString rootDir;
     QList<QFileInfo> mediaFiles;
 };

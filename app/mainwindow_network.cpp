@@ -1,9 +1,13 @@
 #include "app/mainwindow.h"
 
+#include "app/catalogue.h"
+#include "player/networksource.h"
 #include "player/playerwindow.h"
+#include "subtitles/subtitlelookup.h"
 #include "ui_mainwindow.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -11,8 +15,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
-#include <QSslCertificate>
-#include <QSslConfiguration>
+#include <QStatusBar>
 #include <QUrl>
 
 // The network catalogue and the subtitle download of a network video.
@@ -23,57 +26,11 @@ namespace {
 // server and must not fill the disk or the memory.
 constexpr qint64 maxSubtitleBytes = 16 * 1024 * 1024;
 
-// The system's certificate authorities plus those in the PEM file named by
-// ORVILOOP_CATALOGUE_CA, for catalogues that run their own authority.
-QSslConfiguration catalogueSslConfiguration()
-{
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    const QString caFile = qEnvironmentVariable("ORVILOOP_CATALOGUE_CA");
-    if (caFile.isEmpty())
-        return configuration;
-    const QList<QSslCertificate> extra = QSslCertificate::fromPath(caFile, QSsl::Pem);
-    if (extra.isEmpty()) {
-        qDebug() << "ORVILOOP_CATALOGUE_CA without certificates:" << caFile;
-        return configuration;
-    }
-    // Explicit authorities end the on-demand loading of the system's, so those are added too.
-    configuration.addCaCertificates(QSslConfiguration::systemCaCertificates());
-    configuration.addCaCertificates(extra);
-    return configuration;
-}
-
-QNetworkRequest catalogueRequest(const QUrl &url)
-{
-    QNetworkRequest request(url);
-    request.setSslConfiguration(catalogueSslConfiguration());
-    return request;
-}
-
-// Trimmed, non-blank lines of the catalogue body, in order.
-QStringList catalogueEntries(const QByteArray &body)
-{
-    QStringList entries;
-    const QStringList lines = QString::fromUtf8(body).split('\n', Qt::SkipEmptyParts);
-    for (const QString &line : lines) {
-        const QString entry = line.trimmed();
-        if (!entry.isEmpty())
-            entries.append(entry);
-    }
-    return entries;
-}
-
 // Only videos have a subtitle beside them on the server.
 bool hasRemoteSubtitle(const QString &suffix)
 {
     const QString lower = suffix.toLower();
     return lower == "mp4" || lower == "mkv" || lower == "avi";
-}
-
-// The base name becomes a file name in the working directory: it must name a file there,
-// not ".srt1" and not a path (a backslash separates directories on Windows).
-bool isUsableBaseName(const QString &base)
-{
-    return !base.isEmpty() && !base.contains('\\');
 }
 
 // Same directory and base name as the video, suffix ".srt1". Built from the decoded path so
@@ -87,9 +44,14 @@ QUrl remoteSubtitleUrl(const QUrl &videoUrl, const QString &base)
 }
 
 // Through a temporary file renamed into place, so that a failed write never leaves a
-// truncated subtitle that would later open as the real one.
+// truncated subtitle that would later open as the real one. The server's folder is made in the
+// working directory, never the working directory itself.
 bool writeSubtitleFile(const QString &path, const QByteArray &body)
 {
+    const QString serverFolder = QFileInfo(path).absolutePath();
+    const QString workingDirectory = QFileInfo(QFileInfo(serverFolder).absolutePath()).absolutePath();
+    if (!QFileInfo(workingDirectory).isDir() || !QDir().mkpath(serverFolder))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
@@ -110,51 +72,71 @@ QString MainWindow::catalogueBaseUrl()
     return url;
 }
 
+// The list keeps what it shows until a catalogue has arrived: a server that cannot be reached
+// leaves the local files listed.
 void MainWindow::loadNetworkCatalogue()
 {
-    ui->listMedia->clear();
-    mediaFiles.clear();
-    networkUrls.clear();
+    // Replies to clicks made while one is out are added to the list the first one fills.
+    if (pendingCatalogues.isEmpty())
+        catalogueReplacesList = true;
     QNetworkReply *reply = networkManager->get(catalogueRequest(QUrl(catalogueBaseUrl() + "video.txt")));
+    capReplySize(reply, maxCatalogueBytes);
+    pendingCatalogues.append(reply);
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onCatalogueReply(reply); });
+}
+
+void MainWindow::showNetworkError(const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, "网络错误", text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void MainWindow::onCatalogueReply(QNetworkReply *reply)
 {
-    if (reply->error() != QNetworkReply::NoError) {
-        QMessageBox::warning(this, "网络错误", reply->errorString());
-        reply->deleteLater();
+    reply->deleteLater();
+    // A local listing chosen while the request was out wins.
+    if (!pendingCatalogues.removeOne(reply)) {
+        qDebug() << "目录已切换到本地，忽略网络列表:" << reply->url().toString();
         return;
     }
-    // A local listing chosen while the request was out wins; appending to it would pair
-    // catalogue URLs with the rows of local files.
-    if (!mediaFiles.isEmpty()) {
-        qDebug() << "目录已切换到本地，忽略网络列表:" << reply->url().toString();
-        reply->deleteLater();
+    if (replyFailed(reply)) {
+        qDebug() << "网络目录读取失败:" << reply->url().toString() << reply->errorString();
+        showNetworkError("无法读取网络课程列表：" + networkFailureText(reply));
         return;
     }
     const QString baseUrl = catalogueBaseUrl();
-    const QStringList entries = catalogueEntries(reply->readAll());
-    for (const QString &entry : entries) {
-        networkUrls.append(baseUrl + entry);
-        ui->listMedia->addItem(entry);
+    const CatalogueListing listing = readCatalogue(reply->read(maxCatalogueBytes + 1), baseUrl);
+    if (catalogueReplacesList) {
+        catalogueReplacesList = false;
+        ui->listMedia->clear();
+        mediaFiles.clear();
+        networkUrls.clear();
     }
-    reply->deleteLater();
+    for (const QString &entry : listing.entries)
+        networkUrls.append(baseUrl + entry);
+    ui->listMedia->addItems(listing.entries);
+
+    QString note;
+    if (listing.refused > 0)
+        note = QString("已跳过 %1 个名称不可用的条目。").arg(listing.refused);
+    if (listing.cutShort)
+        note += QString("课程列表过长，只读取了前 %1 行。").arg(maxCatalogueEntries);
+    statusBar()->showMessage(note);
 }
 
 void MainWindow::downloadSubtitle(const QString &videoUrl, SubtitleCompletion completion)
 {
     const QUrl url(videoUrl, QUrl::TolerantMode);
-    const QFileInfo remoteFile(url.path(QUrl::FullyDecoded));
-    const QString base = remoteFile.completeBaseName();
-    if (!isUsableBaseName(base)) {
+    if (!isUsableMediaUrl(url)) {
         qDebug() << "字幕下载失败:"
                  << "no usable file name in" << videoUrl;
         completion(QString());
         return;
     }
-
-    const QString localPath = rootDir + "/" + base + ".srt1";
+    const QFileInfo remoteFile(url.path(QUrl::FullyDecoded));
+    const QString base = remoteFile.completeBaseName();
+    const QString localPath = networkSubtitleDirectory(url, rootDir) + "/" + base + ".srt1";
     if (QFile::exists(localPath)) {
         qDebug() << "字幕已存在，不下载:" << localPath;
         completion(localPath);
@@ -166,13 +148,7 @@ void MainWindow::downloadSubtitle(const QString &videoUrl, SubtitleCompletion co
     }
 
     QNetworkReply *reply = networkManager->get(catalogueRequest(remoteSubtitleUrl(url, base)));
-    // Stop as soon as the announced or received size is too big, before it is all in memory.
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64 total) {
-        if (reply->isRunning() && (received > maxSubtitleBytes || total > maxSubtitleBytes)) {
-            qDebug() << "字幕过大，放弃下载:" << reply->url().toString() << qMax(received, total);
-            reply->abort();
-        }
-    });
+    capReplySize(reply, maxSubtitleBytes);
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, completion, localPath] { onSubtitleReply(reply, completion, localPath); });
 }
@@ -181,19 +157,16 @@ void MainWindow::onSubtitleReply(QNetworkReply *reply, SubtitleCompletion comple
                                  const QString &localPath)
 {
     reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError) {
+    if (replyFailed(reply)) {
         qDebug() << "字幕下载失败:" << reply->errorString();
+        // A video without a subtitle on the server is common and plays as it is.
+        if (reply->error() != QNetworkReply::ContentNotFoundError)
+            showNetworkError("字幕下载失败，视频将不带字幕播放：" + networkFailureText(reply));
         completion(QString());
         return;
     }
-    const QByteArray body = reply->read(maxSubtitleBytes + 1);
-    if (body.size() > maxSubtitleBytes) {
-        qDebug() << "字幕下载失败:"
-                 << "larger than 16 MiB";
-        completion(QString());
-        return;
-    }
-    if (!writeSubtitleFile(localPath, body)) {
+    if (!writeSubtitleFile(localPath, reply->readAll())) {
+        qDebug() << "字幕无法保存:" << localPath;
         completion(QString());
         return;
     }
@@ -204,7 +177,7 @@ void MainWindow::onSubtitleReply(QNetworkReply *reply, SubtitleCompletion comple
 void MainWindow::openNetworkPlayer(const QString &videoUrl)
 {
     auto *playerWindow = new PlayerWindow(this, QString());
-    // The subtitle was downloaded into this window's working directory, which may have been
+    // The subtitle was downloaded under this window's working directory, which may have been
     // chosen after the stored one the player starts with.
     playerWindow->setWorkingDirectory(rootDir);
     playerWindow->loadSubtitles(videoUrl);

@@ -1,10 +1,13 @@
 #include "player/mpvengine.h"
 
 #include "player/mpvvideorenderer.h"
+#include "player/networksource.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QGraphicsVideoItem>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTemporaryFile>
@@ -15,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -131,6 +135,10 @@ void MpvEngine::configure(const MediaEngineOptions &options)
     // Frames are rendered in memory, so decoded hardware surfaces are copied back.
     setOption("hwdec", options.hardwareDecoding ? "auto-copy-safe" : "no");
     setOption("tls-verify", "yes");
+    // A stalled server ends the stream as it ends a download; mpv follows no redirect itself
+    // (openNetworkSource finds where the video is).
+    setOption("network-timeout", QString::number(networkTimeoutMs() / 1000.0));
+    setOption("stream-lavf-o", "max_redirects=0");
     caBundle = trustedAuthoritiesFile();
     if (caBundle)
         setOption("tls-ca-file", caBundle->fileName());
@@ -180,6 +188,8 @@ void MpvEngine::setStatus(MediaStatus newStatus)
 
 void MpvEngine::setSource(const QUrl &source)
 {
+    if (QNetworkReply *probe = std::exchange(redirectProbe, nullptr))
+        probe->abort();
     currentSource = source;
     setEndPoint(-1);
     setMpvPause(true);
@@ -194,8 +204,49 @@ void MpvEngine::setSource(const QUrl &source)
         setStatus(QMediaPlayer::NoMedia);
         return;
     }
-    command({"loadfile", source.isLocalFile() ? source.toLocalFile() : source.toString()}, passNumber);
+    if (source.isLocalFile())
+        command({"loadfile", source.toLocalFile()}, passNumber);
+    else
+        openNetworkSource(source);
     setStatus(QMediaPlayer::LoadingMedia);
+}
+
+// Where a network video is, after the server's redirects, is found out by Qt, which refuses a
+// redirect from https to http (as for the catalogue and the subtitles) and checks the
+// certificates on the way; mpv then opens the address reached and follows no redirect itself,
+// so a server cannot send mpv elsewhere than it sent Qt.
+void MpvEngine::openNetworkSource(const QUrl &source)
+{
+    if (!network)
+        network = new QNetworkAccessManager(this);
+    QNetworkReply *reply = network->head(catalogueRequest(source));
+    redirectProbe = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        reply->deleteLater();
+        if (reply == redirectProbe)
+            onNetworkSourceFound(reply);
+    });
+}
+
+void MpvEngine::onNetworkSourceFound(QNetworkReply *reply)
+{
+    redirectProbe = nullptr;
+    const int httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // A server that will not answer HEAD may still serve the video: mpv asks it.
+    const bool headNotAnswered = httpStatus == 405 || httpStatus == 501;
+    if (reply->error() != QNetworkReply::NoError && !headNotAnswered) {
+        qDebug() << "mpv playback refused:" << currentSource.toString() << reply->errorString();
+        reportFailure(networkFailureText(reply));
+        return;
+    }
+    const QString address = reply->url().toString(QUrl::FullyEncoded);
+    if (reply->url() != currentSource)
+        qDebug() << "网络视频重定向到:" << address;
+    // A seek asked for meanwhile was held back for the file to exist.
+    const bool seekAsked = currentPosition > 0;
+    command({"loadfile", address}, seekAsked ? 0 : passNumber);
+    if (seekAsked)
+        command({"seek", secondsText(currentPosition), "absolute+exact"}, passNumber);
 }
 
 void MpvEngine::play()
@@ -240,7 +291,8 @@ void MpvEngine::setPosition(qint64 position)
     currentPosition = position;
     if (!alreadyThere) {
         startPass();
-        command({"seek", secondsText(position), "absolute+exact"}, passNumber);
+        if (!redirectProbe)
+            command({"seek", secondsText(position), "absolute+exact"}, passNumber);
     }
     if (atEndOfFile) {
         atEndOfFile = false;
@@ -465,17 +517,24 @@ void MpvEngine::onEndOfFileReached()
     const qint64 stoppedAt = qint64(std::llround(mpvProperty("time-pos").toDouble() * 1000.0));
     const bool atEndPoint = end >= 0 && !endReported && stoppedAt >= decodingEnd() - 20;
     const qint64 soundEnd = atEndPoint ? end : qMax(stoppedAt, currentDuration);
+    // mpv ends a network stream that stalls (its network timeout) as if the file had ended.
+    const bool cutOff = !atEndPoint && !currentSource.isLocalFile() && stoppedAt < currentDuration - 1000;
     draining = true;
     const int pass = passNumber;
-    QTimer::singleShot(wallMsUntilHeard(soundEnd), this, [this, pass, atEndPoint, soundEnd] {
-        if (pass != passNumber || !draining)
-            return;
-        draining = false;
-        if (atEndPoint)
-            reportEndPoint();
-        else
-            reportEndOfMedia(soundEnd);
-    });
+    QTimer::singleShot(wallMsUntilHeard(soundEnd), this,
+                       [this, pass, atEndPoint, soundEnd, cutOff, stoppedAt] {
+                           if (pass != passNumber || !draining)
+                               return;
+                           draining = false;
+                           if (cutOff)
+                               reportFailure(QString("网络视频中断：服务器 %1 秒没有发来数据，只播放到 %2 秒")
+                                                 .arg(networkTimeoutMs() / 1000.0)
+                                                 .arg(stoppedAt / 1000));
+                           else if (atEndPoint)
+                               reportEndPoint();
+                           else
+                               reportEndOfMedia(soundEnd);
+                       });
 }
 
 void MpvEngine::reportEndPoint()
@@ -505,7 +564,12 @@ void MpvEngine::onFileEnded(int reason, int error)
     if (reason != MPV_END_FILE_REASON_ERROR)
         return;
     qDebug() << "mpv playback failed:" << currentSource.toString() << mpv_error_string(error) << lastError;
+    reportFailure(unplayableMediaMessage(lastError));
+}
+
+void MpvEngine::reportFailure(const QString &message)
+{
     setState(QMediaPlayer::StoppedState);
     setStatus(QMediaPlayer::InvalidMedia);
-    emit errorOccurred(QMediaPlayer::ResourceError, unplayableMediaMessage(lastError));
+    emit errorOccurred(QMediaPlayer::ResourceError, message);
 }

@@ -12,6 +12,8 @@ struct mpv_event;
 struct mpv_event_property;
 class MpvVideoRenderer;
 class QGraphicsVideoItem;
+class QNetworkAccessManager;
+class QNetworkReply;
 class QTemporaryFile;
 
 // The engine on libmpv: speed changes keep the pitch, seeks are exact, the sound of a pass stops
@@ -73,6 +75,9 @@ private:
     // A video frame shown after an exact seek may start a few milliseconds before the target.
     static constexpr qint64 landingEarlyMs = 100;
     void onFileEnded(int reason, int error);
+    void reportFailure(const QString &message);
+    void openNetworkSource(const QUrl &source);
+    void onNetworkSourceFound(QNetworkReply *reply);
     void setState(PlaybackState newState);
     void setStatus(MediaStatus newStatus);
     void setMpvPause(bool paused);
@@ -86,6 +91,9 @@ private:
     std::unique_ptr<QTemporaryFile> caBundle;
 
     QUrl currentSource;
+    QNetworkAccessManager *network = nullptr;
+    // The request finding where the network source leads; nothing is loaded into mpv meanwhile.
+    QPointer<QNetworkReply> redirectProbe;
     qint64 currentPosition = 0;
     qint64 currentDuration = 0;
     PlaybackState state = QMediaPlayer::StoppedState;

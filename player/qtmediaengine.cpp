@@ -9,6 +9,7 @@
 #include <QMediaDevices>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QVideoSink>
 
 namespace {
@@ -128,6 +129,21 @@ void QtMediaEngine::setSource(const QUrl &source)
     requestedSource = source;
     sourceFailed = false;
     endTimer->setEndPoint(-1);
+    // Qt's FFmpeg back end opens HTTPS without checking the server's certificate, also after a
+    // redirect, and follows a redirect to plain http: an unverified stream is not played.
+    if (!source.isEmpty() && !source.isLocalFile()) {
+        sourceFailed = true;
+        player->setSource(QUrl());
+        QTimer::singleShot(0, this, [this, source] {
+            if (source != requestedSource)
+                return;
+            emit mediaStatusChanged(QMediaPlayer::InvalidMedia);
+            emit errorOccurred(QMediaPlayer::ResourceError,
+                               "QMediaPlayer 引擎无法验证网络视频服务器的证书，为安全起见不播放网络视频。"
+                               "请改用 libmpv 引擎（ORVILOOP_MEDIA_ENGINE=mpv）。");
+        });
+        return;
+    }
     player->setSource(playableSource.urlFor(source));
 }
 

@@ -73,11 +73,23 @@ QUrl mediaUrlFor(const QString &path)
     return QUrl::fromLocalFile(path);
 }
 
+QString networkSubtitleDirectory(const QUrl &media, const QString &workingDirectory)
+{
+    const int defaultPort = media.scheme().compare("http", Qt::CaseInsensitive) == 0 ? 80 : 443;
+    QString server = media.host(QUrl::EncodeUnicode) + '_' + QString::number(media.port(defaultPort));
+    // An IPv6 address or an odd host must not make a path of it.
+    for (QChar &c : server) {
+        if (!c.isLetterOrNumber() && c != '.' && c != '-' && c != '_')
+            c = '_';
+    }
+    return QDir::cleanPath(workingDirectory) + "/网络字幕/" + server;
+}
+
 QStringList subtitleDirectories(const QUrl &media, const QString &workingDirectory)
 {
     const QString working = QDir::cleanPath(workingDirectory);
     if (!media.isLocalFile())
-        return {working};
+        return {networkSubtitleDirectory(media, working)};
     const QString beside = QDir::cleanPath(lookupFile(media).absolutePath());
     if (working == beside)
         return {beside};

@@ -17,9 +17,14 @@ struct SubtitleLookup
 // case, a local file otherwise.
 QUrl mediaUrlFor(const QString &path);
 
+// Where the subtitles downloaded from a network video's server are kept: a folder of that server
+// (host and port) under "网络字幕" in the working directory, apart from the learner's own files,
+// so that a download never takes the place of a local lesson's subtitle.
+QString networkSubtitleDirectory(const QUrl &media, const QString &workingDirectory);
+
 // Where the subtitle of a media may lie: beside a local file, then in the working directory.
-// A network video's URL path names no local directory; its subtitle was downloaded into the
-// working directory, the only one searched.
+// A network video's URL path names no local directory; its subtitle is the one downloaded into
+// the server's folder, the only one searched.
 QStringList subtitleDirectories(const QUrl &media, const QString &workingDirectory);
 
 // Searches those directories for base name + ".srt1" or ".srt", and failing both for a name

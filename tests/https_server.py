@@ -6,9 +6,15 @@ command line in --cert-dir (the authority is ca.pem there), serves --root on a f
 127.0.0.1, prints "PORT <n>" once it listens, and appends the path of every request it gets
 to --log, one line each, before it answers.
 
-Two path prefixes misbehave on purpose:
-  /nolength/<file>  the file without a Content-Length header, ended by closing the connection;
-  /truncate/<file>  a Content-Length of the whole file but only its first half, then a close.
+Some path prefixes misbehave on purpose:
+  /nolength/<file>       the file without a Content-Length header, ended by closing the connection;
+  /truncate/<file>       a Content-Length of the whole file but only its first half, then a close;
+  /stall/<file>          a Content-Length of the whole file, its first half, then silence until the
+                         client hangs up (HEAD answers as for /<file>);
+  /endless/<anything>    zeros without a Content-Length and without end;
+  /redirect/<path>       a redirect to https://<this server>/<path>;
+  /redirect-http/<path>  a redirect to http://<this server>/<path> (plain http, which it does not speak);
+  /lie/<path>            HEAD answers as for /<path>; GET redirects as /redirect/ does.
 """
 
 import argparse
@@ -18,6 +24,7 @@ import ssl
 import subprocess
 import sys
 import threading
+import time
 
 
 def openssl(*args):
@@ -51,11 +58,41 @@ class Handler(http.server.SimpleHTTPRequestHandler):
     def do_GET(self):
         with self.log_lock, open(self.log_path, "a", encoding="utf-8") as log:
             log.write(self.path + "\n")
-        for prefix, send in (("/nolength/", self.send_without_length), ("/truncate/", self.send_truncated)):
+        if self.path.startswith("/lie/"):
+            self.redirect("https", self.path[len("/lie"):])
+            return
+        if not self.misbehave():
+            super().do_GET()
+
+    def do_HEAD(self):
+        with self.log_lock, open(self.log_path, "a", encoding="utf-8") as log:
+            log.write("HEAD " + self.path + "\n")
+        for prefix in ("/lie/", "/stall/"):
+            if self.path.startswith(prefix):
+                self.path = self.path[len(prefix) - 1:]
+        if not self.misbehave():
+            super().do_HEAD()
+
+    def misbehave(self):
+        for prefix, scheme in (("/redirect/", "https"), ("/redirect-http/", "http")):
+            if self.path.startswith(prefix):
+                self.redirect(scheme, self.path[len(prefix) - 1:])
+                return True
+        if self.path.startswith("/endless/"):
+            self.send_endless()
+            return True
+        for prefix, send in (("/nolength/", self.send_without_length), ("/truncate/", self.send_truncated),
+                             ("/stall/", self.send_stalled)):
             if self.path.startswith(prefix):
                 send(self.local_file(self.path[len(prefix) - 1:]))
-                return
-        super().do_GET()
+                return True
+        return False
+
+    def redirect(self, scheme, path):
+        self.send_response(302)
+        self.send_header("Location", "%s://127.0.0.1:%d%s" % (scheme, self.server.server_address[1], path))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
 
     def local_file(self, url_path):
         return self.translate_path(url_path)
@@ -79,6 +116,28 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.wfile.write(body[: len(body) // 2])
         self.wfile.flush()
         self.close_connection = True
+
+    def send_stalled(self, path):
+        self.send_truncated(path)
+        # Silence, neither closing nor sending, until the client gives up.
+        try:
+            while self.connection.recv(1024):
+                pass
+        except OSError:
+            pass
+
+    def send_endless(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        zeros = bytes(64 * 1024)
+        try:
+            while True:
+                self.wfile.write(zeros)
+        except OSError:
+            self.close_connection = True
 
     def log_message(self, format, *args):
         pass

@@ -200,11 +200,13 @@ void tst_SubtitleLookup::lookup_data()
         << "notes.mp4" << true << QStringList{"notes.srt", "notes.srt1", "other.srt"} << QStringList()
         << "%root%"
         << "" << QStringList{"notes.srt", "notes.srt1", "other.srt"} << QStringList()
-        << QStringList{"未找到字幕: \"notes\" (.srt1 / .srt)，已尝试目录: QList(\"%root%\")"};
-    QTest::newRow("network video takes the download in the working directory")
-        << "notes.mp4" << true << QStringList{"notes.srt1"} << QStringList{"notes.srt1"} << "%root%"
-        << "root notes.srt1" << QStringList{"notes.srt1"} << QStringList{"notes.srt1"}
-        << QStringList{"字幕加载成功: \"%root%/notes.srt1\" 共 1 句"};
+        << QStringList{
+               "未找到字幕: \"notes\" (.srt1 / .srt)，已尝试目录: QList(\"%root%/网络字幕/127.0.0.1_443\")"};
+    QTest::newRow("network video leaves the learner's own subtitles in the working directory")
+        << "notes.mp4" << true << QStringList() << QStringList{"notes.srt", "notes.srt1"} << "%root%"
+        << "" << QStringList() << QStringList{"notes.srt", "notes.srt1"}
+        << QStringList{
+               "未找到字幕: \"notes\" (.srt1 / .srt)，已尝试目录: QList(\"%root%/网络字幕/127.0.0.1_443\")"};
 }
 
 void tst_SubtitleLookup::lookup()
@@ -273,12 +275,14 @@ void tst_SubtitleLookup::networkPrefixIgnoresCase_data()
     QTest::newRow("mixed") << "hTTp";
 }
 
-// A network video's subtitle was downloaded into the working directory under the
-// decoded base name of the URL's path.
+// A network video's subtitle was downloaded into its server's folder under the decoded base
+// name of the URL's path.
 void tst_SubtitleLookup::networkPrefixIgnoresCase()
 {
     QFETCH(QString, prefix);
-    QVERIFY(writeSubtitle(rootDir(), "第一课 a.srt1", "downloaded"));
+    const QString serverFolder = rootDir() + "/网络字幕/127.0.0.1_9";
+    QVERIFY(QDir().mkpath(serverFolder));
+    QVERIFY(writeSubtitle(serverFolder, "第一课 a.srt1", "downloaded"));
     const QString url = prefix + "://127.0.0.1:9/videos/%E7%AC%AC%E4%B8%80%E8%AF%BE%20a.mp4";
 
     PlayerWindow window(nullptr, QString());
