@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QSettings>
@@ -20,6 +21,9 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    placeLabel = new QLabel(this);
+    placeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui->statusbar->addWidget(placeLabel, 1);
     qDebug() << "SSL支持:" << QSslSocket::supportsSsl();
     qDebug() << "SSL版本:" << QSslSocket::sslLibraryVersionString();
     networkManager = new QNetworkAccessManager(this);
@@ -78,14 +82,25 @@ void MainWindow::loadMediaList(const QString &dir)
     networkUrls.clear();
 
     QDir directory(dir);
-    if (!directory.exists())
+    if (!directory.exists()) {
+        showListedPlace("文件夹不存在：" + QDir::toNativeSeparators(dir));
         return;
-    directory.setNameFilters({"*.mp4", "*.mkv", "*.avi", "*.mp3", "*.wav", "*.flac"});
+    }
+    showListedPlace("文件夹：" + QDir::toNativeSeparators(dir));
+    // Whatever both media engines play.
+    directory.setNameFilters({"*.mp4", "*.mkv", "*.avi", "*.mov", "*.m4v", "*.flv", "*.webm", "*.mp3",
+                              "*.m4a", "*.aac", "*.wav", "*.flac", "*.ogg", "*.oga", "*.opus"});
     directory.setFilter(QDir::Files | QDir::NoDotAndDotDot);
     directory.setSorting(QDir::Name);
     mediaFiles = directory.entryInfoList();
     for (const QFileInfo &info : std::as_const(mediaFiles))
         ui->listMedia->addItem(info.fileName());
+}
+
+void MainWindow::showListedPlace(const QString &place)
+{
+    placeLabel->setText(place);
+    placeLabel->setToolTip(place);
 }
 
 void MainWindow::onFileDoubleClicked(QListWidgetItem *item)
@@ -122,6 +137,9 @@ void MainWindow::openPlayer(const QString &filePath)
     if (filePath.isEmpty() || !QFile::exists(filePath))
         return;
     auto *playerWindow = new PlayerWindow(this, filePath);
+    // Closed by the window manager's button, a player goes with its sound; it saves its state
+    // as it closes.
+    playerWindow->setAttribute(Qt::WA_DeleteOnClose);
 
     const QFileInfo info(filePath);
     const QString stem = info.absolutePath() + "/" + info.completeBaseName();

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QLabel;
 class QListWidgetItem;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -51,10 +52,13 @@ private:
     void loadRootDir();
     void saveRootDir();
     void loadMediaList(const QString &dir);
+    void showListedPlace(const QString &place);
 
     QNetworkAccessManager *networkManager = nullptr;
     Ui::MainWindow *ui = nullptr;
     QStringList networkUrls;
     QString rootDir;
     QList<QFileInfo> mediaFiles;
+    // Which folder (or catalogue) the list shows, in the status bar.
+    QLabel *placeLabel = nullptr;
 };

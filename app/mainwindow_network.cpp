@@ -139,6 +139,7 @@ void MainWindow::onCatalogueReply(QNetworkReply *reply)
         networkUrls.append(baseUrl + entry);
         ui->listMedia->addItem(entry);
     }
+    showListedPlace("网络课程：" + baseUrl);
     reply->deleteLater();
 }
 
@@ -204,6 +205,7 @@ void MainWindow::onSubtitleReply(QNetworkReply *reply, SubtitleCompletion comple
 void MainWindow::openNetworkPlayer(const QString &videoUrl)
 {
     auto *playerWindow = new PlayerWindow(this, QString());
+    playerWindow->setAttribute(Qt::WA_DeleteOnClose);
     // The subtitle was downloaded into this window's working directory, which may have been
     // chosen after the stored one the player starts with.
     playerWindow->setWorkingDirectory(rootDir);

@@ -105,6 +105,11 @@ private:
     void onMediaError(QMediaPlayer::Error error, const QString &message);
     void createBusyIndicator();
     void createDonationLabel();
+    QString lessonName() const;
+    void updateTitle();
+    void showLessonName();
+    void fitControlsToTheirTexts();
+    void keepKeysForThePlayer();
 
     // ---- repeat engine: player/playerwindow_engine.cpp ----
     qint64 sentenceLeadStart(int index) const;
@@ -155,6 +160,7 @@ private:
 
     // ---- subtitle overlay: player/playerwindow_overlay.cpp ----
     void onFilterChineseClicked();
+    void outlineText();
     void updateFilterChineseButton();
     void detectChineseText();
 

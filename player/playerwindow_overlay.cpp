@@ -4,6 +4,10 @@
 #include "ui_playerwindow.h"
 
 #include <QGraphicsTextItem>
+#include <QPen>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
 
 // The subtitle overlay: display modes against the repetition, and the Chinese-line filter.
 
@@ -40,7 +44,18 @@ void PlayerWindow::refreshSubtitle()
     if (filterChineseEnabled)
         text = ChineseLines::removedFrom(text);
     subtitleTextItem->setPlainText(text);
+    outlineText();
     layoutSubtitle();
+}
+
+// A dark edge round the white letters: the sentence reads on a bright picture as well.
+void PlayerWindow::outlineText()
+{
+    QTextCursor cursor(subtitleTextItem->document());
+    cursor.select(QTextCursor::Document);
+    QTextCharFormat format;
+    format.setTextOutline(QPen(QColor(0, 0, 0, 220), 1.5));
+    cursor.mergeCharFormat(format);
 }
 
 void PlayerWindow::onSubtitleModeChanged(int index)

@@ -26,6 +26,7 @@ void PlayerWindow::loadSubtitles(const QString &path)
     if (path.isEmpty())
         return;
     currentFile = path;
+    updateTitle();
     subtitles.clear();
     beginSentencePass(0);
 

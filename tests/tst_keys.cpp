@@ -4,7 +4,12 @@
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGraphicsTextItem>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTest>
 
@@ -26,15 +31,28 @@ const qint64 lessonDuration = 60000;
 
 constexpr int rightClick = 0; // a "key" column value meaning a right click on the video
 
-void press(PlayerWindow &window, QWidget *viewport, int key)
+// A key pressed on the keyboard: it goes to the widget with the keyboard focus.
+void typeKey(int key)
+{
+    QWidget *focused = QApplication::focusWidget();
+    QVERIFY2(focused, "no widget has the keyboard");
+    QTest::keyClick(focused, Qt::Key(key));
+}
+
+void press(QWidget *viewport, int key)
 {
     if (key == rightClick)
         QTest::mouseClick(viewport, Qt::RightButton);
     else
-        QTest::keyClick(&window, Qt::Key(key));
+        typeKey(key);
 }
 
+// What a learner may have done with the mouse just before pressing a key.
+enum class LastUse { Nothing, RateBoxArrow, PlayModeList, Slider, Button, RatesTypedWithReturn };
+
 } // namespace
+
+Q_DECLARE_METATYPE(LastUse)
 
 class tst_Keys : public QObject
 {
@@ -55,6 +73,9 @@ private slots:
     void skipKey();
     void keysWithoutSubtitles_data();
     void keysWithoutSubtitles();
+    void keysReachPlayerWhateverControlWasUsed_data();
+    void keysReachPlayerWhateverControlWasUsed();
+    void textFieldKeepsItsKeysWhileTypedInto();
 
 private:
     // A shown window with `media` and its subtitle loaded, standing still at `position`: nothing
@@ -92,6 +113,9 @@ std::unique_ptr<PlayerWindow> tst_Keys::openStill(const QString &media, qint64 p
     window->loadSubtitles(media);
     engine->finishLoading(lessonDuration);
     window->show();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window.get()))
+        return nullptr;
     engine->setPosition(position);
     window->syncIndexToPosition(position);
     window->pendingSeek = {};
@@ -135,7 +159,7 @@ void tst_Keys::seekKeys()
     window->seekGuardPosition = 1234;
     window->repeatRound = 2;
 
-    QTest::keyClick(window.get(), Qt::Key(key));
+    typeKey(key);
     QTRY_COMPARE(window->player->position(), to);
     QCOMPARE(window->currentIndex, sentence);
     QCOMPARE(window->subtitleTextItem->toPlainText(), text);
@@ -174,7 +198,7 @@ void tst_Keys::volumeKeys()
 
     QTest::ignoreMessage(QtDebugMsg, qPrintable(volumeLine));
     QTest::ignoreMessage(QtDebugMsg, qPrintable(keyLine));
-    QTest::keyClick(window.get(), Qt::Key(key));
+    typeKey(key);
     QVERIFY2(qAbs(window->player->volume() - after) < 1e-4f,
              qPrintable(QString::number(window->player->volume())));
     QCOMPARE(window->player->position(), qint64(2000));
@@ -185,11 +209,11 @@ void tst_Keys::spaceTogglesPlayback()
     auto window = openStill(lessonPath, 2000);
     QVERIFY(window);
     const QString buttonText = window->ui->btnPlayPause->text();
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
     // The key leaves the button alone; only the button's own click changes its text.
     QCOMPARE(window->ui->btnPlayPause->text(), buttonText);
@@ -218,7 +242,7 @@ void tst_Keys::nextSentenceKeys()
     window->currentIndex = 1;
     window->repeatRound = 0;
 
-    press(*window, window->ui->videoView->viewport(), key);
+    press(window->ui->videoView->viewport(), key);
     QTRY_COMPARE(window->player->position(), position);
     QCOMPARE(window->currentIndex, sentence);
     if (sentence != 1) {
@@ -273,7 +297,7 @@ void tst_Keys::skipKey()
         sliderMax = window->ui->horizontalSlider->maximum();
     }
 
-    QTest::keyClick(window.get(), Qt::Key_F12);
+    typeKey(Qt::Key_F12);
     QCOMPARE(window->currentIndex, sentence);
     QCOMPARE(window->groupRightIndexes, group2);
     QCOMPARE(Group2Store::read(), group2);
@@ -314,13 +338,100 @@ void tst_Keys::keysWithoutSubtitles()
     QVERIFY(window->subtitles.isEmpty());
     window->player->setVolume(0.5f);
 
-    press(*window, window->ui->videoView->viewport(), key);
+    press(window->ui->videoView->viewport(), key);
     QTRY_COMPARE(window->player->playbackState() == QMediaPlayer::PlayingState, playing);
     if (!playing)
         QCOMPARE(window->player->position(), qint64(30000));
     QVERIFY(qAbs(window->player->volume() - volume) < 1e-4f);
     QCOMPARE(window->isFullScreen(), fullScreen);
     QVERIFY(Group2Store::read().isEmpty());
+}
+
+void tst_Keys::keysReachPlayerWhateverControlWasUsed_data()
+{
+    QTest::addColumn<LastUse>("lastUse");
+    QTest::newRow("just opened") << LastUse::Nothing;
+    QTest::newRow("rate box arrow clicked") << LastUse::RateBoxArrow;
+    QTest::newRow("play mode chosen from its list") << LastUse::PlayModeList;
+    QTest::newRow("slider clicked") << LastUse::Slider;
+    QTest::newRow("button clicked") << LastUse::Button;
+    QTest::newRow("rates typed, then Return") << LastUse::RatesTypedWithReturn;
+}
+
+// ↓ ↓ then N: the volume goes down and the next sentence comes, whatever the mouse used last;
+// the rate stays.
+void tst_Keys::keysReachPlayerWhateverControlWasUsed()
+{
+    QFETCH(LastUse, lastUse);
+    auto window = openStill(lessonPath, 6000);
+    QVERIFY(window);
+    Ui::PlayerWindow *ui = window->ui;
+    switch (lastUse) {
+    case LastUse::Nothing:
+        break;
+    case LastUse::RateBoxArrow: {
+        QDoubleSpinBox *rate = ui->doubleSpinBoxRate;
+        QTest::mouseClick(rate, Qt::LeftButton, {}, QPoint(rate->width() - 4, 4));
+        QCOMPARE(rate->value(), 1.2);
+        break;
+    }
+    case LastUse::PlayModeList: {
+        QTest::mouseClick(ui->comboPlayMode, Qt::LeftButton);
+        QAbstractItemView *list = ui->comboPlayMode->view();
+        QTRY_VERIFY(list->isVisible());
+        // The list takes no release that comes as fast as a double click's.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        const QRect repeater = list->visualRect(list->model()->index(1, 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, repeater.center());
+        QTRY_VERIFY(!list->isVisible());
+        QTRY_VERIFY(window->isActiveWindow());
+        break;
+    }
+    case LastUse::Slider:
+        QTest::mouseClick(ui->horizontalSlider, Qt::LeftButton);
+        break;
+    case LastUse::Button:
+        QTest::mouseClick(ui->btnPlayPause, Qt::LeftButton);
+        break;
+    case LastUse::RatesTypedWithReturn:
+        window->applyPlayMode(2, false);
+        QTest::mouseClick(ui->editPassRates, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), ui->editPassRates);
+        QTest::keyClicks(ui->editPassRates, "1.2");
+        typeKey(Qt::Key_Return);
+        window->applyPlayMode(1, false);
+        break;
+    }
+    const double rateBefore = ui->doubleSpinBoxRate->value();
+    window->player->setVolume(0.5f);
+    window->currentIndex = 1;
+
+    typeKey(Qt::Key_Down);
+    typeKey(Qt::Key_Down);
+    QVERIFY2(qAbs(window->player->volume() - 0.4f) < 1e-4f,
+             qPrintable(QString::number(window->player->volume())));
+    QCOMPARE(ui->doubleSpinBoxRate->value(), rateBefore);
+    typeKey(Qt::Key_N);
+    QCOMPARE(window->currentIndex, 2);
+}
+
+// While the learner types rates, Space, "." and "," are part of them, not player keys.
+void tst_Keys::textFieldKeepsItsKeysWhileTypedInto()
+{
+    auto window = openStill(lessonPath, 6000);
+    QVERIFY(window);
+    window->applyPlayMode(2, false);
+    const QList<SubtitleItem> times = window->subtitles;
+    const auto stateBefore = window->player->playbackState();
+    QTest::mouseClick(window->ui->editPassRates, Qt::LeftButton);
+    for (const int key : {Qt::Key_0, Qt::Key_Period, Qt::Key_7, Qt::Key_Comma, Qt::Key_Space, Qt::Key_1})
+        typeKey(key);
+    QCOMPARE(window->ui->editPassRates->text(), QString("0.7, 1"));
+    QCOMPARE(window->player->playbackState(), stateBefore);
+    QCOMPARE(window->subtitles.at(1).startMs, times.at(1).startMs);
+    typeKey(Qt::Key_Return);
+    QCOMPARE(window->passRates, (QList<double>{0.7, 1.0}));
+    QCOMPARE(QApplication::focusWidget(), window.get());
 }
 
 QTEST_MAIN(tst_Keys)

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
@@ -20,6 +21,9 @@ private slots:
     void init();
     void firstRunListsApplicationDirectory();
     void mediaListFiltersAndOrders();
+    void everyPlayableFormatIsListed_data();
+    void everyPlayableFormatIsListed();
+    void statusBarNamesListedFolder();
     void missingWorkingDirectoryListsNothing();
     void rootDirWrittenOnClose();
     void rootDirNotWrittenWithoutClose();
@@ -27,6 +31,7 @@ private slots:
     void openPlayerWarnsWithoutSubtitle_data();
     void openPlayerWarnsWithoutSubtitle();
     void openPlayerIgnoresMissingFile();
+    void playerClosedAloneSavesItsState();
 
 private:
     static QString storedRootDir();
@@ -87,6 +92,38 @@ void tst_MainWindow::mediaListFiltersAndOrders()
         rows << window.ui->listMedia->item(i)->text();
     QCOMPARE(rows, (QStringList{"a.mp3", "movie.MP4", "课文.flac"}));
     QCOMPARE(window.mediaFiles.at(1).absoluteFilePath(), dir.filePath("movie.MP4"));
+}
+
+void tst_MainWindow::everyPlayableFormatIsListed_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char *name :
+         {"a.flv", "b.m4a", "c.webm", "d.ogg", "e.opus", "f.WAV", "g.FLAC", "h.mov", "i.aac"})
+        QTest::newRow(name) << QString(name);
+}
+
+void tst_MainWindow::everyPlayableFormatIsListed()
+{
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    touch(dir.filePath(name));
+    touch(dir.filePath(name + ".srt"));
+    QSettings("Orvi", "OrviLoop").setValue("global/rootDir", dir.path());
+    MainWindow window;
+    QCOMPARE(window.ui->listMedia->count(), 1);
+    QCOMPARE(window.ui->listMedia->item(0)->text(), name);
+}
+
+void tst_MainWindow::statusBarNamesListedFolder()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("课文 一");
+    QVERIFY(QDir().mkpath(folder));
+    QSettings("Orvi", "OrviLoop").setValue("global/rootDir", folder);
+    MainWindow window;
+    QCOMPARE(window.placeLabel->text(), "文件夹：" + QDir::toNativeSeparators(folder));
+    window.loadMediaList(dir.filePath("gone"));
+    QCOMPARE(window.placeLabel->text(), "文件夹不存在：" + QDir::toNativeSeparators(dir.filePath("gone")));
 }
 
 void tst_MainWindow::missingWorkingDirectoryListsNothing()
@@ -201,6 +238,24 @@ void tst_MainWindow::openPlayerIgnoresMissingFile()
     QVERIFY(window.findChildren<PlayerWindow *>().isEmpty());
     window.openPlayer(QString());
     QVERIFY(window.findChildren<PlayerWindow *>().isEmpty());
+}
+
+// The window manager's close button closes the player as closing always did: its state is
+// saved, and the library window stays.
+void tst_MainWindow::playerClosedAloneSavesItsState()
+{
+    const QString lesson = QCoreApplication::applicationDirPath() + "/OrviLoop Demo Audio.mp3";
+    QVERIFY(QFileInfo::exists(lesson));
+    MainWindow window;
+    window.show();
+    window.openPlayer(lesson);
+    QPointer<PlayerWindow> player = window.findChild<PlayerWindow *>();
+    QVERIFY(player);
+    QVERIFY(QTest::qWaitForWindowExposed(player));
+    QVERIFY(player->close());
+    QTRY_VERIFY(!player);
+    QVERIFY(window.isVisible());
+    QCOMPARE(QSettings("Orvi", "OrviLoop").value("global/lastFile").toString(), lesson);
 }
 
 QTEST_MAIN(tst_MainWindow)
