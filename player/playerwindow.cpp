@@ -179,6 +179,13 @@ void PlayerWindow::fitControlsToTheirTexts()
         combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         combo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
+    // A button narrows to its text, not below it: a minimum width of its own would cut a
+    // longer text such as "请先分组".
+    const auto buttons = findChildren<QPushButton *>();
+    for (QPushButton *button : buttons) {
+        button->setMinimumWidth(0);
+        button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
     const QFontMetrics metrics = fontMetrics();
     ui->horizontalSlider->setMinimumWidth(200);
     ui->labelCurrentTime->setMinimumWidth(metrics.horizontalAdvance("00:00:00 / 00:00:00"));
@@ -186,6 +193,7 @@ void PlayerWindow::fitControlsToTheirTexts()
     ui->editPassRates->setMinimumWidth(metrics.horizontalAdvance("0.75, 0.85, 1.0") + 12);
     // The name takes what the drill row leaves and never widens the window.
     ui->labelLesson->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui->settingsLayout->setStretchFactor(ui->labelLesson, 1);
     ui->labelLesson->setMinimumWidth(80);
     ui->labelLesson->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     ui->labelLesson->installEventFilter(this);

@@ -160,7 +160,7 @@ private:
 
     // ---- subtitle overlay: player/playerwindow_overlay.cpp ----
     void onFilterChineseClicked();
-    void outlineText();
+    void backText();
     void updateFilterChineseButton();
     void detectChineseText();
 

@@ -4,7 +4,6 @@
 #include "ui_playerwindow.h"
 
 #include <QGraphicsTextItem>
-#include <QPen>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -44,17 +43,18 @@ void PlayerWindow::refreshSubtitle()
     if (filterChineseEnabled)
         text = ChineseLines::removedFrom(text);
     subtitleTextItem->setPlainText(text);
-    outlineText();
+    backText();
     layoutSubtitle();
 }
 
-// A dark edge round the white letters: the sentence reads on a bright picture as well.
-void PlayerWindow::outlineText()
+// A dark band behind the white letters, as television subtitles have: the sentence reads on a
+// bright picture as well.
+void PlayerWindow::backText()
 {
     QTextCursor cursor(subtitleTextItem->document());
     cursor.select(QTextCursor::Document);
     QTextCharFormat format;
-    format.setTextOutline(QPen(QColor(0, 0, 0, 220), 1.5));
+    format.setBackground(QColor(0, 0, 0, 150));
     cursor.mergeCharFormat(format);
 }
 

@@ -23,7 +23,6 @@ private slots:
     void mediaListFiltersAndOrders();
     void everyPlayableFormatIsListed_data();
     void everyPlayableFormatIsListed();
-    void statusBarNamesListedFolder();
     void missingWorkingDirectoryListsNothing();
     void rootDirWrittenOnClose();
     void rootDirNotWrittenWithoutClose();
@@ -97,8 +96,7 @@ void tst_MainWindow::mediaListFiltersAndOrders()
 void tst_MainWindow::everyPlayableFormatIsListed_data()
 {
     QTest::addColumn<QString>("name");
-    for (const char *name :
-         {"a.flv", "b.m4a", "c.webm", "d.ogg", "e.opus", "f.WAV", "g.FLAC", "h.mov", "i.aac"})
+    for (const char *name : {"a.flv", "b.m4a", "c.webm", "d.ogg", "e.opus", "f.WAV", "g.FLAC", "h.mov"})
         QTest::newRow(name) << QString(name);
 }
 
@@ -112,18 +110,8 @@ void tst_MainWindow::everyPlayableFormatIsListed()
     MainWindow window;
     QCOMPARE(window.ui->listMedia->count(), 1);
     QCOMPARE(window.ui->listMedia->item(0)->text(), name);
-}
-
-void tst_MainWindow::statusBarNamesListedFolder()
-{
-    QTemporaryDir dir;
-    const QString folder = dir.filePath("课文 一");
-    QVERIFY(QDir().mkpath(folder));
-    QSettings("Orvi", "OrviLoop").setValue("global/rootDir", folder);
-    MainWindow window;
-    QCOMPARE(window.placeLabel->text(), "文件夹：" + QDir::toNativeSeparators(folder));
-    window.loadMediaList(dir.filePath("gone"));
-    QCOMPARE(window.placeLabel->text(), "文件夹不存在：" + QDir::toNativeSeparators(dir.filePath("gone")));
+    // The status bar names the folder listed.
+    QCOMPARE(window.placeLabel->text(), "文件夹：" + QDir::toNativeSeparators(dir.path()));
 }
 
 void tst_MainWindow::missingWorkingDirectoryListsNothing()
