@@ -355,7 +355,8 @@ void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed()
 
     window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
     QCOMPARE(window.subtitles.size(), 1);
-    QVERIFY2(window.windowTitle().startsWith("b.mp4 - 复读机播放器OrviLoop"), qPrintable(window.windowTitle()));
+    QVERIFY2(window.windowTitle().startsWith("b.mp4 - 复读机播放器OrviLoop"),
+             qPrintable(window.windowTitle()));
 }
 
 void tst_SubtitleLookup::newLoadReplacesSubtitleState()
