@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <clocale>
 #include <cstdlib>
 
 int main(int argc, char *argv[])
@@ -14,6 +15,9 @@ int main(int argc, char *argv[])
     std::system("chcp 65001");
 #endif
     QApplication app(argc, argv);
+    // QApplication takes the number format from the learner's locale; libmpv will not start
+    // unless it is the C one. Qt's own number formatting goes through QLocale and is unaffected.
+    std::setlocale(LC_NUMERIC, "C");
     QCoreApplication::setOrganizationName("Orvi");
     QCoreApplication::setApplicationName("OrviLoop");
 

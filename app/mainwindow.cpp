@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QSettings>
@@ -21,6 +22,9 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    placeLabel = new QLabel(this);
+    placeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui->statusbar->addWidget(placeLabel, 1);
     qDebug() << "SSL支持:" << QSslSocket::supportsSsl();
     qDebug() << "SSL版本:" << QSslSocket::sslLibraryVersionString();
     networkManager = new QNetworkAccessManager(this);
@@ -81,14 +85,25 @@ void MainWindow::loadMediaList(const QString &dir)
     statusBar()->clearMessage();
 
     QDir directory(dir);
-    if (!directory.exists())
+    if (!directory.exists()) {
+        showListedPlace("文件夹不存在：" + QDir::toNativeSeparators(dir));
         return;
-    directory.setNameFilters({"*.mp4", "*.mkv", "*.avi", "*.mp3", "*.wav", "*.flac"});
+    }
+    showListedPlace("文件夹：" + QDir::toNativeSeparators(dir));
+    // Whatever both media engines play.
+    directory.setNameFilters({"*.mp4", "*.mkv", "*.avi", "*.mov", "*.m4v", "*.flv", "*.webm", "*.mp3",
+                              "*.m4a", "*.aac", "*.wav", "*.flac", "*.ogg", "*.oga", "*.opus"});
     directory.setFilter(QDir::Files | QDir::NoDotAndDotDot);
     directory.setSorting(QDir::Name);
     mediaFiles = directory.entryInfoList();
     for (const QFileInfo &info : std::as_const(mediaFiles))
         ui->listMedia->addItem(info.fileName());
+}
+
+void MainWindow::showListedPlace(const QString &place)
+{
+    placeLabel->setText(place);
+    placeLabel->setToolTip(place);
 }
 
 void MainWindow::onFileDoubleClicked(QListWidgetItem *item)
@@ -143,7 +158,8 @@ void MainWindow::openPlayer(const QString &filePath)
         return;
     }
     auto *playerWindow = new PlayerWindow(this, filePath);
-    // A closed window is gone: it cannot write a stale place over a later window's at exit.
+    // A closed window is gone: it cannot write a stale place over a later window's at exit. It
+    // saves its state as it closes, also by the window manager's button.
     playerWindow->setAttribute(Qt::WA_DeleteOnClose);
 
     const QFileInfo info(filePath);

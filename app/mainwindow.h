@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QLabel;
 class QListWidgetItem;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -54,6 +55,7 @@ private:
     void loadRootDir();
     void saveRootDir();
     void loadMediaList(const QString &dir);
+    void showListedPlace(const QString &place);
 
     QNetworkAccessManager *networkManager = nullptr;
     Ui::MainWindow *ui = nullptr;
@@ -64,4 +66,6 @@ private:
     bool catalogueReplacesList = false;
     QString rootDir;
     QList<QFileInfo> mediaFiles;
+    // Which folder (or catalogue) the list shows, in the status bar.
+    QLabel *placeLabel = nullptr;
 };

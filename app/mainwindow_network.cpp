@@ -123,6 +123,7 @@ void MainWindow::onCatalogueReply(QNetworkReply *reply)
     if (listing.cutShort)
         note += QString("课程列表过长，只读取了前 %1 行。").arg(maxCatalogueEntries);
     statusBar()->showMessage(note);
+    showListedPlace("网络课程：" + baseUrl);
 }
 
 void MainWindow::downloadSubtitle(const QString &videoUrl, SubtitleCompletion completion)
@@ -177,6 +178,7 @@ void MainWindow::onSubtitleReply(QNetworkReply *reply, SubtitleCompletion comple
 void MainWindow::openNetworkPlayer(const QString &videoUrl)
 {
     auto *playerWindow = new PlayerWindow(this, QString());
+    playerWindow->setAttribute(Qt::WA_DeleteOnClose);
     // The subtitle was downloaded under this window's working directory, which may have been
     // chosen after the stored one the player starts with.
     playerWindow->setWorkingDirectory(rootDir);

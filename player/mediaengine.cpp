@@ -33,12 +33,20 @@ QString preferredMediaEngineName()
 #endif
 }
 
-std::unique_ptr<MediaEngine> createMediaEngine(const MediaEngineOptions &options, QObject *parent)
+std::unique_ptr<MediaEngine> createMediaEngine(const MediaEngineOptions &options, QObject *parent,
+                                               QString *fallbackReason)
 {
     std::unique_ptr<MediaEngine> engine;
 #ifdef ORVILOOP_HAVE_MPV
-    if (preferredMediaEngineName() == "mpv")
-        engine = std::make_unique<MpvEngine>(options, parent);
+    if (preferredMediaEngineName() == "mpv") {
+        QString failure;
+        engine = MpvEngine::start(options, parent, &failure);
+        if (!engine) {
+            qDebug() << "media engine failed:" << failure;
+            if (fallbackReason)
+                *fallbackReason = failure;
+        }
+    }
 #endif
     if (!engine)
         engine = std::make_unique<QtMediaEngine>(options, parent);

@@ -84,4 +84,7 @@ struct MediaEngineOptions
 // cannot keep the pitch at other rates (before 6.10), QMediaPlayer elsewhere;
 // ORVILOOP_MEDIA_ENGINE=mpv|qt chooses one by name.
 QString preferredMediaEngineName();
-std::unique_ptr<MediaEngine> createMediaEngine(const MediaEngineOptions &options, QObject *parent);
+// The preferred engine; QMediaPlayer when libmpv cannot start, with the reason in
+// `fallbackReason`.
+std::unique_ptr<MediaEngine> createMediaEngine(const MediaEngineOptions &options, QObject *parent,
+                                               QString *fallbackReason = nullptr);

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <utility>
 
@@ -63,23 +64,40 @@ void wakeUp(void *engine)
 
 } // namespace
 
-MpvEngine::MpvEngine(const MediaEngineOptions &options, QObject *parent)
-    : MediaEngine(parent)
-    , mpv(mpv_create())
+std::unique_ptr<MpvEngine> MpvEngine::start(const MediaEngineOptions &options, QObject *parent,
+                                            QString *failure)
 {
-    configure(options);
-    if (mpv_initialize(mpv) < 0)
-        qDebug() << "mpv:"
-                 << "cannot initialise";
-    mpv_request_log_messages(mpv, "warn");
-    mpv_observe_property(mpv, 0, "time-pos", MPV_FORMAT_DOUBLE);
-    mpv_observe_property(mpv, 0, "duration", MPV_FORMAT_DOUBLE);
-    mpv_observe_property(mpv, 0, "eof-reached", MPV_FORMAT_FLAG);
-    mpv_observe_property(mpv, 0, "dwidth", MPV_FORMAT_INT64);
-    mpv_observe_property(mpv, 0, "dheight", MPV_FORMAT_INT64);
-    mpv_observe_property(mpv, 0, "paused-for-cache", MPV_FORMAT_FLAG);
-    mpv_set_wakeup_callback(mpv, wakeUp, this);
-    qDebug() << "mpv hwdec:" << mpvProperty("hwdec");
+    // libmpv refuses to start unless numbers are read and written the C way; the program sets
+    // this at start-up, but a test or another host may not have.
+    std::setlocale(LC_NUMERIC, "C");
+    mpv_handle *handle = mpv_create();
+    if (!handle) {
+        *failure = QStringLiteral("libmpv 无法创建播放器");
+        return nullptr;
+    }
+    std::unique_ptr<MpvEngine> engine(new MpvEngine(handle, parent));
+    engine->configure(options);
+    const int initialised = mpv_initialize(handle);
+    if (initialised < 0) {
+        *failure = QStringLiteral("libmpv 无法启动：") + QString::fromUtf8(mpv_error_string(initialised));
+        return nullptr;
+    }
+    mpv_request_log_messages(handle, "warn");
+    mpv_observe_property(handle, 0, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(handle, 0, "duration", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(handle, 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(handle, 0, "dwidth", MPV_FORMAT_INT64);
+    mpv_observe_property(handle, 0, "dheight", MPV_FORMAT_INT64);
+    mpv_observe_property(handle, 0, "paused-for-cache", MPV_FORMAT_FLAG);
+    mpv_set_wakeup_callback(handle, wakeUp, engine.get());
+    qDebug() << "mpv hwdec:" << engine->mpvProperty("hwdec");
+    return engine;
+}
+
+MpvEngine::MpvEngine(mpv_handle *handle, QObject *parent)
+    : MediaEngine(parent)
+    , mpv(handle)
+{
 }
 
 MpvEngine::~MpvEngine()

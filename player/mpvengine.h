@@ -25,7 +25,9 @@ class MpvEngine : public MediaEngine
     Q_OBJECT
 
 public:
-    MpvEngine(const MediaEngineOptions &options, QObject *parent = nullptr);
+    // Null, with the reason in `failure`, when libmpv cannot start on this machine.
+    static std::unique_ptr<MpvEngine> start(const MediaEngineOptions &options, QObject *parent,
+                                            QString *failure);
     ~MpvEngine() override;
 
     QString name() const override { return QStringLiteral("mpv"); }
@@ -56,6 +58,8 @@ public:
     QString mpvProperty(const char *name) const;
 
 private:
+    // Takes over `handle`, created and not yet initialised.
+    MpvEngine(mpv_handle *handle, QObject *parent);
     // Run on the GUI thread whenever mpv has events: its wakeup callback queues it.
     Q_INVOKABLE void drainMpvEvents();
     void configure(const MediaEngineOptions &options);

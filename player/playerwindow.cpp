@@ -3,9 +3,12 @@
 #include "app/appdata.h"
 #include "ui_playerwindow.h"
 
+#include <QAbstractSpinBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFileInfo>
 #include <QGraphicsDropShadowEffect>
 #include <QGraphicsOpacityEffect>
 #include <QGraphicsProxyWidget>
@@ -13,12 +16,15 @@
 #include <QGraphicsTextItem>
 #include <QGraphicsVideoItem>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPropertyAnimation>
+#include <QStatusBar>
 #include <QTextDocument>
 #include <QTimer>
+#include <QUrl>
 #include <QVideoFrame>
 #include <QVideoSink>
 
@@ -31,19 +37,23 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     , mediaPath(mediaPath)
 {
     ui->setupUi(this);
-    setWindowTitle("复读机播放器OrviLoop   [空格] 暂停/播放   [→] 下一句  [↓] 跳过 [F] 全屏  ");
-    ui->controlLayout->setAlignment(Qt::AlignRight);
+    // One number format in every field of the window, the one the list of rates per pass is
+    // typed in (where "," separates rates): a rate reads 0.85 whatever the learner's locale.
+    setLocale(QLocale::c());
+    updateTitle();
 #ifdef Q_OS_WIN
     std::system("chcp 65001");
 #endif
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowMinimizeButtonHint);
 
     readHardwareDecodingChoice();
+    QString engineFailure;
     if (engine)
         engine->setParent(this);
     else
-        engine = createMediaEngine({hwDecodeEnabled}, this).release();
+        engine = createMediaEngine({hwDecodeEnabled}, this, &engineFailure).release();
     player = engine;
+    if (!engineFailure.isEmpty())
+        statusBar()->showMessage(engineFailure + "，改用 Qt 播放");
 
     scene = new QGraphicsScene(this);
     ui->videoView->setScene(scene);
@@ -55,6 +65,8 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     ui->videoView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui->videoView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui->videoView->setFrameShape(QFrame::NoFrame);
+    // A player's dark stage: the white sentence reads on it when a lesson has no picture.
+    ui->videoView->setBackgroundBrush(Qt::black);
 
     subtitleTextItem = new QGraphicsTextItem;
     subtitleTextItem->setDefaultTextColor(Qt::white);
@@ -67,18 +79,10 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     scene->addItem(subtitleTextItem);
     player->setVideoOutput(videoItem);
 
-    ui->rootLayout->setStretch(0, 1);
-    ui->rootLayout->setStretch(1, 0);
     ui->label5->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
     ui->label4->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
-
-    for (int i = 0; i < ui->controlLayout->count(); ++i) {
-        if (QWidget *widget = ui->controlLayout->itemAt(i)->widget())
-            widget->setFixedWidth(70);
-    }
     ui->horizontalSlider->setRange(0, 0);
-    ui->horizontalSlider->setFixedWidth(300);
-    ui->editPassRates->setFixedWidth(110);
+    fitControlsToTheirTexts();
 
     connect(ui->horizontalSlider, &QSlider::sliderPressed, this, [this] { sliderDragging = true; });
     connect(ui->horizontalSlider, &QSlider::sliderReleased, this, &PlayerWindow::onSliderReleased);
@@ -102,19 +106,6 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
 
     connect(videoItem, &QGraphicsVideoItem::nativeSizeChanged, this, &PlayerWindow::layoutVideo);
 
-    setFocusPolicy(Qt::StrongFocus);
-    ui->videoView->setFocusPolicy(Qt::NoFocus);
-    ui->comboSubtitleMode->setFocusPolicy(Qt::NoFocus);
-    ui->comboPlayMode->setFocusPolicy(Qt::NoFocus);
-    ui->spinRepeat->setFocusPolicy(Qt::NoFocus);
-    ui->horizontalSlider->setFocusPolicy(Qt::NoFocus);
-    ui->comboShadowPause->setFocusPolicy(Qt::NoFocus);
-    // Only the list of rates is typed into; Return hands the keys back to the window.
-    ui->editPassRates->setFocusPolicy(Qt::ClickFocus);
-    const auto buttons = findChildren<QPushButton *>();
-    for (QPushButton *button : buttons)
-        button->setFocusPolicy(Qt::NoFocus);
-
     updateGroupButton();
 
     qDebug() << "video resolution:" << player->videoSize();
@@ -131,6 +122,8 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
     createDonationLabel();
     ui->btnFilterMp3->hide();
+    // Set last: the controls made above take no keys either.
+    keepKeysForThePlayer();
 }
 
 PlayerWindow::~PlayerWindow()
@@ -195,6 +188,78 @@ void PlayerWindow::positionNotice()
     // Low in the view: the sentence is drawn at the top.
     noticeLabel->move((ui->videoView->width() - noticeLabel->width()) / 2,
                       ui->videoView->height() - noticeLabel->height() - 20);
+}
+
+QString PlayerWindow::lessonName() const
+{
+    const QString path = currentFile.isEmpty() ? mediaPath : currentFile;
+    if (path.startsWith("http", Qt::CaseInsensitive))
+        return QUrl(path).fileName();
+    return QFileInfo(path).fileName();
+}
+
+// The lesson's name first, as desktop windows name their document, then the keys.
+void PlayerWindow::updateTitle()
+{
+    const QString name = lessonName();
+    const QString program =
+        name.isEmpty() ? QString("复读机播放器OrviLoop") : name + " - 复读机播放器OrviLoop";
+    setWindowTitle(program + "   [空格] 暂停/播放  [N] 下一句  [F12] 加入组2  [F] 全屏");
+    showLessonName();
+}
+
+// The name also shows in the window itself (in full screen there is no title); a long one is
+// shortened in the middle, where names of a series differ least.
+void PlayerWindow::showLessonName()
+{
+    const QString name = lessonName();
+    QLabel *label = ui->labelLesson;
+    label->setToolTip(currentFile.isEmpty() ? mediaPath : currentFile);
+    label->setText(label->fontMetrics().elidedText(name, Qt::ElideMiddle, label->width()));
+}
+
+// Every control as wide as its text needs, in two rows: the transport above, the drill below,
+// so that the window fits a laptop screen in every play mode.
+void PlayerWindow::fitControlsToTheirTexts()
+{
+    const auto combos = findChildren<QComboBox *>();
+    for (QComboBox *combo : combos) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        combo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+    // A button narrows to its text, not below it: a minimum width of its own would cut a
+    // longer text such as "请先分组".
+    const auto buttons = findChildren<QPushButton *>();
+    for (QPushButton *button : buttons) {
+        button->setMinimumWidth(0);
+        button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+    const QFontMetrics metrics = fontMetrics();
+    ui->horizontalSlider->setMinimumWidth(200);
+    ui->labelCurrentTime->setMinimumWidth(metrics.horizontalAdvance("00:00:00 / 00:00:00"));
+    ui->labelCurrentTime->setText("00:00 / 00:00");
+    ui->editPassRates->setMinimumWidth(metrics.horizontalAdvance("0.75, 0.85, 1.0") + 12);
+    // The name takes what the drill row leaves and never widens the window.
+    ui->labelLesson->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui->settingsLayout->setStretchFactor(ui->labelLesson, 1);
+    ui->labelLesson->setMinimumWidth(80);
+    ui->labelLesson->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    ui->labelLesson->installEventFilter(this);
+}
+
+// The keyboard belongs to the player: no control keeps it after the mouse has used one, so
+// Space, N, the arrows and the timing keys always reach keyPressEvent. Only a text field takes
+// keys, and only once clicked into; Return or a click elsewhere gives them back.
+void PlayerWindow::keepKeysForThePlayer()
+{
+    setFocusPolicy(Qt::StrongFocus);
+    const auto widgets = findChildren<QWidget *>();
+    for (QWidget *widget : widgets) {
+        const bool textField =
+            qobject_cast<QLineEdit *>(widget) && !qobject_cast<QAbstractSpinBox *>(widget->parentWidget());
+        widget->setFocusPolicy(textField ? Qt::ClickFocus : Qt::NoFocus);
+    }
+    setFocus();
 }
 
 void PlayerWindow::createBusyIndicator()
@@ -285,12 +350,19 @@ void PlayerWindow::layoutVideo()
 {
     if (!videoItem || !scene || !ui->videoView)
         return;
+    const QWidget *viewport = ui->videoView->viewport();
     // The media's own size: the frames the engine hands over may be smaller (see MediaEngine).
     const QSizeF nativeSize = player->videoSize();
-    if (nativeSize.width() <= 0 || nativeSize.height() <= 0)
+    if (nativeSize.width() <= 0 || nativeSize.height() <= 0) {
+        // No picture (yet): the sentence has the whole view.
+        const QRectF viewRect(QPointF(0, 0), QSizeF(viewport->size()));
+        scene->setSceneRect(viewRect);
+        ui->videoView->setSceneRect(viewRect);
+        ui->videoView->resetTransform();
+        layoutSubtitle();
         return;
+    }
 
-    const QWidget *viewport = ui->videoView->viewport();
     if (viewport->width() >= 160 && viewport->height() >= 90) {
         layoutRetryCount = 0;
         videoItem->setSize(nativeSize);
@@ -313,13 +385,19 @@ void PlayerWindow::layoutSubtitle()
 {
     if (!subtitleTextItem || !videoItem)
         return;
-    const QRectF videoRect = videoItem->sceneBoundingRect();
-    subtitleTextItem->setTextWidth(videoRect.width());
+    // Over the picture, or across the whole view of a lesson without one.
+    const QSize picture = player ? player->videoSize() : QSize();
+    const bool overPicture = picture.width() > 0 && picture.height() > 0;
+    const QRectF area = overPicture ? videoItem->sceneBoundingRect() : scene->sceneRect();
+    subtitleTextItem->setTextWidth(area.width());
     QTextOption option = subtitleTextItem->document()->defaultTextOption();
     option.setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     subtitleTextItem->document()->setDefaultTextOption(option);
-    subtitleTextItem->setPos(videoRect.x(), videoRect.y() + subtitleTextItem->boundingRect().height() -
-                                                0.03 * videoRect.height());
+    const qreal textHeight = subtitleTextItem->boundingRect().height();
+    if (overPicture)
+        subtitleTextItem->setPos(area.x(), area.y() + textHeight - 0.03 * area.height());
+    else
+        subtitleTextItem->setPos(area.x(), area.center().y() - textHeight / 2);
 }
 
 int PlayerWindow::subtitleFontPointSize() const

@@ -111,6 +111,11 @@ private:
     void createDonationLabel();
     void showNotice(const QString &text);
     void positionNotice();
+    QString lessonName() const;
+    void updateTitle();
+    void showLessonName();
+    void fitControlsToTheirTexts();
+    void keepKeysForThePlayer();
 
     // ---- repeat engine: player/playerwindow_engine.cpp ----
     qint64 sentenceLeadStart(int index) const;
@@ -161,6 +166,7 @@ private:
 
     // ---- subtitle overlay: player/playerwindow_overlay.cpp ----
     void onFilterChineseClicked();
+    void backText();
     void updateFilterChineseButton();
     void detectChineseText();
 

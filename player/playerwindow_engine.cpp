@@ -71,7 +71,7 @@ void PlayerWindow::onPositionChanged(qint64 position)
     if (sliderDragging || subtitles.isEmpty())
         return;
     ui->horizontalSlider->setValue(int(position));
-    ui->labelCurrentTime->setText(formatTime(position));
+    ui->labelCurrentTime->setText(formatTime(position) + " / " + formatTime(player->duration()));
 
     // Reports that still come from before a seek would undo it.
     if (isStrayReport(position))
@@ -136,7 +136,7 @@ void PlayerWindow::onEndPointReached(qint64 position)
     if (sliderDragging || g != currentIndex || g == lastEndHandledIndex || !isSentenceIndex(g))
         return;
     ui->horizontalSlider->setValue(int(position));
-    ui->labelCurrentTime->setText(formatTime(position));
+    ui->labelCurrentTime->setText(formatTime(position) + " / " + formatTime(player->duration()));
     // The pass went all the way through: whatever seek began it has landed.
     pendingSeek = {};
     seekGuardPosition = -1;
@@ -237,7 +237,7 @@ void PlayerWindow::repeatAfterEndOfMedia()
 void PlayerWindow::onDurationChanged(qint64 duration)
 {
     ui->horizontalSlider->setRange(0, int(duration));
-    ui->labelCurrentTime->setText("00:00 / " + formatTime(duration));
+    ui->labelCurrentTime->setText(formatTime(player->position()) + " / " + formatTime(duration));
     currentIndex = sentenceIndexAt(player->position());
     refreshSubtitle();
 }

@@ -101,6 +101,8 @@ void PlayerWindow::keyReleaseEvent(QKeyEvent *event)
 // shows the sentence's text while it is hidden.
 bool PlayerWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == ui->labelLesson && event->type() == QEvent::Resize)
+        showLessonName();
     const bool press = event->type() == QEvent::MouseButtonPress;
     if (watched != ui->videoView->viewport() || (!press && event->type() != QEvent::MouseButtonRelease))
         return QMainWindow::eventFilter(watched, event);

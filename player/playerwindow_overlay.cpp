@@ -4,6 +4,9 @@
 #include "ui_playerwindow.h"
 
 #include <QGraphicsTextItem>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
 
 // The subtitle overlay: display modes against the repetition, and the Chinese-line filter.
 
@@ -40,7 +43,19 @@ void PlayerWindow::refreshSubtitle()
     if (filterChineseEnabled)
         text = ChineseLines::removedFrom(text);
     subtitleTextItem->setPlainText(text);
+    backText();
     layoutSubtitle();
+}
+
+// A dark band behind the white letters, as television subtitles have: the sentence reads on a
+// bright picture as well.
+void PlayerWindow::backText()
+{
+    QTextCursor cursor(subtitleTextItem->document());
+    cursor.select(QTextCursor::Document);
+    QTextCharFormat format;
+    format.setBackground(QColor(0, 0, 0, 150));
+    cursor.mergeCharFormat(format);
 }
 
 void PlayerWindow::onSubtitleModeChanged(int index)

@@ -27,6 +27,7 @@ void PlayerWindow::loadSubtitles(const QString &path)
     if (path.isEmpty())
         return;
     currentFile = path;
+    updateTitle();
     subtitles.clear();
     beginSentencePass(0);
 

@@ -4,6 +4,10 @@
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGraphicsTextItem>
 #include <QSettings>
 #include <QTest>
@@ -26,15 +30,28 @@ const qint64 lessonDuration = 60000;
 
 constexpr int rightClick = 0; // a "key" column value meaning a right click on the video
 
-void press(PlayerWindow &window, QWidget *viewport, int key)
+// A key pressed on the keyboard: it goes to the widget with the keyboard focus.
+void typeKey(int key)
+{
+    QWidget *focused = QApplication::focusWidget();
+    QVERIFY2(focused, "no widget has the keyboard");
+    QTest::keyClick(focused, Qt::Key(key));
+}
+
+void press(QWidget *viewport, int key)
 {
     if (key == rightClick)
         QTest::mouseClick(viewport, Qt::RightButton);
     else
-        QTest::keyClick(&window, Qt::Key(key));
+        typeKey(key);
 }
 
+// What a learner may have done with the mouse just before pressing a key.
+enum class LastUse { Nothing, RateBoxArrow, PlayModeList, Slider, RatesTyped };
+
 } // namespace
+
+Q_DECLARE_METATYPE(LastUse)
 
 class tst_Keys : public QObject
 {
@@ -55,6 +72,8 @@ private slots:
     void skipKey();
     void keysWithoutSubtitles_data();
     void keysWithoutSubtitles();
+    void keysReachPlayerWhateverControlWasUsed_data();
+    void keysReachPlayerWhateverControlWasUsed();
 
 private:
     // A shown window with `media` and its subtitle loaded, standing still at `position`: nothing
@@ -92,6 +111,9 @@ std::unique_ptr<PlayerWindow> tst_Keys::openStill(const QString &media, qint64 p
     window->loadSubtitles(media);
     engine->finishLoading(lessonDuration);
     window->show();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window.get()))
+        return nullptr;
     engine->setPosition(position);
     window->syncIndexToPosition(position);
     window->pendingSeek = {};
@@ -135,7 +157,7 @@ void tst_Keys::seekKeys()
     window->seekGuardPosition = 1234;
     window->repeatRound = 2;
 
-    QTest::keyClick(window.get(), Qt::Key(key));
+    typeKey(key);
     QTRY_COMPARE(window->player->position(), to);
     QCOMPARE(window->currentIndex, sentence);
     QCOMPARE(window->subtitleTextItem->toPlainText(), text);
@@ -174,7 +196,7 @@ void tst_Keys::volumeKeys()
 
     QTest::ignoreMessage(QtDebugMsg, qPrintable(volumeLine));
     QTest::ignoreMessage(QtDebugMsg, qPrintable(keyLine));
-    QTest::keyClick(window.get(), Qt::Key(key));
+    typeKey(key);
     QVERIFY2(qAbs(window->player->volume() - after) < 1e-4f,
              qPrintable(QString::number(window->player->volume())));
     QCOMPARE(window->player->position(), qint64(2000));
@@ -185,11 +207,11 @@ void tst_Keys::spaceTogglesPlayback()
     auto window = openStill(lessonPath, 2000);
     QVERIFY(window);
     const QString buttonText = window->ui->btnPlayPause->text();
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
     // The key leaves the button alone; only the button's own click changes its text.
     QCOMPARE(window->ui->btnPlayPause->text(), buttonText);
@@ -218,7 +240,7 @@ void tst_Keys::nextSentenceKeys()
     window->currentIndex = 1;
     window->repeatRound = 0;
 
-    press(*window, window->ui->videoView->viewport(), key);
+    press(window->ui->videoView->viewport(), key);
     QTRY_COMPARE(window->player->position(), position);
     QCOMPARE(window->currentIndex, sentence);
     if (sentence != 1) {
@@ -273,7 +295,7 @@ void tst_Keys::skipKey()
         sliderMax = window->ui->horizontalSlider->maximum();
     }
 
-    QTest::keyClick(window.get(), Qt::Key_F12);
+    typeKey(Qt::Key_F12);
     QCOMPARE(window->currentIndex, sentence);
     QCOMPARE(window->groupRightIndexes, group2);
     QCOMPARE(Group2Store::read(), group2);
@@ -314,13 +336,71 @@ void tst_Keys::keysWithoutSubtitles()
     QVERIFY(window->subtitles.isEmpty());
     window->player->setVolume(0.5f);
 
-    press(*window, window->ui->videoView->viewport(), key);
+    press(window->ui->videoView->viewport(), key);
     QTRY_COMPARE(window->player->playbackState() == QMediaPlayer::PlayingState, playing);
     if (!playing)
         QCOMPARE(window->player->position(), qint64(30000));
     QVERIFY(qAbs(window->player->volume() - volume) < 1e-4f);
     QCOMPARE(window->isFullScreen(), fullScreen);
     QVERIFY(Group2Store::read().isEmpty());
+}
+
+void tst_Keys::keysReachPlayerWhateverControlWasUsed_data()
+{
+    QTest::addColumn<LastUse>("lastUse");
+    QTest::newRow("just opened") << LastUse::Nothing;
+    QTest::newRow("rate box arrow clicked") << LastUse::RateBoxArrow;
+    QTest::newRow("play mode chosen from its list") << LastUse::PlayModeList;
+    QTest::newRow("slider clicked") << LastUse::Slider;
+    QTest::newRow("rates typed, then Return") << LastUse::RatesTyped;
+}
+
+// ↓ ↓ then N: the volume goes down and the next sentence comes, whatever the mouse used last.
+void tst_Keys::keysReachPlayerWhateverControlWasUsed()
+{
+    QFETCH(LastUse, lastUse);
+    auto window = openStill(lessonPath, 6000);
+    QVERIFY(window);
+    Ui::PlayerWindow *ui = window->ui;
+    const QList<SubtitleItem> times = window->subtitles;
+    const auto state = window->player->playbackState();
+    if (lastUse == LastUse::RateBoxArrow) {
+        QTest::mouseClick(ui->doubleSpinBoxRate, Qt::LeftButton, {},
+                          QPoint(ui->doubleSpinBoxRate->width() - 4, 4));
+        QCOMPARE(ui->doubleSpinBoxRate->value(), 1.2);
+    } else if (lastUse == LastUse::PlayModeList) {
+        QTest::mouseClick(ui->comboPlayMode, Qt::LeftButton);
+        QAbstractItemView *list = ui->comboPlayMode->view();
+        QTRY_VERIFY(list->isVisible());
+        // The list takes no release that comes as fast as a double click's.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualRect(list->model()->index(1, 0)).center());
+        QTRY_VERIFY(!list->isVisible() && window->isActiveWindow());
+    } else if (lastUse == LastUse::Slider) {
+        QTest::mouseClick(ui->horizontalSlider, Qt::LeftButton);
+    } else if (lastUse == LastUse::RatesTyped) {
+        // Space, "." and "," belong to the rates while they are typed.
+        window->applyPlayMode(2, false);
+        QTest::mouseClick(ui->editPassRates, Qt::LeftButton);
+        for (const int key : {Qt::Key_0, Qt::Key_Period, Qt::Key_7, Qt::Key_Comma, Qt::Key_Space, Qt::Key_1})
+            typeKey(key);
+        QCOMPARE(window->player->playbackState(), state);
+        typeKey(Qt::Key_Return);
+        QCOMPARE(window->passRates, (QList<double>{0.7, 1.0}));
+        window->applyPlayMode(1, false);
+    }
+    QCOMPARE(window->subtitles.at(1).startMs, times.at(1).startMs);
+    const double rate = ui->doubleSpinBoxRate->value();
+    window->player->setVolume(0.5f);
+    window->currentIndex = 1;
+
+    typeKey(Qt::Key_Down);
+    typeKey(Qt::Key_Down);
+    QVERIFY(qAbs(window->player->volume() - 0.4f) < 1e-4f);
+    QCOMPARE(ui->doubleSpinBoxRate->value(), rate);
+    typeKey(Qt::Key_N);
+    QCOMPARE(window->currentIndex, 2);
 }
 
 QTEST_MAIN(tst_Keys)

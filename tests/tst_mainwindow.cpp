@@ -21,6 +21,8 @@ private slots:
     void init();
     void firstRunListsApplicationDirectory();
     void mediaListFiltersAndOrders();
+    void everyPlayableFormatIsListed_data();
+    void everyPlayableFormatIsListed();
     void missingWorkingDirectoryListsNothing();
     void rootDirWrittenOnClose();
     void rootDirNotWrittenWithoutClose();
@@ -29,6 +31,7 @@ private slots:
     void openPlayerWarnsWithoutSubtitle();
     void openPlayerIgnoresMissingFile();
     void openLessonIsRaisedNotOpenedTwice();
+    void playerClosedAloneSavesItsState();
 
 private:
     static QString storedRootDir();
@@ -89,6 +92,27 @@ void tst_MainWindow::mediaListFiltersAndOrders()
         rows << window.ui->listMedia->item(i)->text();
     QCOMPARE(rows, (QStringList{"a.mp3", "movie.MP4", "课文.flac"}));
     QCOMPARE(window.mediaFiles.at(1).absoluteFilePath(), dir.filePath("movie.MP4"));
+}
+
+void tst_MainWindow::everyPlayableFormatIsListed_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char *name : {"a.flv", "b.m4a", "c.webm", "d.ogg", "e.opus", "f.WAV", "g.FLAC", "h.mov"})
+        QTest::newRow(name) << QString(name);
+}
+
+void tst_MainWindow::everyPlayableFormatIsListed()
+{
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    touch(dir.filePath(name));
+    touch(dir.filePath(name + ".srt"));
+    QSettings("Orvi", "OrviLoop").setValue("global/rootDir", dir.path());
+    MainWindow window;
+    QCOMPARE(window.ui->listMedia->count(), 1);
+    QCOMPARE(window.ui->listMedia->item(0)->text(), name);
+    // The status bar names the folder listed.
+    QCOMPARE(window.placeLabel->text(), "文件夹：" + QDir::toNativeSeparators(dir.path()));
 }
 
 void tst_MainWindow::missingWorkingDirectoryListsNothing()
@@ -224,6 +248,24 @@ void tst_MainWindow::openLessonIsRaisedNotOpenedTwice()
     QTRY_VERIFY(!first);
     window.openPlayer(dir.filePath("lesson.mp4"));
     QCOMPARE(window.findChildren<PlayerWindow *>().size(), 1);
+}
+
+// The window manager's close button closes the player as closing always did: its state is
+// saved, and the library window stays.
+void tst_MainWindow::playerClosedAloneSavesItsState()
+{
+    const QString lesson = QCoreApplication::applicationDirPath() + "/OrviLoop Demo Audio.mp3";
+    QVERIFY(QFileInfo::exists(lesson));
+    MainWindow window;
+    window.show();
+    window.openPlayer(lesson);
+    QPointer<PlayerWindow> player = window.findChild<PlayerWindow *>();
+    QVERIFY(player);
+    QVERIFY(QTest::qWaitForWindowExposed(player));
+    QVERIFY(player->close());
+    QTRY_VERIFY(!player);
+    QVERIFY(window.isVisible());
+    QCOMPARE(QSettings("Orvi", "OrviLoop").value("global/lastFile").toString(), lesson);
 }
 
 QTEST_MAIN(tst_MainWindow)

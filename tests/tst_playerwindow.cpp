@@ -1,8 +1,12 @@
 #include "player/playerwindow.h"
+#include "playerwindowtest.h"
 #include "scriptedengine.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsTextItem>
 #include <QGraphicsVideoItem>
@@ -10,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QTest>
@@ -41,9 +46,16 @@ private slots:
     void unplayableFileSaysSo_data();
     void unplayableFileSaysSo();
     void terminationEndsStalledProgram();
+    void fitsLaptopScreenInEveryPlayMode_data();
+    void fitsLaptopScreenInEveryPlayMode();
+    void oneNumberFormatInAnyLocale_data();
+    void oneNumberFormatInAnyLocale();
+    void sentenceReadableWithoutPicture();
+    void showsLessonNameAndLength();
 
 private:
     static void showFrame(PlayerWindow &window, const QSize &size);
+    static int textWidth(QWidget *control);
     QTemporaryDir settingsDir;
 };
 
@@ -68,15 +80,16 @@ void tst_PlayerWindow::formMatchesDesign()
 {
     PlayerWindow window(nullptr, QString());
     QCOMPARE(window.size(), QSize(900, 600));
-    QVERIFY(window.windowTitle().startsWith("复读机播放器OrviLoop   [空格] 暂停/播放"));
+    QCOMPARE(window.windowTitle(),
+             QString("复读机播放器OrviLoop   [空格] 暂停/播放  [N] 下一句  [F12] 加入组2  [F] 全屏"));
     QCOMPARE(window.ui->comboPlayMode->count(), 3);
     QCOMPARE(window.ui->comboPlayMode->itemText(2), QString("自动下一句"));
     QCOMPARE(window.ui->comboSubtitleMode->itemText(3), QString("末轮显示"));
-    QCOMPARE(window.ui->btnSkipSentence->toolTip(), QString("把当前句加入组2并进入下一句（↓）"));
+    QCOMPARE(window.ui->btnSkipSentence->toolTip(), QString("把当前句加入组2并进入下一句（F12）"));
     QCOMPARE(window.ui->spinRepeat->minimum(), 1);
     QCOMPARE(window.ui->spinRepeat->maximum(), 100);
-    QCOMPARE(window.ui->horizontalSlider->width(), 300);
-    QCOMPARE(window.ui->btnBack->maximumWidth(), 70);
+    // The window manager's own buttons, the close button among them.
+    QVERIFY(!window.windowFlags().testFlag(Qt::CustomizeWindowHint));
     QCOMPARE(window.ui->doubleSpinBoxRate->minimum(), 0.6);
     QCOMPARE(window.ui->doubleSpinBoxRate->maximum(), 2.0);
     QCOMPARE(window.ui->doubleSpinBoxRate->value(), 1.0);
@@ -275,6 +288,113 @@ void tst_PlayerWindow::terminationEndsStalledProgram()
 #else
     QSKIP("termination signals are a Unix matter");
 #endif
+}
+
+// How wide a control must be for its whole text: a button's frame, a combo box's arrow besides.
+int tst_PlayerWindow::textWidth(QWidget *control)
+{
+    const QFontMetrics metrics = control->fontMetrics();
+    if (const auto *label = qobject_cast<QLabel *>(control))
+        return metrics.horizontalAdvance(label->text());
+    if (const auto *button = qobject_cast<QAbstractButton *>(control))
+        return metrics.horizontalAdvance(button->text()) + 8;
+    int widest = 0;
+    if (const auto *combo = qobject_cast<QComboBox *>(control)) {
+        for (int i = 0; i < combo->count(); ++i)
+            widest = qMax(widest, metrics.horizontalAdvance(combo->itemText(i)) + 20);
+    }
+    return widest;
+}
+
+void tst_PlayerWindow::fitsLaptopScreenInEveryPlayMode_data()
+{
+    QTest::addColumn<int>("playMode");
+    QTest::newRow("normal play") << 0;
+    QTest::newRow("repeater") << 1;
+    QTest::newRow("auto next") << 2;
+}
+
+// At its narrowest the window fits 1280 × 720 with the window manager's frame, every control
+// showing its whole text, the longest ones included.
+void tst_PlayerWindow::fitsLaptopScreenInEveryPlayMode()
+{
+    QFETCH(int, playMode);
+    QList<SubtitleItem> sentences = lessonOf({{1000, 3000}});
+    sentences[0].text = "你好";
+    auto window = PlayerWindowTest::open(sentences, playMode);
+    window->detectChineseText();
+    window->ui->labelCurrentTime->setText("01:05:33 / 01:30:00");
+    window->ui->btnSwitchGroup->setText("请先分组");
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize());
+    QVERIFY(least.width() <= 1260 && least.height() <= 680);
+    window->resize(least);
+    QTRY_COMPARE(window->width(), least.width());
+    const auto controls = window->ui->centralwidget->findChildren<QWidget *>();
+    for (QWidget *control : controls) {
+        if (control->isVisible() && control != window->ui->labelLesson)
+            QVERIFY2(control->width() >= textWidth(control), qPrintable(control->objectName()));
+    }
+}
+
+void tst_PlayerWindow::oneNumberFormatInAnyLocale_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("German decimal comma") << "de_DE";
+    QTest::newRow("Chinese") << "zh_CN";
+}
+
+// The rate box writes a rate as the list of rates per pass takes it, and takes it back.
+void tst_PlayerWindow::oneNumberFormatInAnyLocale()
+{
+    QFETCH(QString, locale);
+    QLocale::setDefault(QLocale(locale));
+    auto window = PlayerWindowTest::open(Times{{1000, 3000}}, 2);
+    QLocale::setDefault(QLocale::c());
+    QDoubleSpinBox *rate = window->ui->doubleSpinBoxRate;
+    rate->setValue(0.7);
+    QCOMPARE(rate->text(), QString("0.70"));
+    QCOMPARE(rate->valueFromText(rate->text()), 0.7);
+    window->ui->editPassRates->setText(rate->text() + ", 1");
+    emit window->ui->editPassRates->editingFinished();
+    QCOMPARE(window->passRates, (QList<double>{0.7, 1.0}));
+}
+
+// A lesson without a picture shows its sentence whole and white on a dark view.
+void tst_PlayerWindow::sentenceReadableWithoutPicture()
+{
+    auto window = PlayerWindowTest::open(Times{{1000, 3000}}, 1);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->refreshSubtitle();
+    QGraphicsView *view = window->ui->videoView;
+    const QRect text = view->mapFromScene(window->subtitleTextItem->sceneBoundingRect()).boundingRect();
+    QVERIFY(text.width() > 100 && view->viewport()->rect().adjusted(-1, -1, 1, 1).contains(text));
+    const QImage picture = view->viewport()->grab().toImage();
+    int bright = 0;
+    int dark = 0;
+    for (int y = text.top(); y < text.bottom(); ++y) {
+        for (int x = text.left(); x < text.right(); ++x) {
+            bright += qGray(picture.pixel(x, y)) > 200;
+            dark += qGray(picture.pixel(x, y)) < 60;
+        }
+    }
+    QVERIFY2(bright > 100 && dark > bright, qPrintable(QString("%1 bright, %2 dark").arg(bright).arg(dark)));
+}
+
+void tst_PlayerWindow::showsLessonNameAndLength()
+{
+    {
+        PlayerWindow window(nullptr, settingsDir.filePath("第一课 听力.mp3"), new ScriptedEngine);
+        QVERIFY(window.windowTitle().startsWith("第一课 听力.mp3 - 复读机播放器OrviLoop   [空格]"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.ui->labelLesson->text(), QString("第一课 听力.mp3"));
+    }
+    auto window = PlayerWindowTest::open(Times{{1000, 3000}}, 1);
+    PlayerWindowTest::report(*window, 2000);
+    QCOMPARE(window->ui->labelCurrentTime->text(), QString("00:02 / 01:00"));
 }
 
 QTEST_MAIN(tst_PlayerWindow)

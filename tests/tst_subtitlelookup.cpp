@@ -344,7 +344,6 @@ void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed()
     QVERIFY(writeSubtitle(mediaDir(), "b.srt1", "b"));
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
-    const QString usualTitle = window.windowTitle();
     {
         MessageCapture capture;
         window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
@@ -360,7 +359,8 @@ void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed()
 
     window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
     QCOMPARE(window.subtitles.size(), 1);
-    QCOMPARE(window.windowTitle(), usualTitle);
+    QVERIFY2(window.windowTitle().startsWith("b.mp4 - 复读机播放器OrviLoop"),
+             qPrintable(window.windowTitle()));
 }
 
 void tst_SubtitleLookup::newLoadReplacesSubtitleState()
