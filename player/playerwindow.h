@@ -90,8 +90,9 @@ private:
 
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
     void applyPlayModeForSubtitles();
-    void showNoSentenceNotice(const QString &subtitleName);
-    QString titleBeforeNoSentenceNotice;
+    void showSubtitleNotice(const QString &notice, bool keepUsualTitle = false);
+    QString titleBeforeSubtitleNotice;
+    QString subtitleNoticeTitle; // the title while a notice is shown
 
     // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
     void connectSignals();

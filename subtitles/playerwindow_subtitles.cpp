@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
+
 // Loading the subtitle of a media file into the player.
 
 namespace {
@@ -40,11 +42,23 @@ void PlayerWindow::loadSubtitles(const QString &path)
     if (found) {
         subtitles = parseSrtFile(lookup.path);
         subtitles.removeIf([](const SubtitleItem &item) { return item.text.trimmed().isEmpty(); });
+        // Times that all read as nothing (a format this reader does not know) cannot be drilled.
+        if (std::all_of(subtitles.cbegin(), subtitles.cend(),
+                        [](const SubtitleItem &item) { return item.endMs <= item.startMs; }))
+            subtitles.clear();
         writeDebugLine(subtitleLoadedLine(lookup.path, subtitles.size()));
     } else {
         writeDebugLine(subtitleNotFoundLine(lookup));
     }
-    showNoSentenceNotice(found && subtitles.isEmpty() ? QFileInfo(lookup.path).fileName() : QString());
+    if (found && subtitles.isEmpty())
+        showSubtitleNotice(noSentenceLabel.toString() + QFileInfo(lookup.path).fileName() +
+                           "（只能正常播放）");
+    else if (!lookup.problem.isEmpty())
+        showSubtitleNotice(lookup.problem + "（只能正常播放）");
+    else if (!lookup.takenFrom.isEmpty())
+        showSubtitleNotice("字幕取自 " + lookup.takenFrom + "   ", true);
+    else
+        showSubtitleNotice(QString());
 
     detectChineseText();
     applyPlayModeForSubtitles();
@@ -56,19 +70,23 @@ void PlayerWindow::setWorkingDirectory(const QString &dir)
     rootDir = dir;
 }
 
-// A subtitle file that gives no sentence (a foreign encoding, sound notes only, unreadable)
-// would otherwise look like a lesson without subtitle; the title says so until a load that
-// reads sentences, or has no subtitle file at all, puts the usual title back.
-void PlayerWindow::showNoSentenceNotice(const QString &subtitleName)
+// A subtitle file that gives no sentence (a foreign encoding, sound notes only, unreadable,
+// times that all read as 0) would otherwise look like a lesson without subtitle, and sentences
+// taken from another format or a media track should say where they came from; the title says
+// so until the next load puts the usual title back.
+void PlayerWindow::showSubtitleNotice(const QString &notice, bool keepUsualTitle)
 {
-    if (subtitleName.isEmpty()) {
-        if (windowTitle().startsWith(noSentenceLabel))
-            setWindowTitle(titleBeforeNoSentenceNotice);
+    const bool noticeShown = !subtitleNoticeTitle.isEmpty() && windowTitle() == subtitleNoticeTitle;
+    if (!noticeShown)
+        titleBeforeSubtitleNotice = windowTitle();
+    if (notice.isEmpty()) {
+        if (noticeShown)
+            setWindowTitle(titleBeforeSubtitleNotice);
+        subtitleNoticeTitle.clear();
         return;
     }
-    if (!windowTitle().startsWith(noSentenceLabel))
-        titleBeforeNoSentenceNotice = windowTitle();
-    setWindowTitle(noSentenceLabel.toString() + subtitleName + "（只能正常播放）");
+    subtitleNoticeTitle = keepUsualTitle ? notice + titleBeforeSubtitleNotice : notice;
+    setWindowTitle(subtitleNoticeTitle);
 }
 
 // Without subtitles only normal play makes sense; the mode the user asked for waits in
