@@ -1,11 +1,14 @@
 #include "player/playerwindow.h"
 
+#include "subtitles/secondsubtitle.h"
 #include "subtitles/srtparser.h"
+#include "subtitles/subtitlereaders.h"
 #include "subtitles/subtitlelookup.h"
 #include "ui_playerwindow.h"
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QUrl>
 
 #include <algorithm>
@@ -60,9 +63,46 @@ void PlayerWindow::loadSubtitles(const QString &path)
     else
         showSubtitleNotice(QString());
 
+    loadSecondSubtitle();
     detectChineseText();
     applyPlayModeForSubtitles();
     rebuildPlayList();
+}
+
+// The second subtitle beside a local lesson, paired to its sentences; its button shows only
+// where there is one.
+void PlayerWindow::loadSecondSubtitle()
+{
+    const QUrl url = mediaUrlFor(currentFile);
+    const QString secondPath = url.isLocalFile() ? findSecondSubtitle(url.toLocalFile()) : QString();
+    secondSubtitleLines.clear();
+    if (!secondPath.isEmpty() && !subtitles.isEmpty()) {
+        secondSubtitleLines = pairByOverlap(subtitles, readSubtitleFile(secondPath));
+        writeDebugLine(QString("第二字幕: \"%1\"").arg(secondPath));
+    }
+    if (ui && !btnSecondSubtitle) {
+        btnSecondSubtitle = new QPushButton(this);
+        btnSecondSubtitle->setMinimumSize(50, 28);
+        btnSecondSubtitle->setToolTip("在句子下显示第二字幕（T）");
+        btnSecondSubtitle->setFocusPolicy(Qt::NoFocus);
+        ui->controlLayout->insertWidget(ui->controlLayout->indexOf(ui->btnFilterChinese) + 1,
+                                        btnSecondSubtitle);
+        connect(btnSecondSubtitle, &QPushButton::clicked, this, &PlayerWindow::toggleSecondSubtitle);
+    }
+    if (btnSecondSubtitle) {
+        btnSecondSubtitle->setVisible(!secondSubtitleLines.isEmpty());
+        btnSecondSubtitle->setText(secondSubtitleShown ? "第二字幕:关" : "第二字幕:开");
+    }
+}
+
+void PlayerWindow::toggleSecondSubtitle()
+{
+    if (secondSubtitleLines.isEmpty())
+        return;
+    secondSubtitleShown = !secondSubtitleShown;
+    if (btnSecondSubtitle)
+        btnSecondSubtitle->setText(secondSubtitleShown ? "第二字幕:关" : "第二字幕:开");
+    refreshSubtitle();
 }
 
 void PlayerWindow::setWorkingDirectory(const QString &dir)

@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGraphicsTextItem>
+#include <QPushButton>
 #include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -112,6 +114,7 @@ private slots:
     void otherSourceTakenOver_data();
     void otherSourceTakenOver();
     void windowDrillsTheTrackInsideAnMkv();
+    void secondSubtitleShownWithItsKey();
     void newLoadReplacesSubtitleState();
     void playModeWaitsForSubtitles();
 
@@ -494,6 +497,28 @@ void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
 
     window.loadSubtitles(QDir(mediaDir()).filePath("other.mp4"));
     QCOMPARE(window.windowTitle(), usualTitle);
+}
+
+// T shows the second subtitle under the sentence and hides it again; its button says which.
+void tst_SubtitleLookup::secondSubtitleShownWithItsKey()
+{
+    QVERIFY(writeSubtitle(mediaDir(), "a.srt1", "Hello"));
+    QVERIFY(writeSubtitle(mediaDir(), "a.zh.srt", "你好"));
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
+    window.refreshSubtitle();
+    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello"));
+    QVERIFY(!window.btnSecondSubtitle->isHidden());
+
+    QTest::keyClick(&window, Qt::Key_T);
+    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello\n你好"));
+    QCOMPARE(window.btnSecondSubtitle->text(), QString("第二字幕:关"));
+    window.btnSecondSubtitle->click();
+    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello"));
+
+    window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
+    QVERIFY(window.btnSecondSubtitle->isHidden());
 }
 
 void tst_SubtitleLookup::newLoadReplacesSubtitleState()

@@ -1,8 +1,11 @@
+#include "subtitles/secondsubtitle.h"
 #include "subtitles/srtparser.h"
 #include "subtitles/subtitlereaders.h"
 #include "subtitles/subtitletracks.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,6 +55,9 @@ private slots:
     void formatFeatures();
     void clockTime_data();
     void clockTime();
+    void secondSubtitle_data();
+    void secondSubtitle();
+    void dumpToolReadsATrack();
 
 private:
     QTemporaryDir dir;
@@ -190,6 +196,63 @@ void tst_SubtitleReaders::clockTime()
     QFETCH(QString, stamp);
     QFETCH(qint64, expected);
     QCOMPARE(clockTimeMs(stamp), expected);
+}
+
+void tst_SubtitleReaders::secondSubtitle_data()
+{
+    QTest::addColumn<QStringList>("files"); // beside "课文 1.mp4"
+    QTest::addColumn<QString>("found");
+    QTest::addColumn<QByteArray>("second"); // its content, as SRT
+    QTest::addColumn<QStringList>("paired");
+
+    const QByteArray threeCues =
+        "1\n00:00:00,900 --> 00:00:02,100\n一\n\n2\n00:00:05,000 --> 00:00:05,800\n二a\n\n"
+        "3\n00:00:05,700 --> 00:00:06,100\n二b\n\n4\n00:00:20,000 --> 00:00:21,000\n无\n";
+    QTest::newRow("zh srt: cues paired by the most overlap")
+        << QStringList{"课文 1.zh.srt", "课文 1.srt1"} << "课文 1.zh.srt" << threeCues
+        << QStringList{"一", "", "二a\n二b"};
+    QTest::newRow("en vtt and a region tag") << QStringList{"课文 1.en-GB.vtt"} << "课文 1.en-GB.vtt"
+                                             << threeCues << QStringList{"一", "", "二a\n二b"};
+    QTest::newRow("not a language tag") << QStringList{"课文 1.backup.srt", "课文 1.zh.txt", "课文 2.zh.srt"}
+                                        << "" << QByteArray() << QStringList{"", "", ""};
+}
+
+// Sentences 1-2 s, 3-4 s and 5-6 s of the lesson and a second subtitle beside it.
+void tst_SubtitleReaders::secondSubtitle()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, found);
+    QFETCH(QByteArray, second);
+    QFETCH(QStringList, paired);
+    QTemporaryDir lessonDir;
+    for (const QString &name : files)
+        QVERIFY(writeFile(lessonDir.filePath(name), "WEBVTT\n\n" + second));
+    const QString chosen = findSecondSubtitle(lessonDir.filePath("课文 1.mp4"));
+    QCOMPARE(QFileInfo(chosen).fileName(), found);
+    const QList<SubtitleItem> sentences =
+        parseSrtBytes("1\n00:00:01,000 --> 00:00:02,000\nA\n\n2\n00:00:03,000 --> "
+                      "00:00:04,000\nB\n\n3\n00:00:05,000 --> 00:00:06,000\nC\n");
+    const QList<SubtitleItem> secondItems =
+        chosen.isEmpty() ? QList<SubtitleItem>() : readSubtitleFile(chosen);
+    QCOMPARE(pairByOverlap(sentences, secondItems), paired);
+}
+
+// orviloop-srtdump prints the sentences of a media file's track as it does an SRT's.
+void tst_SubtitleReaders::dumpToolReadsATrack()
+{
+    const QString tool = QDir(qEnvironmentVariable("ORVILOOP_BUILD_DIR")).filePath("orviloop-srtdump");
+    const QString mkv = dir.filePath("dump.mkv");
+    const QString vtt = dir.filePath("dump.vtt");
+    QVERIFY(runFfmpeg({"-i", srtPath, "-c:s", "ass", mkv}));
+    QVERIFY(runFfmpeg({"-i", srtPath, vtt}));
+    QProcess dump;
+    dump.start(tool, {mkv, vtt});
+    QVERIFY(dump.waitForFinished());
+    QCOMPARE(dump.exitCode(), 0);
+    const QList<QByteArray> lines = dump.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(lines.size(), 2 * parseSrtBytes(lessonSrt).size());
+    QCOMPARE(lines.first(),
+             QByteArray("{\"index\":0,\"startMs\":1000,\"endMs\":2500,\"text\":\"Hello world\"}"));
 }
 
 QTEST_GUILESS_MAIN(tst_SubtitleReaders)
