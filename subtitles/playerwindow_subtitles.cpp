@@ -91,7 +91,7 @@ void PlayerWindow::loadSecondSubtitle()
     }
     if (btnSecondSubtitle) {
         btnSecondSubtitle->setVisible(!secondSubtitleLines.isEmpty());
-        btnSecondSubtitle->setText(secondSubtitleShown ? "第二字幕:关" : "第二字幕:开");
+        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
     }
 }
 
@@ -101,7 +101,7 @@ void PlayerWindow::toggleSecondSubtitle()
         return;
     secondSubtitleShown = !secondSubtitleShown;
     if (btnSecondSubtitle)
-        btnSecondSubtitle->setText(secondSubtitleShown ? "第二字幕:关" : "第二字幕:开");
+        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
     refreshSubtitle();
 }
 

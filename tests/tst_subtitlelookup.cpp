@@ -513,7 +513,7 @@ void tst_SubtitleLookup::secondSubtitleShownWithItsKey()
 
     QTest::keyClick(&window, Qt::Key_T);
     QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello\n你好"));
-    QCOMPARE(window.btnSecondSubtitle->text(), QString("第二字幕:关"));
+    QCOMPARE(window.btnSecondSubtitle->text(), QString("字幕2:关"));
     window.btnSecondSubtitle->click();
     QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello"));
 
