@@ -77,7 +77,8 @@ QList<SubtitleItem> parseLrcText(QStringView text, qint64 mediaLengthMs)
             if (key.compare(u"offset", Qt::CaseInsensitive) == 0) {
                 bool ok = false;
                 const qint64 offset = value.toLongLong(&ok);
-                offsetMs = ok ? offset : offsetMs;
+                // Bounded to a day: the subtraction below must not overflow.
+                offsetMs = ok ? std::clamp<qint64>(offset, -86400000, 86400000) : offsetMs;
             } else if (key.compare(u"length", Qt::CaseInsensitive) == 0) {
                 lengthMs = clockTimeMs(value);
             }
