@@ -16,6 +16,7 @@ class QGraphicsTextItem;
 class QGraphicsVideoItem;
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QTimer;
 class SubAudioExporter;
 
@@ -94,8 +95,14 @@ private:
 
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
     void applyPlayModeForSubtitles();
-    void showNoSentenceNotice(const QString &subtitleName);
-    QString titleBeforeNoSentenceNotice;
+    void showSubtitleNotice(const QString &notice, bool keepUsualTitle = false);
+    QString titleBeforeSubtitleNotice;
+    QString subtitleNoticeTitle; // the title while a notice is shown
+    void loadSecondSubtitle();
+    void toggleSecondSubtitle();
+    QStringList secondSubtitleLines; // per sentence, the second subtitle's text ("" for none)
+    bool secondSubtitleShown = false;
+    QPushButton *btnSecondSubtitle = nullptr;
 
     // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
     void connectSignals();

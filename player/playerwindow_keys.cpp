@@ -82,6 +82,9 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
         if (!event->isAutoRepeat())
             setRevealed(true);
         break;
+    case Qt::Key_T:
+        toggleSecondSubtitle();
+        break;
     default:
         QMainWindow::keyPressEvent(event);
         break;

@@ -42,6 +42,10 @@ void PlayerWindow::refreshSubtitle()
     }
     if (filterChineseEnabled)
         text = ChineseLines::removedFrom(text);
+    // The second subtitle goes with the sentence, on the repetitions that show it.
+    if (secondSubtitleShown && !text.isEmpty() && currentIndex >= 0 &&
+        currentIndex < secondSubtitleLines.size() && !secondSubtitleLines.at(currentIndex).isEmpty())
+        text += '\n' + secondSubtitleLines.at(currentIndex);
     subtitleTextItem->setPlainText(text);
     backText();
     layoutSubtitle();

@@ -2,12 +2,18 @@
 
 #include "groups/group2store.h"
 #include "subtitles/mendedtimes.h"
+#include "subtitles/secondsubtitle.h"
+#include "subtitles/srtparser.h"
+#include "subtitles/subtitlereaders.h"
 #include "subtitles/subtitlelookup.h"
 #include "ui_playerwindow.h"
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QUrl>
+
+#include <algorithm>
 
 // Loading the subtitle of a media file into the player.
 
@@ -42,6 +48,10 @@ void PlayerWindow::loadSubtitles(const QString &path)
     if (found) {
         subtitles = MendedTimes::read(lookup.path);
         subtitles.removeIf([](const SubtitleItem &item) { return item.text.trimmed().isEmpty(); });
+        // Times that all read as nothing (a format this reader does not know) cannot be drilled.
+        if (std::all_of(subtitles.cbegin(), subtitles.cend(),
+                        [](const SubtitleItem &item) { return item.endMs <= item.startMs; }))
+            subtitles.clear();
         writeDebugLine(subtitleLoadedLine(lookup.path, subtitles.size()));
     } else {
         writeDebugLine(subtitleNotFoundLine(lookup));
@@ -51,11 +61,56 @@ void PlayerWindow::loadSubtitles(const QString &path)
         storedGroup2Pending = false;
         groupRightIndexes = Group2Store::read(int(subtitles.size()));
     }
-    showNoSentenceNotice(found && subtitles.isEmpty() ? QFileInfo(lookup.path).fileName() : QString());
+    if (found && subtitles.isEmpty())
+        showSubtitleNotice(noSentenceLabel.toString() + QFileInfo(lookup.path).fileName() +
+                           "（只能正常播放）");
+    else if (!lookup.problem.isEmpty())
+        showSubtitleNotice(lookup.problem + "（只能正常播放）");
+    else if (!lookup.takenFrom.isEmpty())
+        showSubtitleNotice("字幕取自 " + lookup.takenFrom + "   ", true);
+    else
+        showSubtitleNotice(QString());
 
+    loadSecondSubtitle();
     detectChineseText();
     applyPlayModeForSubtitles();
     rebuildPlayList();
+}
+
+// The second subtitle beside a local lesson, paired to its sentences; its button shows only
+// where there is one.
+void PlayerWindow::loadSecondSubtitle()
+{
+    const QUrl url = mediaUrlFor(currentFile);
+    const QString secondPath = url.isLocalFile() ? findSecondSubtitle(url.toLocalFile()) : QString();
+    secondSubtitleLines.clear();
+    if (!secondPath.isEmpty() && !subtitles.isEmpty()) {
+        secondSubtitleLines = pairByOverlap(subtitles, readSubtitleFile(secondPath));
+        writeDebugLine(QString("第二字幕: \"%1\"").arg(secondPath));
+    }
+    if (ui && !btnSecondSubtitle) {
+        btnSecondSubtitle = new QPushButton(this);
+        btnSecondSubtitle->setMinimumSize(50, 28);
+        btnSecondSubtitle->setToolTip("在句子下显示第二字幕（T）");
+        btnSecondSubtitle->setFocusPolicy(Qt::NoFocus);
+        ui->controlLayout->insertWidget(ui->controlLayout->indexOf(ui->btnFilterChinese) + 1,
+                                        btnSecondSubtitle);
+        connect(btnSecondSubtitle, &QPushButton::clicked, this, &PlayerWindow::toggleSecondSubtitle);
+    }
+    if (btnSecondSubtitle) {
+        btnSecondSubtitle->setVisible(!secondSubtitleLines.isEmpty());
+        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
+    }
+}
+
+void PlayerWindow::toggleSecondSubtitle()
+{
+    if (secondSubtitleLines.isEmpty())
+        return;
+    secondSubtitleShown = !secondSubtitleShown;
+    if (btnSecondSubtitle)
+        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
+    refreshSubtitle();
 }
 
 void PlayerWindow::setWorkingDirectory(const QString &dir)
@@ -63,19 +118,26 @@ void PlayerWindow::setWorkingDirectory(const QString &dir)
     rootDir = dir;
 }
 
-// A subtitle file that gives no sentence (a foreign encoding, sound notes only, unreadable)
-// would otherwise look like a lesson without subtitle; the title says so until a load that
-// reads sentences, or has no subtitle file at all, puts the usual title back.
-void PlayerWindow::showNoSentenceNotice(const QString &subtitleName)
+// A subtitle file that gives no sentence (a foreign encoding, sound notes only, unreadable,
+// times that all read as 0) would otherwise look like a lesson without subtitle, and sentences
+// taken from another format or a media track should say where they came from; the title says
+// so until the next load puts the usual title back.
+void PlayerWindow::showSubtitleNotice(const QString &notice, bool keepUsualTitle)
 {
-    if (subtitleName.isEmpty()) {
-        if (windowTitle().startsWith(noSentenceLabel))
-            setWindowTitle(titleBeforeNoSentenceNotice);
+    const bool noticeShown = !subtitleNoticeTitle.isEmpty() && windowTitle() == subtitleNoticeTitle;
+    if (!noticeShown)
+        titleBeforeSubtitleNotice = windowTitle();
+    if (notice.isEmpty()) {
+        if (noticeShown)
+            setWindowTitle(titleBeforeSubtitleNotice);
+        subtitleNoticeTitle.clear();
         return;
     }
-    if (!windowTitle().startsWith(noSentenceLabel))
-        titleBeforeNoSentenceNotice = windowTitle();
-    setWindowTitle(noSentenceLabel.toString() + subtitleName + "（只能正常播放）");
+    subtitleNoticeTitle = keepUsualTitle ? notice + titleBeforeSubtitleNotice : notice;
+    setWindowTitle(subtitleNoticeTitle);
+    // A problem is also told over the video, where it is seen in full screen too.
+    if (!keepUsualTitle)
+        showNotice(notice);
 }
 
 // Without subtitles only normal play makes sense; the mode the user asked for waits in

@@ -105,7 +105,10 @@ qint64 parseTime(QStringView stamp)
     if (secondColon < 0 || stamp.indexOf(u':', secondColon + 1) >= 0)
         return 0;
     const QStringView secondsPart = stamp.sliced(secondColon + 1);
-    const qsizetype comma = secondsPart.indexOf(u',');
+    // Many subtitles from the web (WebVTT saved as .srt) write a period before the milliseconds.
+    qsizetype comma = secondsPart.indexOf(u',');
+    if (comma < 0)
+        comma = secondsPart.indexOf(u'.');
     const qint64 hours = toIntOrZero(stamp.first(firstColon));
     const qint64 minutes = toIntOrZero(stamp.sliced(firstColon + 1, secondColon - firstColon - 1));
     qint64 seconds = 0;
@@ -136,6 +139,13 @@ bool splitTimeLine(QStringView line, QStringView *start, QStringView *end)
     return true;
 }
 
+bool isLineBreak(QChar c)
+{
+    return c == u'\r' || c == u'\n';
+}
+
+} // namespace
+
 // Style override codes such as {\an8}.
 const QRegularExpression &braceCodePattern()
 {
@@ -148,11 +158,6 @@ const QRegularExpression &markupTagPattern()
 {
     static const QRegularExpression pattern(QStringLiteral("</?\\s*[a-zA-Z][^>]*>"));
     return pattern;
-}
-
-bool isLineBreak(QChar c)
-{
-    return c == u'\r' || c == u'\n';
 }
 
 // Splits at runs of CR/LF, trims every piece, drops the empty ones and joins with "\n".
@@ -174,6 +179,8 @@ QString joinTrimmedLines(QStringView view)
     }
     return joined;
 }
+
+namespace {
 
 bool needsMarkupCleaning(QStringView text)
 {
@@ -216,6 +223,8 @@ QString cleanCueText(QStringView block)
     return joinTrimmedLines(text).trimmed();
 }
 
+} // namespace
+
 // Sound descriptions such as "(applause)" or "[Music]" are not sentences.
 bool isAcceptedCueText(const QString &text)
 {
@@ -227,6 +236,8 @@ bool isAcceptedCueText(const QString &text)
         return false;
     return true;
 }
+
+namespace {
 
 bool isCueNumber(QStringView line)
 {
@@ -253,15 +264,6 @@ QStringView collectTextBlock(QStringView text, LineReader &reader)
 } // namespace
 
 namespace {
-
-// The decoded text of a subtitle file, without its byte-order mark.
-QString subtitleText(const QByteArray &bytes)
-{
-    QString decoded = decodeSubtitleBytes(bytes);
-    if (decoded.startsWith(QChar(0xFEFF)))
-        decoded.remove(0, 1);
-    return decoded;
-}
 
 // Walks the cues of a text; onCue(timeLine, startMs, endMs, cleanedText) for each accepted one,
 // in file order.
@@ -301,9 +303,17 @@ QString srtTimeStamp(qint64 ms)
 
 } // namespace
 
+QString decodeSubtitleText(const QByteArray &bytes)
+{
+    QString decoded = decodeSubtitleBytes(bytes);
+    if (decoded.startsWith(QChar(0xFEFF)))
+        decoded.remove(0, 1);
+    return decoded;
+}
+
 QList<SubtitleItem> parseSrtBytes(const QByteArray &bytes)
 {
-    const QString decoded = subtitleText(bytes);
+    const QString decoded = decodeSubtitleText(bytes);
     QList<SubtitleItem> items;
     // A cue takes some 60 characters or more; growing the list step by step costs more.
     items.reserve(decoded.size() / 64);
@@ -315,7 +325,7 @@ QList<SubtitleItem> parseSrtBytes(const QByteArray &bytes)
 
 QByteArray srtWithTimes(const QByteArray &bytes, const QList<SubtitleItem> &items)
 {
-    const QString text = subtitleText(bytes);
+    const QString text = decodeSubtitleText(bytes);
     QString rewritten;
     rewritten.reserve(text.size() + 64);
     qsizetype copiedUpTo = 0;
@@ -369,4 +379,22 @@ QList<SubtitleItem> parseSrtFile(const QString &path)
 qint64 parseSrtTime(const QString &stamp)
 {
     return parseTime(stamp);
+}
+
+QByteArray srtFromItems(const QList<SubtitleItem> &items)
+{
+    QString srt;
+    for (const SubtitleItem &item : items)
+        srt += QString::number(item.index + 1) + '\n' + srtTimeStamp(item.startMs) + " --> " +
+               srtTimeStamp(item.endMs) + '\n' + item.text + "\n\n";
+    return srt.toUtf8();
+}
+
+bool writeSrtFile(const QString &path, const QList<SubtitleItem> &items)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(srtFromItems(items));
+    return file.commit();
 }

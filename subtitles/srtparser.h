@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 
+class QRegularExpression;
+
 // Reads an SRT file into its accepted cues, in file order. A file that cannot be
 // opened gives an empty list and one debug line; nothing is ever thrown or shown.
 QList<SubtitleItem> parseSrtFile(const QString &path);
@@ -26,5 +28,20 @@ bool writeWholeFile(const QString &path, const QByteArray &bytes);
 // leaves the file as it was), after keeping the file as it first was beside it as path + ".orig".
 bool saveSrtTimes(const QString &path, const QList<SubtitleItem> &items);
 
-// "HH:MM:SS,mmm" to milliseconds; malformed parts count as 0.
+// "HH:MM:SS,mmm" (or "." before the milliseconds) to milliseconds; malformed parts count as 0.
 qint64 parseSrtTime(const QString &stamp);
+
+// The items as a fresh SRT file (numbered from 1, UTF-8), and that file written in one step.
+QByteArray srtFromItems(const QList<SubtitleItem> &items);
+bool writeSrtFile(const QString &path, const QList<SubtitleItem> &items);
+
+// Shared with the readers of the other subtitle formats.
+// The text of a subtitle file's bytes, decoded as parseSrtBytes does, without byte-order mark.
+QString decodeSubtitleText(const QByteArray &bytes);
+// Style override codes such as {\an8}; markup tags such as <i> or </font>.
+const QRegularExpression &braceCodePattern();
+const QRegularExpression &markupTagPattern();
+// Splits at runs of CR/LF, trims every piece, drops the empty ones and joins with "\n".
+QString joinTrimmedLines(QStringView view);
+// False for an empty text and for sound descriptions such as "(applause)" or "[Music]".
+bool isAcceptedCueText(const QString &text);

@@ -1,5 +1,9 @@
 #include "subtitles/subtitlelookup.h"
 
+#include "subtitles/srtparser.h"
+#include "subtitles/subtitlereaders.h"
+#include "subtitles/subtitletracks.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -64,6 +68,63 @@ QString adoptSubtitleIn(const QString &directory, const QString &baseName, QStri
     return findByListing(directory, baseName);
 }
 
+// The lesson's subtitle in another format, tried in the order of otherSubtitleSuffixes().
+QString findOtherFormat(const QString &directory, const QString &baseName)
+{
+    const QFileInfoList entries = QDir(directory).entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+    for (const QString &suffix : otherSubtitleSuffixes()) {
+        for (const QFileInfo &entry : entries) {
+            if (entry.suffix().compare(suffix, Qt::CaseInsensitive) == 0 &&
+                entry.completeBaseName().compare(baseName, Qt::CaseInsensitive) == 0)
+                return entry.absoluteFilePath();
+        }
+    }
+    return {};
+}
+
+// The sentences of another subtitle file or of the media's own track, and the directory its
+// ".srt1" goes to. Nothing found: empty items and no problem.
+TrackSentences readOtherSource(const QUrl &media, const QStringList &directories, const QString &baseName,
+                               QString *targetDirectory)
+{
+    const QString mediaPath = media.isLocalFile() ? media.toLocalFile() : QString();
+    const bool mediaOnDisk = !mediaPath.isEmpty() && QFileInfo(mediaPath).isFile();
+    for (const QString &directory : directories) {
+        const QString found = directory.isEmpty() ? QString() : findOtherFormat(directory, baseName);
+        if (found.isEmpty())
+            continue;
+        *targetDirectory = directory;
+        // An LRC's last line lasts until the end of the media.
+        const bool isLrc = QFileInfo(found).suffix().compare("lrc", Qt::CaseInsensitive) == 0;
+        const qint64 lengthMs = isLrc && mediaOnDisk ? probeMedia(mediaPath).durationMs : -1;
+        TrackSentences read{readSubtitleFile(found, lengthMs), QFileInfo(found).fileName(), {}};
+        if (read.items.isEmpty())
+            read.problem = "字幕文件中没有可用的句子：" + read.source;
+        return read;
+    }
+    if (!mediaOnDisk)
+        return {};
+    *targetDirectory = QFileInfo(mediaPath).absolutePath();
+    return readTrackSentences(mediaPath);
+}
+
+void takeOverOtherSource(const QUrl &media, SubtitleLookup *lookup)
+{
+    QString directory;
+    const TrackSentences read = readOtherSource(media, lookup->directories, lookup->baseName, &directory);
+    lookup->problem = read.problem;
+    if (read.items.isEmpty())
+        return;
+    const QString target = QDir(directory).filePath(lookup->baseName + ".srt1");
+    if (!writeSrtFile(target, read.items)) {
+        lookup->problem = "无法写入字幕文件：" + target;
+        return;
+    }
+    lookup->log.append(debugLine("字幕转换:", read.source, "->", target));
+    lookup->path = target;
+    lookup->takenFrom = read.source;
+}
+
 } // namespace
 
 QUrl mediaUrlFor(const QString &path)
@@ -108,8 +169,9 @@ SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory
             continue;
         lookup.path = adoptSubtitleIn(directory, lookup.baseName, &lookup.log);
         if (!lookup.path.isEmpty())
-            break;
+            return lookup;
     }
+    takeOverOtherSource(media, &lookup);
     return lookup;
 }
 

@@ -205,6 +205,10 @@ void tst_SrtParser::parseBlocks_data()
                                                              << QStringList{"0 1000 2000 {ac}text"};
     QTest::newRow("chinese and english lines") << cueOne + "你好，世界\n Hello world \n"
                                                << QStringList{"0 1000 2000 你好，世界\nHello world"};
+    QTest::newRow("webvtt cues with numbers saved as srt")
+        << QByteArray(
+               "WEBVTT\n\n1\n00:00:01.000 --> 00:00:02.500\nHi\n\n2\n00:00:03.000 --> 00:00:04.000\nYo\n")
+        << QStringList{"0 1000 2500 Hi", "1 3000 4000 Yo"};
     QTest::newRow("ideographic spaces trimmed") << cueOne + QString("\u3000中文\u3000").toUtf8() + "\n"
                                                 << QStringList{"0 1000 2000 中文"};
 }
@@ -228,7 +232,7 @@ void tst_SrtParser::parseTime_data()
     QTest::newRow("ordinary") << "01:02:03,004" << qint64(3723004);
     QTest::newRow("milliseconds piece is an integer") << "00:00:01,5" << qint64(1005);
     QTest::newRow("no milliseconds") << "1:2:3" << qint64(3723000);
-    QTest::newRow("period is not a comma") << "01:02:03.500" << qint64(3720000);
+    QTest::newRow("period before the milliseconds") << "01:02:03.500" << qint64(3723500);
     QTest::newRow("two parts") << "00:01" << qint64(0);
     QTest::newRow("four parts") << "00:00:02,000 X1:100 X2:500" << qint64(0);
     QTest::newRow("empty") << "" << qint64(0);

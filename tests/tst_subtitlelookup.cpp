@@ -1,10 +1,14 @@
 #include "player/playerwindow.h"
+#include "subtitles/srtparser.h"
 #include "subtitles/subtitlelookup.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
 #include <QDir>
 #include <QFile>
+#include <QGraphicsTextItem>
+#include <QPushButton>
+#include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -58,6 +62,26 @@ bool writeSubtitle(const QString &dir, const QString &name, const QString &origi
     return file.open(QIODevice::WriteOnly) && file.write(cueNaming(origin)) > 0;
 }
 
+bool runFfmpeg(const QStringList &arguments)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", QStringList{"-nostdin", "-v", "error", "-y"} + arguments);
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+           ffmpeg.exitCode() == 0;
+}
+
+// A subtitle in the format its name's suffix says (as FFmpeg writes it from the one-cue SRT),
+// or, with a suffix FFmpeg writes no subtitle to, a media file with that SRT as its track.
+bool writeOtherSource(const QString &dir, const QString &name, const QString &origin,
+                      const QStringList &codec)
+{
+    const QString srt = QDir(dir).filePath("source.srt");
+    if (!writeSubtitle(dir, "source.srt", origin))
+        return false;
+    const bool ok = runFfmpeg(QStringList{"-i", srt} + codec + QStringList{QDir(dir).filePath(name)});
+    return QFile::remove(srt) && ok;
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -87,6 +111,10 @@ private slots:
     void emptyPathChangesNothing();
     void subtitleWithoutSentenceIsNoticed_data();
     void subtitleWithoutSentenceIsNoticed();
+    void otherSourceTakenOver_data();
+    void otherSourceTakenOver();
+    void windowDrillsTheTrackInsideAnMkv();
+    void secondSubtitleShownWithItsKey();
     void newLoadReplacesSubtitleState();
     void playModeWaitsForSubtitles();
 
@@ -326,6 +354,8 @@ void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed_data()
     QTest::newRow("utf-16 without byte-order mark")
         << QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(QString::fromUtf8(cueNaming("wide"))))
         << QString();
+    QTest::newRow("every time reads as nothing")
+        << QByteArray("1\n00:00:01:000 --> 00:00:02:000\nzero\n\n2\n0:0 --> 0:0\nnone\n") << QString();
 }
 
 // A subtitle file that gives no sentence is said so in the title, leaves the player in
@@ -361,6 +391,138 @@ void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed()
     QCOMPARE(window.subtitles.size(), 1);
     QVERIFY2(window.windowTitle().startsWith("b.mp4 - 复读机播放器OrviLoop"),
              qPrintable(window.windowTitle()));
+}
+
+void tst_SubtitleLookup::otherSourceTakenOver_data()
+{
+    QTest::addColumn<QString>("mediaName");
+    QTest::addColumn<QStringList>("files");      // beside the media: written by FFmpeg as their suffix says
+    QTest::addColumn<QStringList>("mediaCodec"); // the media is written with a track of this codec
+    QTest::addColumn<QString>("sentence");       // the sentence of the .srt1 found; empty: none
+    QTest::addColumn<QString>("takenFrom");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QStringList>("filesAfter");
+
+    QTest::newRow("lesson.vtt") << "课文 a.mp4" << QStringList{"课文 a.vtt"} << QStringList()
+                                << "media 课文 a.vtt"
+                                << "课文 a.vtt"
+                                << "" << QStringList{"课文 a.srt1", "课文 a.vtt"};
+    QTest::newRow("vtt before ass, ssa and lrc")
+        << "a.mp4" << QStringList{"a.lrc", "a.ssa", "a.ass", "a.vtt"} << QStringList() << "media a.vtt"
+        << "a.vtt"
+        << "" << QStringList{"a.ass", "a.lrc", "a.srt1", "a.ssa", "a.vtt"};
+    QTest::newRow("srt before vtt") << "a.mp4" << QStringList{"a.srt", "a.vtt"} << QStringList()
+                                    << "media a.srt"
+                                    << ""
+                                    << "" << QStringList{"a.srt1", "a.vtt"};
+    QTest::newRow("lrc in capitals") << "a.mp4" << QStringList{"A.LRC"} << QStringList() << "media A.LRC"
+                                     << "A.LRC"
+                                     << "" << QStringList{"A.LRC", "a.srt1"};
+    QTest::newRow("a.en.vtt not taken for a.mp4") << "a.mp4" << QStringList{"a.en.vtt"} << QStringList() << ""
+                                                  << ""
+                                                  << "" << QStringList{"a.en.vtt"};
+    QTest::newRow("vtt without sentence: nothing written")
+        << "a.mp4" << QStringList{"a.vtt!"} << QStringList() << ""
+        << ""
+        << "字幕文件中没有可用的句子：a.vtt" << QStringList{"a.vtt"};
+    QTest::newRow("mkv subrip track")
+        << "a.mkv" << QStringList() << QStringList{"-c:s", "srt"} << "media track"
+        << "媒体内字幕轨 1（subrip）"
+        << "" << QStringList{"a.mkv", "a.srt1"};
+    QTest::newRow("mkv ass track") << "a.mkv" << QStringList() << QStringList{"-c:s", "ass"} << "media track"
+                                   << "媒体内字幕轨 1（ass）"
+                                   << "" << QStringList{"a.mkv", "a.srt1"};
+    QTest::newRow("mp4 mov_text track")
+        << "a.mp4" << QStringList() << QStringList{"-c:s", "mov_text"} << "media track"
+        << "媒体内字幕轨 1（mov_text, und）"
+        << "" << QStringList{"a.mp4", "a.srt1"};
+    QTest::newRow("vtt beside the mkv before its track")
+        << "a.mkv" << QStringList{"a.vtt"} << QStringList{"-c:s", "srt"} << "media a.vtt"
+        << "a.vtt"
+        << "" << QStringList{"a.mkv", "a.srt1", "a.vtt"};
+}
+
+// A lesson whose subtitle is in another format or inside the media gets a .srt1 written from
+// its sentences, the original left as it was; a source without sentences writes nothing.
+void tst_SubtitleLookup::otherSourceTakenOver()
+{
+    QFETCH(QString, mediaName);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, mediaCodec);
+    QFETCH(QString, sentence);
+    QFETCH(QString, takenFrom);
+    QFETCH(QString, problem);
+    QFETCH(QStringList, filesAfter);
+
+    for (QString name : files) {
+        if (name.endsWith('!')) { // not a subtitle at all
+            name.chop(1);
+            QFile file(QDir(mediaDir()).filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("WEBVTT\n\nno cue here\n") > 0);
+        } else if (name.endsWith(".srt")) {
+            QVERIFY(writeSubtitle(mediaDir(), name, "media " + name));
+        } else {
+            QVERIFY(writeOtherSource(mediaDir(), name, "media " + name, {}));
+        }
+    }
+    if (!mediaCodec.isEmpty())
+        QVERIFY(writeOtherSource(mediaDir(), mediaName, "media track", mediaCodec));
+
+    const QString mediaPath = QDir(mediaDir()).filePath(mediaName);
+    const SubtitleLookup lookup = lookUpSubtitle(mediaUrlFor(mediaPath), rootDir());
+    QCOMPARE(lookup.takenFrom, takenFrom);
+    QCOMPARE(lookup.problem, problem);
+    QCOMPARE(listing(mediaDir()), filesAfter);
+    if (sentence.isEmpty()) {
+        QVERIFY(lookup.path.isEmpty());
+        return;
+    }
+    QCOMPARE(QFileInfo(lookup.path).fileName(), QFileInfo(mediaName).completeBaseName() + ".srt1");
+    const QList<SubtitleItem> read = parseSrtFile(lookup.path);
+    QCOMPARE(read.size(), 1);
+    QCOMPARE(read.first().text, sentence);
+    QVERIFY(qAbs(read.first().startMs - 1000) <= 10);
+}
+
+// The track is drilled at once: sentences, the .srt1 beside the media, and the title says where
+// they came from.
+void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
+{
+    const QString mediaPath = QDir(mediaDir()).filePath("第二课.mkv");
+    QVERIFY(writeOtherSource(mediaDir(), "第二课.mkv", "inside", {"-c:s", "srt"}));
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    const QString usualTitle = window.windowTitle();
+    window.loadSubtitles(mediaPath);
+    QCOMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.subtitles.first().text, QString("inside"));
+    QVERIFY(QFileInfo::exists(QDir(mediaDir()).filePath("第二课.srt1")));
+    QCOMPARE(window.windowTitle(), "字幕取自 媒体内字幕轨 1（subrip）   " + usualTitle);
+
+    window.loadSubtitles(QDir(mediaDir()).filePath("other.mp4"));
+    QCOMPARE(window.windowTitle(), usualTitle);
+}
+
+// T shows the second subtitle under the sentence and hides it again; its button says which.
+void tst_SubtitleLookup::secondSubtitleShownWithItsKey()
+{
+    QVERIFY(writeSubtitle(mediaDir(), "a.srt1", "Hello"));
+    QVERIFY(writeSubtitle(mediaDir(), "a.zh.srt", "你好"));
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
+    window.refreshSubtitle();
+    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello"));
+    QVERIFY(!window.btnSecondSubtitle->isHidden());
+
+    QTest::keyClick(&window, Qt::Key_T);
+    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello\n你好"));
+    QCOMPARE(window.btnSecondSubtitle->text(), QString("字幕2:关"));
+    window.btnSecondSubtitle->click();
+    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello"));
+
+    window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
+    QVERIFY(window.btnSecondSubtitle->isHidden());
 }
 
 void tst_SubtitleLookup::newLoadReplacesSubtitleState()

@@ -1,7 +1,10 @@
-// orviloop-srtdump FILE...: prints the cues the player reads from each SRT file, one JSON
-// object per cue per line, so that a subtitle that plays oddly can be looked at from outside.
+// orviloop-srtdump FILE...: prints the cues the player reads from each subtitle file (SRT,
+// WebVTT, ASS/SSA, LRC) or from the first text track of a media file, one JSON object per cue
+// per line, so that a subtitle that plays oddly can be looked at from outside.
 
 #include "subtitles/srtparser.h"
+#include "subtitles/subtitlereaders.h"
+#include "subtitles/subtitletracks.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -24,6 +27,12 @@ QByteArray cueToJsonLine(const SubtitleItem &item)
            ",\"endMs\":" + QByteArray::number(item.endMs) + ",\"text\":" + quotedText + "}\n";
 }
 
+bool isSubtitleFile(const QFileInfo &info)
+{
+    const QString suffix = info.suffix().toLower();
+    return suffix == "srt" || suffix == "srt1" || otherSubtitleSuffixes().contains(suffix);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -40,7 +49,17 @@ int main(int argc, char *argv[])
         const QFileInfo info(file);
         if (!info.isFile() || !info.isReadable())
             status = 1;
-        const QList<SubtitleItem> items = parseSrtFile(file);
+        QList<SubtitleItem> items;
+        if (isSubtitleFile(info) || !info.isFile()) {
+            items = readSubtitleFile(file);
+        } else {
+            const TrackSentences track = readTrackSentences(file);
+            items = track.items;
+            if (!track.problem.isEmpty()) {
+                std::fputs(qPrintable(track.problem + '\n'), stderr);
+                status = 1;
+            }
+        }
         for (const SubtitleItem &item : items)
             std::fputs(cueToJsonLine(item).constData(), stdout);
     }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "subtitles/srtparser.h"
 #include "subtitles/subtitleitem.h"
+#include "subtitles/subtitlereaders.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-// What every list from the SRT reader must satisfy, whatever bytes it was given. A
+// What every list from a subtitle reader must satisfy, whatever bytes it was given. A
 // violation aborts, so that the fuzzer and the corpus replay both report it as a crash.
 inline void checkSrtInvariants(const QList<SubtitleItem> &items)
 {
@@ -30,4 +32,14 @@ inline void checkSrtInvariants(const QList<SubtitleItem> &items)
         if ((text.startsWith(u'(') && text.endsWith(u')')) || (text.startsWith(u'[') && text.endsWith(u']')))
             fail("sound description accepted", i);
     }
+}
+
+// The bytes through every reader: SRT, and the others on the same decoded text.
+inline void checkAllReaders(const QByteArray &bytes)
+{
+    checkSrtInvariants(parseSrtBytes(bytes));
+    const QString text = decodeSubtitleText(bytes);
+    checkSrtInvariants(parseVttText(text));
+    checkSrtInvariants(parseAssText(text));
+    checkSrtInvariants(parseLrcText(text, 60000));
 }
