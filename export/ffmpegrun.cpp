@@ -50,3 +50,35 @@ FfmpegRun runFfmpeg(const QStringList &arguments, const std::atomic_bool &stop)
     const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     return ok ? FfmpegRun::Succeeded : FfmpegRun::Failed;
 }
+
+FfmpegRun readFfmpegOutput(const QStringList &arguments,
+                           const std::function<bool(const QByteArray &)> &onOutput, QByteArray *messages)
+{
+    QProcess process;
+    dieWithThisProcess(process);
+    process.start("ffmpeg", arguments);
+    if (!process.waitForStarted(-1))
+        return FfmpegRun::Missing;
+    process.closeWriteChannel();
+    const auto keepMessages = [&] {
+        const QByteArray text = process.readAllStandardError();
+        if (messages)
+            messages->append(text);
+    };
+    // The output is taken as it comes: a pipe left full would stall ffmpeg.
+    while (process.state() != QProcess::NotRunning || process.bytesAvailable() > 0) {
+        if (process.bytesAvailable() == 0)
+            process.waitForReadyRead(stopPollMs);
+        keepMessages();
+        const QByteArray piece = process.readAllStandardOutput();
+        if (!onOutput(piece)) {
+            process.kill();
+            process.waitForFinished(-1);
+            return FfmpegRun::Stopped;
+        }
+    }
+    process.waitForFinished(-1);
+    keepMessages();
+    const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return ok ? FfmpegRun::Succeeded : FfmpegRun::Failed;
+}

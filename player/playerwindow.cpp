@@ -126,6 +126,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
 
     createBusyIndicator();
     createShadowPauseBar();
+    createAlignControls();
     connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
     connect(player, &MediaEngine::errorOccurred, this, &PlayerWindow::onMediaError);
     createDonationLabel();
