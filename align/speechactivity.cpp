@@ -19,10 +19,6 @@
 
 namespace {
 
-// Enough for speech, fricatives included; a pipe of 32 kB a second.
-constexpr int sampleRate = 16000;
-constexpr int samplesPerFrame = sampleRate * SpeechActivity::frameMs / 1000;
-
 // The noise floor: a low percentile of each half second, the lowest of those within a few
 // seconds either way, so that it follows a recording whose noise changes but never rises into a
 // stretch of speech.
@@ -39,7 +35,7 @@ constexpr int shortestRunFrames = 3;
 constexpr qint64 joinGapMs = 180;
 
 constexpr quint32 cacheMagic = 0x4F4C5341; // "OLSA"
-constexpr quint32 cacheVersion = 1;
+constexpr quint32 cacheVersion = 3;
 
 float percentileOf(QList<float> values, double fraction)
 {
@@ -93,7 +89,8 @@ void removeShortRuns(QList<bool> &flags, bool value, int maxFrames)
     }
 }
 
-// Frame levels of 16-bit mono samples, fed piece by piece.
+// Frame levels of 16-bit mono samples at the stream's own rate, fed piece by piece: frame k
+// ends at sample (k + 1) * rate / 100, so that no frame drifts at rates such as 22050 Hz.
 class LevelMeter
 {
 public:
@@ -102,43 +99,80 @@ public:
     {
     }
 
+    void setRate(int samplesPerSecond)
+    {
+        rate = samplesPerSecond;
+        frameEnd = rate / framesPerSecond;
+    }
+    int sampleRate() const { return rate; }
+
+    // Kept until the rate is known.
     void feed(const QByteArray &bytes)
     {
-        pending.append(bytes);
-        const qsizetype samples = pending.size() / 2;
-        const auto *data = reinterpret_cast<const qint16 *>(pending.constData());
-        for (qsizetype i = 0; i < samples; ++i) {
-            const double x = data[i];
-            sumOfSquares += x * x;
-            if (++inFrame == samplesPerFrame)
-                closeFrame();
+        if (rate <= 0 || !pending.isEmpty()) {
+            pending.append(bytes);
+            if (rate <= 0)
+                return;
+            measure(std::exchange(pending, QByteArray()));
+            return;
         }
-        pending.remove(0, samples * 2);
+        measure(bytes);
     }
 
     void finish()
     {
-        if (inFrame > 0)
+        if (inFrame() > 0)
             closeFrame();
     }
 
-    qint64 samplesSeen() const { return qint64(levels.size()) * samplesPerFrame + inFrame; }
+    qint64 samplesSeen() const { return seen; }
 
 private:
+    // A sample split between two pieces waits in `pending` for its second byte.
+    void measure(const QByteArray &bytes)
+    {
+        const qsizetype samples = bytes.size() / 2;
+        const auto *data = reinterpret_cast<const qint16 *>(bytes.constData());
+        for (qsizetype i = 0; i < samples; ++i) {
+            sumOfSquares += qint64(data[i]) * data[i];
+            if (++seen == frameEnd)
+                closeFrame();
+        }
+        if (bytes.size() % 2 != 0)
+            pending = bytes.right(1);
+    }
+
+    qint64 frameStart() const { return qint64(levels.size()) * rate / framesPerSecond; }
+    qint64 inFrame() const { return seen - frameStart(); }
+
     void closeFrame()
     {
-        const double meanSquare = sumOfSquares / inFrame / (32768.0 * 32768.0);
+        const double meanSquare = double(sumOfSquares) / double(inFrame()) / (32768.0 * 32768.0);
         const double db = meanSquare > 0 ? 10.0 * std::log10(meanSquare) : silenceDb;
         levels.append(float(std::max<double>(db, silenceDb)));
         sumOfSquares = 0;
-        inFrame = 0;
+        frameEnd = qint64(levels.size() + 1) * rate / framesPerSecond;
     }
 
+    static constexpr int framesPerSecond = 1000 / SpeechActivity::frameMs;
     QList<float> &levels;
     QByteArray pending;
-    double sumOfSquares = 0;
-    int inFrame = 0;
+    int rate = 0;
+    qint64 seen = 0;
+    qint64 frameEnd = 0;
+    qint64 sumOfSquares = 0;
 };
+
+// The rate of the decoded stream, as ffmpeg names its output; 0 while it has not.
+int outputRate(const QByteArray &messages)
+{
+    const qsizetype output = messages.indexOf("Output #0");
+    if (output < 0)
+        return 0;
+    static const QRegularExpression pattern(QStringLiteral("Audio: .*, (\\d+) Hz"));
+    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(messages.mid(output)));
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
 
 qint64 durationFromMessages(const QByteArray &messages)
 {
@@ -264,18 +298,23 @@ SpeechAnalysis analyseSpeech(const QString &media, const SpeechAnalysisReport &r
     qint64 durationMs = -1;
     int reported = -1;
     const auto onOutput = [&](const QByteArray &piece) {
+        if (meter.sampleRate() <= 0)
+            meter.setRate(outputRate(messages));
         meter.feed(piece);
         if (durationMs < 0)
             durationMs = durationFromMessages(messages);
-        const int percent =
-            durationMs > 0
-                ? int(std::min<qint64>(99, meter.samplesSeen() * 1000 / sampleRate * 100 / durationMs))
-                : 0;
+        const int percent = durationMs > 0 && meter.sampleRate() > 0
+                                ? int(std::min<qint64>(99, meter.samplesSeen() * 1000 / meter.sampleRate() *
+                                                               100 / durationMs))
+                                : 0;
         if (percent == reported && !piece.isEmpty())
             return true;
         reported = percent;
         return report(percent);
     };
+    // Mono at 8 kHz by the plainest resampler (no filter): cheaper than the stream's own rate
+    // through the pipe, and the sound above 4 kHz (fricatives) still counts, folded down. Half a
+    // second a write: the pipe is read in few pieces.
     const QStringList arguments{"-hide_banner",
                                 "-nostdin",
                                 "-nostats",
@@ -288,12 +327,10 @@ SpeechAnalysis analyseSpeech(const QString &media, const SpeechAnalysisReport &r
                                 "-vn",
                                 "-sn",
                                 "-dn",
+                                "-af",
+                                "aresample=8000:filter_size=1:phase_shift=0,asetnsamples=n=4000:p=0",
                                 "-ac",
                                 "1",
-                                "-ar",
-                                QString::number(sampleRate),
-                                "-af",
-                                "highpass=f=80",
                                 "-f",
                                 "s16le",
                                 "-"};
@@ -312,6 +349,8 @@ SpeechAnalysis analyseSpeech(const QString &media, const SpeechAnalysisReport &r
         break;
     }
     meter.finish();
+    if (meter.sampleRate() <= 0)
+        return failure(SpeechAnalysisStatus::DecodeFailed, "无法读取媒体文件的声音：" + displayName(media));
     if (analysis.activity.levels.isEmpty())
         return failure(SpeechAnalysisStatus::NoSound, "这个文件没有声音，无法对齐：" + displayName(media));
     analysis.status = SpeechAnalysisStatus::Done;

@@ -4,6 +4,7 @@
 
 #ifdef Q_OS_LINUX
 #include <csignal>
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 #endif
@@ -15,17 +16,22 @@ namespace {
 // How often a running ffmpeg looks whether it is to stop.
 const int stopPollMs = 50;
 
-void dieWithThisProcess(QProcess &process)
+// widePipe: a pipe of a megabyte on its standard output, so that a long stream of samples
+// passes in few reads.
+void dieWithThisProcess(QProcess &process, bool widePipe = false)
 {
 #ifdef Q_OS_LINUX
     const pid_t parent = ::getpid();
-    process.setChildProcessModifier([parent] {
+    process.setChildProcessModifier([parent, widePipe] {
+        if (widePipe)
+            ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) // gone before the line above took effect
             ::_exit(1);
     });
 #else
     Q_UNUSED(process);
+    Q_UNUSED(widePipe);
 #endif
 }
 
@@ -55,7 +61,7 @@ FfmpegRun readFfmpegOutput(const QStringList &arguments,
                            const std::function<bool(const QByteArray &)> &onOutput, QByteArray *messages)
 {
     QProcess process;
-    dieWithThisProcess(process);
+    dieWithThisProcess(process, true);
     process.start("ffmpeg", arguments);
     if (!process.waitForStarted(-1))
         return FfmpegRun::Missing;

@@ -230,6 +230,9 @@ void tst_SpeechAlignment::alignsToSpeech()
     const ToolRun run = runAlign({lesson.media});
     QVERIFY2(run.exitCode == 0, qPrintable(run.output));
     QVERIFY2(run.output.contains(QString("%1 句中移动了 %1 句").arg(count)), qPrintable(run.output));
+    // Kept for the next time, under the program's cache.
+    const QDir cache(settingsDir.filePath("cache/Orvi/OrviLoop/speech"));
+    QVERIFY(!cache.entryList({"*.speech"}).isEmpty());
     const QString adopted = lesson.subtitle + "1";
     const QList<SubtitleItem> aligned = parseSrtFile(adopted);
     QCOMPARE(aligned.size(), count);
