@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTimer>
@@ -37,9 +38,7 @@ void PlayerWindow::createAlignControls()
     alignBar->setAlignment(Qt::AlignCenter);
     alignBar->setStyleSheet("QProgressBar { background: rgba(0,0,0,100); color: white; border-radius: 10px; }"
                             "QProgressBar::chunk { background: #C08030; border-radius: 10px; }");
-    QGraphicsProxyWidget *proxy = scene->addWidget(alignBar);
-    proxy->setZValue(100);
-    proxy->setPos(busyIndicatorProxy->pos() + QPointF(0, 30));
+    scene->addWidget(alignBar)->setZValue(100);
     alignBar->hide();
     alignNoticeTimer = new QTimer(this);
     alignNoticeTimer->setSingleShot(true);
@@ -57,6 +56,9 @@ void PlayerWindow::startAlignment(int onlySentence)
     ui->btnAlignLesson->setEnabled(false);
     alignNoticeTimer->stop();
     showAlignProgress(0);
+    // At the top of what the view shows, whatever the video's size.
+    const QRectF shown = ui->videoView->mapToScene(ui->videoView->viewport()->rect()).boundingRect();
+    alignBar->graphicsProxyWidget()->setPos(shown.center().x() - alignBar->width() / 2.0, shown.top() + 10);
     alignBar->show();
     speechAnalysis->start(currentFile);
 }

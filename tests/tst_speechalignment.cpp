@@ -181,6 +181,7 @@ private slots:
     void badInputLosesNothing_data();
     void badInputLosesNothing();
     void playerAlignsSentenceThenLesson();
+    void windowClosedWhileAnalysing();
 
 private:
     QTemporaryDir settingsDir;
@@ -342,6 +343,26 @@ void tst_SpeechAlignment::playerAlignsSentenceThenLesson()
     QCOMPARE(w->alignBar->format(), QString("已对齐 3 / 4 句"));
     QCOMPARE(parseSrtFile(srt1), w->subtitles);
     QCOMPARE(contentsOf(srt1 + ".orig"), lesson.subtitleBytes);
+}
+
+// The analysis of a long lesson stops with its window; nothing is written.
+void tst_SpeechAlignment::windowClosedWhileAnalysing()
+{
+    const QString media = dir.filePath("long lesson.wav");
+    QVERIFY(makeSilence(media, 1200));
+    const QString srt1 = dir.filePath("long lesson.srt1");
+    QFile file(srt1);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(lessonSrt({{1000, 2000}, {3000, 4000}}).toUtf8());
+    file.close();
+    auto w = PlayerWindowTest::open(parseSrtFile(srt1), 1);
+    w->currentFile = media;
+    w->subtitlePath = srt1;
+    QTest::keyClick(w.get(), Qt::Key_A, Qt::ShiftModifier);
+    QVERIFY(w->speechAnalysis->isRunning());
+    w.reset();
+    QTest::qWait(500);
+    QVERIFY(!QFile::exists(srt1 + ".orig"));
 }
 
 QTEST_MAIN(tst_SpeechAlignment)
