@@ -35,7 +35,7 @@ constexpr int shortestRunFrames = 3;
 constexpr qint64 joinGapMs = 180;
 
 constexpr quint32 cacheMagic = 0x4F4C5341; // "OLSA"
-constexpr quint32 cacheVersion = 3;
+constexpr quint32 cacheVersion = 4;
 
 float percentileOf(QList<float> values, double fraction)
 {
@@ -314,26 +314,12 @@ SpeechAnalysis analyseSpeech(const QString &media, const SpeechAnalysisReport &r
     };
     // Mono at 8 kHz by the plainest resampler (no filter): cheaper than the stream's own rate
     // through the pipe, and the sound above 4 kHz (fricatives) still counts, folded down. Half a
-    // second a write: the pipe is read in few pieces.
-    const QStringList arguments{"-hide_banner",
-                                "-nostdin",
-                                "-nostats",
-                                "-v",
-                                "info",
-                                "-i",
-                                media,
-                                "-map",
-                                "0:a:0",
-                                "-vn",
-                                "-sn",
-                                "-dn",
-                                "-af",
-                                "aresample=8000:filter_size=1:phase_shift=0,asetnsamples=n=4000:p=0",
-                                "-ac",
-                                "1",
-                                "-f",
-                                "s16le",
-                                "-"};
+    // second a write: the pipe is read in few pieces. A track that starts after the file's
+    // start (a video's sound delayed) is padded with silence, so that its times are the player's.
+    const QString filters("aresample=8000:filter_size=1:phase_shift=0:first_pts=0,asetnsamples=n=4000:p=0");
+    const QStringList arguments{"-hide_banner", "-nostdin", "-nostats", "-v",    "info", "-i",  media,
+                                "-map",         "0:a:0",    "-vn",      "-sn",   "-dn",  "-af", filters,
+                                "-ac",          "1",        "-f",       "s16le", "-"};
     switch (readFfmpegOutput(arguments, onOutput, &messages)) {
     case FfmpegRun::Missing:
         return failure(SpeechAnalysisStatus::FfmpegMissing, ffmpegMissingMessage);

@@ -2,6 +2,7 @@
 // onsets and ends are known from the parts, with a subtitle off by 120–300 ms at every edge,
 // aligned by orviloop-align and by the player's keys.
 
+#include "align/sentencealignment.h"
 #include "align/speechanalysistask.h"
 #include "lessonmedia.h"
 #include "playerwindowtest.h"
@@ -178,6 +179,8 @@ private slots:
     void initTestCase();
     void alignsToSpeech_data();
     void alignsToSpeech();
+    void edgesWithoutClearSpeech_data();
+    void edgesWithoutClearSpeech();
     void badInputLosesNothing_data();
     void badInputLosesNothing();
     void playerAlignsSentenceThenLesson();
@@ -257,6 +260,35 @@ void tst_SpeechAlignment::alignsToSpeech()
     QCOMPARE(contentsOf(adopted + ".orig"), lesson.subtitleBytes);
     QCOMPARE(runAlign({"--undo", lesson.media}).exitCode, 0);
     QCOMPARE(contentsOf(adopted), lesson.subtitleBytes);
+}
+
+using Segments = QList<SpeechSegment>;
+
+void tst_SpeechAlignment::edgesWithoutClearSpeech_data()
+{
+    QTest::addColumn<Segments>("speech");
+    QTest::addColumn<Times>("times");
+    QTest::addColumn<Times>("expected");
+    QTest::newRow("no speech within reach: stays")
+        << Segments{{5000, 6000}} << Times{{1000, 2000}} << Times{{1000, 2000}};
+    QTest::newRow("onset out of reach, a word gap later: stays")
+        << Segments{{300, 1200}, {1400, 3000}} << Times{{1000, 3100}} << Times{{1000, 3200}};
+    QTest::newRow("the sentence pause wins over a word gap")
+        << Segments{{1000, 1500}, {1700, 2500}, {3500, 4500}} << Times{{1250, 2700}, {3300, 4600}}
+        << Times{{880, 2700}, {3380, 4700}};
+    QTest::newRow("a short pause is shared, never crossed")
+        << Segments{{1000, 2000}, {2100, 3000}} << Times{{1000, 1800}, {2300, 3000}}
+        << Times{{880, 2050}, {2050, 3200}};
+}
+
+// Where the speech gives no clear edge the time stays; margins stop half-way into a pause.
+void tst_SpeechAlignment::edgesWithoutClearSpeech()
+{
+    QFETCH(Segments, speech);
+    QFETCH(Times, times);
+    QFETCH(Times, expected);
+    const SentenceAlignment aligned = alignToSpeech(speech, 10000, lessonOf(times));
+    QCOMPARE(aligned.sentences, lessonOf(expected));
 }
 
 void tst_SpeechAlignment::badInputLosesNothing_data()
