@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -35,12 +36,18 @@ constexpr int shortestRunFrames = 3;
 constexpr qint64 joinGapMs = 180;
 
 constexpr quint32 cacheMagic = 0x4F4C5341; // "OLSA"
-constexpr quint32 cacheVersion = 4;
+constexpr quint32 cacheVersion = 5;
+
+// Digital silence (an edit, the padding at a file's end) is no noise floor: a recording's noise
+// right beside it would pass for speech. A block mostly silent (the frames where the sound
+// fades into it included) tells nothing.
+constexpr float noFloor = std::numeric_limits<float>::infinity();
 
 float percentileOf(QList<float> values, double fraction)
 {
-    if (values.isEmpty())
-        return silenceDb;
+    values.removeIf([](float level) { return level <= silenceDb; });
+    if (values.size() < floorBlockFrames / 2)
+        return noFloor;
     const auto at = values.begin() + qsizetype(fraction * (values.size() - 1));
     std::nth_element(values.begin(), at, values.end());
     return *at;
@@ -56,7 +63,9 @@ QList<float> noiseFloor(const QList<float> &levels)
     for (qsizetype b = 0; b < blocks; ++b) {
         const qsizetype from = std::max<qsizetype>(0, b - floorReachBlocks);
         const qsizetype to = std::min<qsizetype>(blocks, b + floorReachBlocks + 1);
-        const float lowest = *std::min_element(blockLow.begin() + from, blockLow.begin() + to);
+        float lowest = *std::min_element(blockLow.begin() + from, blockLow.begin() + to);
+        if (lowest == noFloor)
+            lowest = silenceDb;
         const qsizetype end = std::min<qsizetype>(levels.size(), (b + 1) * floorBlockFrames);
         std::fill(floor.begin() + b * floorBlockFrames, floor.begin() + end, lowest);
     }

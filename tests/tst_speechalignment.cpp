@@ -92,8 +92,8 @@ qint64 msOf(qsizetype sample)
     return qint64(sample) * 1000 / lessonRate;
 }
 
-// The sentences joined by pauses of 0.7–1.2 s over white noise at noiseDb, and a subtitle whose
-// every edge is 120–300 ms off, early or late.
+// The sentences joined by pauses of 0.7–1.2 s over white noise at noiseDb, in the container
+// media's suffix names, and a subtitle whose every edge is 120–300 ms off, early or late.
 SpokenLesson makeSpokenLesson(const QString &media, const QString &voice, double noiseDb, int count,
                               quint32 seed)
 {
@@ -113,9 +113,16 @@ SpokenLesson makeSpokenLesson(const QString &media, const QString &voice, double
     std::normal_distribution<double> noise(0.0, 32768.0 * std::pow(10.0, noiseDb / 20.0));
     for (qint16 &x : samples)
         x = qint16(std::clamp(x + noise(noiseRandom), -32768.0, 32767.0));
-    QFile file(media);
+    // Other containers are encoded from the WAV: their decoder must give the same timeline.
+    const bool wav = media.endsWith(".wav");
+    QFile file(wav ? media : media + ".wav");
     if (file.open(QIODevice::WriteOnly))
         file.write(wavFile(samples));
+    file.close();
+    if (!wav) {
+        QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", file.fileName(), media});
+        file.remove();
+    }
 
     const auto off = [&random] { return random.bounded(120, 301) * (random.bounded(2) ? 1 : -1); };
     QList<LessonCue> cues;
@@ -204,6 +211,7 @@ void tst_SpeechAlignment::initTestCase()
 void tst_SpeechAlignment::alignsToSpeech_data()
 {
     QTest::addColumn<QString>("voice");
+    QTest::addColumn<QString>("suffix");
     QTest::addColumn<double>("noiseDb");
     // Allowed error of the aligned start and end against the true onset and end, in ms.
     QTest::addColumn<SpanMs>("startWithin");
@@ -211,10 +219,14 @@ void tst_SpeechAlignment::alignsToSpeech_data()
     QTest::addColumn<quint32>("seed");
     const SpanMs quietStart{-250, 10}, quietEnd{-10, 400};
     const SpanMs noisyStart{-300, 30}, noisyEnd{-60, 450};
-    QTest::newRow("quiet, faint bed") << "en" << -70.0 << quietStart << quietEnd << 1u;
-    QTest::newRow("noise at -40 dBFS") << "en" << -40.0 << noisyStart << noisyEnd << 2u;
-    QTest::newRow("quiet, other voice 课") << "en-us+f3" << -70.0 << quietStart << quietEnd << 3u;
-    QTest::newRow("noise, other voice") << "en-gb-scotland" << -40.0 << noisyStart << noisyEnd << 4u;
+    QTest::newRow("quiet, faint bed") << "en"
+                                      << "wav" << -70.0 << quietStart << quietEnd << 1u;
+    QTest::newRow("noise at -40 dBFS") << "en"
+                                       << "wav" << -40.0 << noisyStart << noisyEnd << 2u;
+    QTest::newRow("quiet, other voice, MP3 课") << "en-us+f3"
+                                                << "mp3" << -70.0 << quietStart << quietEnd << 3u;
+    QTest::newRow("noise, other voice, AAC") << "en-gb-scotland"
+                                             << "m4a" << -40.0 << noisyStart << noisyEnd << 4u;
 }
 
 // Every edge lands just outside its speech, no sentence overlaps another, the original is kept
@@ -222,13 +234,15 @@ void tst_SpeechAlignment::alignsToSpeech_data()
 void tst_SpeechAlignment::alignsToSpeech()
 {
     QFETCH(QString, voice);
+    QFETCH(QString, suffix);
     QFETCH(double, noiseDb);
     QFETCH(SpanMs, startWithin);
     QFETCH(SpanMs, endWithin);
     QFETCH(quint32, seed);
     const int count = sentenceTexts.size();
-    const SpokenLesson lesson = makeSpokenLesson(
-        dir.filePath(QString("%1 lesson.wav").arg(QTest::currentDataTag())), voice, noiseDb, count, seed);
+    const SpokenLesson lesson =
+        makeSpokenLesson(dir.filePath(QString("%1 lesson.%2").arg(QTest::currentDataTag(), suffix)), voice,
+                         noiseDb, count, seed);
     QCOMPARE(lesson.onsets.size(), count);
 
     const ToolRun run = runAlign({lesson.media});
