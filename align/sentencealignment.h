@@ -15,8 +15,8 @@ struct SentenceAlignment
 
 namespace SpeechAlignment {
 // The breath before a sentence and the decay after it.
-constexpr qint64 startMarginMs = 120;
-constexpr qint64 endMarginMs = 200;
+constexpr qint64 startMarginMs = 140;
+constexpr qint64 endMarginMs = 220;
 // How far a time may move.
 constexpr qint64 reachMs = 400;
 } // namespace SpeechAlignment

@@ -286,13 +286,13 @@ void tst_SpeechAlignment::edgesWithoutClearSpeech_data()
     QTest::newRow("no speech within reach: stays")
         << Segments{{5000, 6000}} << Times{{1000, 2000}} << Times{{1000, 2000}};
     QTest::newRow("onset out of reach, a word gap later: stays")
-        << Segments{{300, 1200}, {1400, 3000}} << Times{{1000, 3100}} << Times{{1000, 3200}};
+        << Segments{{300, 1200}, {1400, 3000}} << Times{{1000, 3100}} << Times{{1000, 3220}};
     QTest::newRow("the sentence pause wins over a word gap")
         << Segments{{1000, 1500}, {1700, 2500}, {3500, 4500}} << Times{{1250, 2700}, {3300, 4600}}
-        << Times{{880, 2700}, {3380, 4700}};
+        << Times{{860, 2720}, {3360, 4720}};
     QTest::newRow("a short pause is shared, never crossed")
         << Segments{{1000, 2000}, {2100, 3000}} << Times{{1000, 1800}, {2300, 3000}}
-        << Times{{880, 2050}, {2050, 3200}};
+        << Times{{860, 2050}, {2050, 3220}};
 }
 
 // Where the speech gives no clear edge the time stays; margins stop half-way into a pause.
