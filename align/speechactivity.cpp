@@ -38,18 +38,21 @@ constexpr qint64 joinGapMs = 180;
 constexpr quint32 cacheMagic = 0x4F4C5341; // "OLSA"
 constexpr quint32 cacheVersion = 5;
 
-// Digital silence (an edit, the padding at a file's end) is no noise floor: a recording's noise
-// right beside it would pass for speech. A block mostly silent (the frames where the sound
-// fades into it included) tells nothing.
+// The floor a block of frames gives. Its frames of digital silence do not count: a few of them
+// (the padding at the end of an AAC file, the frame where the sound stops) would pull the floor
+// below a recording's noise, and the noise beside them would pass for speech. A block of mostly
+// silence is a pause of a clean recording: its floor is silence. A short last block of mostly
+// silence tells nothing.
 constexpr float noFloor = std::numeric_limits<float>::infinity();
 
-float percentileOf(QList<float> values, double fraction)
+float blockFloor(QList<float> block)
 {
-    values.removeIf([](float level) { return level <= silenceDb; });
-    if (values.size() < floorBlockFrames / 2)
-        return noFloor;
-    const auto at = values.begin() + qsizetype(fraction * (values.size() - 1));
-    std::nth_element(values.begin(), at, values.end());
+    const qsizetype frames = block.size();
+    block.removeIf([](float level) { return level <= silenceDb; });
+    if (block.size() < floorBlockFrames / 2)
+        return frames < floorBlockFrames / 2 ? noFloor : silenceDb;
+    const auto at = block.begin() + qsizetype(floorPercentile * (block.size() - 1));
+    std::nth_element(block.begin(), at, block.end());
     return *at;
 }
 
@@ -58,7 +61,7 @@ QList<float> noiseFloor(const QList<float> &levels)
     const qsizetype blocks = (levels.size() + floorBlockFrames - 1) / floorBlockFrames;
     QList<float> blockLow(blocks);
     for (qsizetype b = 0; b < blocks; ++b)
-        blockLow[b] = percentileOf(levels.mid(b * floorBlockFrames, floorBlockFrames), floorPercentile);
+        blockLow[b] = blockFloor(levels.mid(b * floorBlockFrames, floorBlockFrames));
     QList<float> floor(levels.size());
     for (qsizetype b = 0; b < blocks; ++b) {
         const qsizetype from = std::max<qsizetype>(0, b - floorReachBlocks);

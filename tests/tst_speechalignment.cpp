@@ -221,6 +221,8 @@ void tst_SpeechAlignment::alignsToSpeech_data()
     const SpanMs noisyStart{-300, 30}, noisyEnd{-60, 450};
     QTest::newRow("quiet, faint bed") << "en"
                                       << "wav" << -70.0 << quietStart << quietEnd << 1u;
+    QTest::newRow("clean, digital silence") << "en"
+                                            << "wav" << -200.0 << quietStart << quietEnd << 5u;
     QTest::newRow("noise at -40 dBFS") << "en"
                                        << "wav" << -40.0 << noisyStart << noisyEnd << 2u;
     QTest::newRow("quiet, other voice, MP3 课") << "en-us+f3"
