@@ -119,6 +119,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
 
     createBusyIndicator();
     createShadowPauseBar();
+    createAlignControls();
     connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
     createDonationLabel();
     ui->btnFilterMp3->hide();

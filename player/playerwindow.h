@@ -19,6 +19,8 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 class SubAudioExporter;
+class SpeechAnalysisTask;
+struct SpeechAnalysis;
 
 namespace Ui {
 class PlayerWindow;
@@ -89,6 +91,7 @@ private:
     friend class tst_Sound;
     friend class tst_Shadowing;
     friend class tst_Unwritable;
+    friend class tst_SpeechAlignment;
     friend class LoopLatencyBench;  // bench/bench_loop_latency.cpp
     friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
     friend class VideoBench;        // bench/bench_video.cpp
@@ -170,6 +173,12 @@ private:
     void saveCorrectedTimes();
     void setRevealed(bool shown);
     void readShadowingSettings();
+
+    // ---- aligning sentences to the speech: player/playerwindow_align.cpp ----
+    void createAlignControls();
+    void startAlignment(int onlySentence);
+    void showAlignProgress(int percent);
+    void applyAlignment(const SpeechAnalysis &analysis);
 
     // ---- subtitle overlay: player/playerwindow_overlay.cpp ----
     void onFilterChineseClicked();
@@ -281,6 +290,12 @@ private:
     ShadowPause shadowPause;
     QElapsedTimer clock;
     QProgressBar *shadowPauseBar = nullptr;
+    // Aligning to the speech (written by createAlignControls, startAlignment, applyAlignment).
+    SpeechAnalysisTask *speechAnalysis = nullptr;
+    int alignSentence = -1; // the sentence being aligned, -1 for every one
+    int lastAlignedCount = 0;
+    QProgressBar *alignBar = nullptr;
+    QTimer *alignNoticeTimer = nullptr;
     // The program started by the hardware-decoding switch; the running executable by default.
     QString restartProgram;
 };

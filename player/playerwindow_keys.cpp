@@ -78,6 +78,9 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Period:
         shiftSubtitle(timingStepMs);
         break;
+    case Qt::Key_A:
+        startAlignment(event->modifiers() & Qt::ShiftModifier ? -1 : currentIndex);
+        break;
     case Qt::Key_H:
         if (!event->isAutoRepeat())
             setRevealed(true);

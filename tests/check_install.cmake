@@ -12,6 +12,7 @@ include(GNUInstallDirs)
 set(data "${PREFIX}/${CMAKE_INSTALL_DATADIR}")
 set(expected
     "${PREFIX}/${CMAKE_INSTALL_BINDIR}/orviloop"
+    "${PREFIX}/${CMAKE_INSTALL_BINDIR}/orviloop-align"
     "${PREFIX}/${CMAKE_INSTALL_BINDIR}/orviloop-export"
     "${PREFIX}/${CMAKE_INSTALL_BINDIR}/orviloop-srtdump"
     "${data}/orviloop/donation.jpg"
