@@ -149,20 +149,31 @@ void PlayerWindow::onMediaError(QMediaPlayer::Error error, const QString &messag
     box->open();
 }
 
+// A widget over the video view rather than an item of its scene: the scene is scaled to the
+// video's size and may lie partly outside the view, the bar keeps its own size in the middle.
 void PlayerWindow::createBusyIndicator()
 {
-    busyIndicator = new QProgressBar;
+    busyIndicator = new QProgressBar(ui->videoView);
     busyIndicator->setRange(0, 0);
     busyIndicator->setTextVisible(false);
     busyIndicator->setFixedSize(200, 20);
     busyIndicator->setStyleSheet("QProgressBar { background: rgba(0,0,0,100); border-radius: 10px; }"
                                  "QProgressBar::chunk { background: #00C0FF; border-radius: 10px; }");
-    busyIndicatorProxy = scene->addWidget(busyIndicator);
-    busyIndicatorProxy->setZValue(100);
-    const QRectF videoRect = videoItem->boundingRect();
-    busyIndicatorProxy->setPos((videoRect.width() - busyIndicator->width()) / 2,
-                               (videoRect.height() - busyIndicator->height()) / 2);
+    busyIndicator->setAttribute(Qt::WA_TransparentForMouseEvents);
+    centerOverlayBars();
     busyIndicator->show();
+}
+
+// The busy indicator and the pause-to-speak bar share the middle of the view, over the video.
+void PlayerWindow::centerOverlayBars()
+{
+    const QRect view = ui->videoView->rect();
+    for (QProgressBar *bar : {busyIndicator, shadowPauseBar}) {
+        if (!bar)
+            continue;
+        bar->move(view.center() - bar->rect().center());
+        bar->raise();
+    }
 }
 
 void PlayerWindow::createDonationLabel()
@@ -308,6 +319,7 @@ void PlayerWindow::resizeEvent(QResizeEvent *event)
     QMainWindow::resizeEvent(event);
     layoutVideo();
     positionDonationLabel();
+    centerOverlayBars();
 }
 
 void PlayerWindow::showEvent(QShowEvent *event)
@@ -316,6 +328,7 @@ void PlayerWindow::showEvent(QShowEvent *event)
     const QWidget *viewport = ui->videoView->viewport();
     scene->setSceneRect(0, 0, viewport->width(), viewport->height());
     positionDonationLabel();
+    centerOverlayBars();
     layoutRetryCount = 0;
     QTimer::singleShot(0, this, &PlayerWindow::layoutVideo);
     QTimer::singleShot(150, this, &PlayerWindow::layoutVideo);

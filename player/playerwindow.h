@@ -10,7 +10,6 @@
 #include <QMainWindow>
 #include <QString>
 
-class QGraphicsProxyWidget;
 class QGraphicsScene;
 class QGraphicsTextItem;
 class QGraphicsVideoItem;
@@ -104,6 +103,7 @@ private:
     void onPlaybackStateChanged(QMediaPlayer::PlaybackState state);
     void onMediaError(QMediaPlayer::Error error, const QString &message);
     void createBusyIndicator();
+    void centerOverlayBars();
     void createDonationLabel();
 
     // ---- repeat engine: player/playerwindow_engine.cpp ----
@@ -221,7 +221,6 @@ private:
     bool hwDecodeEnabled = true;
     QString mediaPath;
     QProgressBar *busyIndicator = nullptr;
-    QGraphicsProxyWidget *busyIndicatorProxy = nullptr;
     QLabel *donationLabel = nullptr;
 
     // The last seek of the window, while its reports have not arrived (written by movePlayer).
