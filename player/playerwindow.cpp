@@ -197,9 +197,10 @@ void PlayerWindow::createDonationLabel()
 
 void PlayerWindow::connectSignals()
 {
+    makeSliderJumpOnClick();
     connect(ui->btnFilterChinese, &QPushButton::clicked, this, &PlayerWindow::onFilterChineseClicked);
     connect(ui->btnBrowseSubtitles, &QPushButton::clicked, this, &PlayerWindow::onBrowseSubtitlesClicked);
-    connect(ui->btnPlayPause, &QPushButton::clicked, this, &PlayerWindow::onBtnPlayPauseClicked);
+    connect(ui->btnPlayPause, &QPushButton::clicked, this, &PlayerWindow::togglePlayback);
     connect(ui->btnNextSentence, &QPushButton::clicked, this, &PlayerWindow::nextSentence);
     connect(ui->btnSkipSentence, &QPushButton::clicked, this, &PlayerWindow::skipSentence);
     connect(player, &MediaEngine::positionChanged, this, &PlayerWindow::onPositionChanged);
@@ -232,6 +233,7 @@ void PlayerWindow::onPlaybackStateChanged(QMediaPlayer::PlaybackState state)
 {
     // The pause to speak shows its own bar: nothing is loading.
     busyIndicator->setVisible(state != QMediaPlayer::PlayingState && !shadowPauseActive());
+    showPlaybackState();
     // The media status may change just after the state; look once both have settled.
     if (state == QMediaPlayer::StoppedState) {
         QTimer::singleShot(0, this, [this] {

@@ -51,7 +51,7 @@ private slots:
     void refreshSubtitle();
     void onSubtitleModeChanged(int index);
     void applySubtitleMode();
-    void onBtnPlayPauseClicked();
+    void togglePlayback();
     void onSwitchGroupClicked();
     void onBtnBackClicked();
     void onPositionChanged(qint64 position);
@@ -124,6 +124,7 @@ private:
     void onRepeatCountChanged(int value);
     void applyPlayMode(int mode, bool save);
     void savePlayModeSettings();
+    void showPlaybackState();
 
     // ---- seeks and the seek guard: player/playerwindow_seek.cpp ----
     void movePlayer(qint64 position, qint64 guardFrom);
@@ -136,6 +137,7 @@ private:
     void nextSentence();
     void updateSliderRange();
     void onSliderReleased();
+    void makeSliderJumpOnClick();
 
     // ---- shadowing: player/playerwindow_shadowing.cpp ----
     void createShadowPauseBar();

@@ -81,6 +81,7 @@ void PlayerWindow::beginShadowPause(const EndAction &action, qint64 pauseMs)
     showShadowPauseLeft();
     shadowPauseBar->show();
     busyIndicator->hide();
+    showPlaybackState();
 }
 
 void PlayerWindow::showShadowPauseLeft()

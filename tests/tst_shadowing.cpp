@@ -45,6 +45,7 @@ private slots:
     void pauseAfterPass();
     void pauseEndedOrDropped_data();
     void pauseEndedOrDropped();
+    void spaceAsTheSentenceEnds();
     void ratePerPass();
     void storedRatesPlayFromTheFirstPass();
     void timingKeys_data();
@@ -249,6 +250,7 @@ void tst_Shadowing::pauseAfterPass()
     QCOMPARE(engine(*w).seeks, seeksAfter);
     QVERIFY(w->shadowPauseBar->isVisible());
     QVERIFY(!w->busyIndicator->isVisible());
+    QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
     QCOMPARE(w->currentIndex, sentenceAfter);
     report(*w, 2500); // a report from where it stands changes nothing
     QVERIFY(w->shadowPauseActive());
@@ -300,6 +302,29 @@ void tst_Shadowing::pauseEndedOrDropped()
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PlayingState);
     QCOMPARE(engine(*w).seeks, seeks);
     QCOMPARE(w->currentIndex, sentence);
+}
+
+// Space pressed in the tail, just before the engine tells of the end: the learner's pause holds,
+// with no pause to speak over it, and the next Space plays the next pass.
+void tst_Shadowing::spaceAsTheSentenceEnds()
+{
+    auto w = PlayerWindowTest::open(Times{{1000, 2000}, {5000, 6000}}, 1);
+    w->show();
+    w->ui->comboShadowPause->setCurrentIndex(1);
+    engine(*w).play();
+    report(*w, 2300);
+    QTest::keyClick(w.get(), Qt::Key_Space);
+    report(*w, 2500);
+    QVERIFY(!w->shadowPauseActive());
+    QVERIFY(!w->shadowPauseBar->isVisible());
+    QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PausedState);
+    QCOMPARE(w->ui->btnPlayPause->text(), QString("▶"));
+    QCOMPARE(engine(*w).seeks, Positions{500});
+    QTest::keyClick(w.get(), Qt::Key_Space);
+    QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PlayingState);
+    QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
+    QCOMPARE(engine(*w).seeks, Positions{500});
+    QCOMPARE(w->currentIndex, 0);
 }
 
 // Auto next with a list of two rates and four passes: the last rate holds for the rest.
