@@ -91,6 +91,7 @@ void PlayerWindow::resetExportControls()
     ui->btnExportMp3->setEnabled(true);
     ui->btnFilterMp3->setEnabled(true);
     ui->btnExportMp3->setText("导出音轨");
+    ui->btnFilterMp3->setText("生成MP3");
 }
 
 void PlayerWindow::showExportFailure(const QString &msg)
@@ -116,10 +117,11 @@ void PlayerWindow::onExportMp3Clicked()
     ui->btnFilterMp3->setEnabled(false);
     ui->btnExportMp3->setText("导出中...");
 
+    // The title tells how far it is; one message, at the very end, is all the learner has to
+    // close.
     connect(exporter, &SubAudioExporter::logMessage, this, [this](const QString &msg) {
         setWindowTitle(msg);
         ui->btnExportMp3->setText("导出中...");
-        QMessageBox::information(this, "提示", "导出中，可能需要几分钟，请耐心等候...");
     });
     connect(exporter, &SubAudioExporter::progress, this, [this](int current, int total) {
         setWindowTitle(QString("导出中 %1 / %2").arg(current).arg(total));
@@ -165,8 +167,7 @@ void PlayerWindow::startGeneration(SubAudioExporter *exporter)
     });
     connect(exporter, &SubAudioExporter::finished, this, [this, exporter](const QString &msg) {
         exporter->deleteLater();
-        resetExportControls();
-        ui->btnExportMp3->setText("成功生成");
+        resetExportControls(); // ready for the next export
         setWindowTitle(msg);
         QMessageBox::information(this, "提示", msg);
     });

@@ -279,6 +279,10 @@ void MpvEngine::play()
     setState(QMediaPlayer::PlayingState);
     if (status == QMediaPlayer::LoadedMedia)
         setStatus(QMediaPlayer::BufferedMedia);
+    // Paused in the moment mpv decoded up to the end point (Space as a sentence ends): its end of
+    // file came while paused and was passed over, and mpv, holding still there, tells it no more.
+    if (end >= 0 && !endReported && !seeking && !draining && mpvProperty("eof-reached") == "yes")
+        onEndOfFileReached();
 }
 
 void MpvEngine::pause()

@@ -263,20 +263,31 @@ void PlayerWindow::keepKeysForThePlayer()
     setFocus();
 }
 
+// A widget over the video view rather than an item of its scene: the scene is scaled to the
+// video's size and may lie partly outside the view, the bar keeps its own size in the middle.
 void PlayerWindow::createBusyIndicator()
 {
-    busyIndicator = new QProgressBar;
+    busyIndicator = new QProgressBar(ui->videoView);
     busyIndicator->setRange(0, 0);
     busyIndicator->setTextVisible(false);
     busyIndicator->setFixedSize(200, 20);
     busyIndicator->setStyleSheet("QProgressBar { background: rgba(0,0,0,100); border-radius: 10px; }"
                                  "QProgressBar::chunk { background: #00C0FF; border-radius: 10px; }");
-    busyIndicatorProxy = scene->addWidget(busyIndicator);
-    busyIndicatorProxy->setZValue(100);
-    const QRectF videoRect = videoItem->boundingRect();
-    busyIndicatorProxy->setPos((videoRect.width() - busyIndicator->width()) / 2,
-                               (videoRect.height() - busyIndicator->height()) / 2);
+    busyIndicator->setAttribute(Qt::WA_TransparentForMouseEvents);
+    centerOverlayBars();
     busyIndicator->show();
+}
+
+// The busy indicator and the pause-to-speak bar share the middle of the view, over the video.
+void PlayerWindow::centerOverlayBars()
+{
+    const QRect view = ui->videoView->rect();
+    for (QProgressBar *bar : {busyIndicator, shadowPauseBar}) {
+        if (!bar)
+            continue;
+        bar->move(view.center() - bar->rect().center());
+        bar->raise();
+    }
 }
 
 void PlayerWindow::createDonationLabel()
@@ -302,9 +313,10 @@ void PlayerWindow::connectSignals()
 {
     // Before the first source: the Qt engine tells of a file it cannot open while it is handed over.
     connect(player, &MediaEngine::errorOccurred, this, &PlayerWindow::onMediaError);
+    makeSliderJumpOnClick();
     connect(ui->btnFilterChinese, &QPushButton::clicked, this, &PlayerWindow::onFilterChineseClicked);
     connect(ui->btnBrowseSubtitles, &QPushButton::clicked, this, &PlayerWindow::onBrowseSubtitlesClicked);
-    connect(ui->btnPlayPause, &QPushButton::clicked, this, &PlayerWindow::onBtnPlayPauseClicked);
+    connect(ui->btnPlayPause, &QPushButton::clicked, this, &PlayerWindow::togglePlayback);
     connect(ui->btnNextSentence, &QPushButton::clicked, this, &PlayerWindow::nextSentence);
     connect(ui->btnSkipSentence, &QPushButton::clicked, this, &PlayerWindow::skipSentence);
     connect(player, &MediaEngine::positionChanged, this, &PlayerWindow::onPositionChanged);
@@ -337,6 +349,7 @@ void PlayerWindow::onPlaybackStateChanged(QMediaPlayer::PlaybackState state)
 {
     // The pause to speak shows its own bar: nothing is loading.
     busyIndicator->setVisible(state != QMediaPlayer::PlayingState && !shadowPauseActive());
+    showPlaybackState();
     // The media status may change just after the state; look once both have settled.
     if (state == QMediaPlayer::StoppedState) {
         QTimer::singleShot(0, this, [this] {
@@ -438,6 +451,7 @@ void PlayerWindow::resizeEvent(QResizeEvent *event)
     layoutVideo();
     positionDonationLabel();
     positionNotice();
+    centerOverlayBars();
 }
 
 void PlayerWindow::showEvent(QShowEvent *event)
@@ -446,6 +460,7 @@ void PlayerWindow::showEvent(QShowEvent *event)
     const QWidget *viewport = ui->videoView->viewport();
     scene->setSceneRect(0, 0, viewport->width(), viewport->height());
     positionDonationLabel();
+    centerOverlayBars();
     layoutRetryCount = 0;
     QTimer::singleShot(0, this, &PlayerWindow::layoutVideo);
     QTimer::singleShot(150, this, &PlayerWindow::layoutVideo);

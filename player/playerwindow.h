@@ -10,7 +10,6 @@
 #include <QMainWindow>
 #include <QString>
 
-class QGraphicsProxyWidget;
 class QGraphicsScene;
 class QGraphicsTextItem;
 class QGraphicsVideoItem;
@@ -58,7 +57,7 @@ private slots:
     void refreshSubtitle();
     void onSubtitleModeChanged(int index);
     void applySubtitleMode();
-    void onBtnPlayPauseClicked();
+    void togglePlayback();
     void onSwitchGroupClicked();
     void onBtnBackClicked();
     void onPositionChanged(qint64 position);
@@ -118,6 +117,7 @@ private:
     void onPlaybackStateChanged(QMediaPlayer::PlaybackState state);
     void onMediaError(QMediaPlayer::Error error, const QString &message);
     void createBusyIndicator();
+    void centerOverlayBars();
     void createDonationLabel();
     void showNotice(const QString &text);
     void positionNotice();
@@ -145,6 +145,7 @@ private:
     void onRepeatCountChanged(int value);
     void applyPlayMode(int mode, bool save);
     void savePlayModeSettings();
+    void showPlaybackState();
 
     // ---- seeks and the seek guard: player/playerwindow_seek.cpp ----
     void movePlayer(qint64 position, qint64 guardFrom);
@@ -157,6 +158,7 @@ private:
     void nextSentence();
     void updateSliderRange();
     void onSliderReleased();
+    void makeSliderJumpOnClick();
 
     // ---- shadowing: player/playerwindow_shadowing.cpp ----
     void createShadowPauseBar();
@@ -250,7 +252,6 @@ private:
     bool hwDecodeEnabled = true;
     QString mediaPath;
     QProgressBar *busyIndicator = nullptr;
-    QGraphicsProxyWidget *busyIndicatorProxy = nullptr;
     QLabel *donationLabel = nullptr;
     // A message drawn over the video, seen in full screen too; it fades by itself.
     QLabel *noticeLabel = nullptr;

@@ -9,7 +9,6 @@
 #include <QGraphicsProxyWidget>
 #include <QGraphicsScene>
 #include <QGraphicsView>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -76,11 +75,8 @@ void PlayerWindow::applyAlignment(const SpeechAnalysis &analysis)
     if (analysis.status != SpeechAnalysisStatus::Done) {
         alignBar->hide();
         qDebug() << "对齐失败:" << analysis.message;
-        // Not modal: playback goes on, and nothing has changed.
-        auto *box = new QMessageBox(QMessageBox::Warning, "提示", "无法对齐：" + analysis.message,
-                                    QMessageBox::Ok, this);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+        // Over the video: playback goes on, and nothing has changed.
+        showNotice("无法对齐：" + analysis.message);
         return;
     }
     const SentenceAlignment aligned = alignToSpeech(speechSegments(analysis.activity),

@@ -152,7 +152,10 @@ bool PlayerWindow::handleSentenceEnd(int index)
     const EndAction action = SentenceChoice::endActionFor(playMode, repeatRound, repeatCount, subtitles,
                                                           index, nextPlayListIndex());
     const qint64 pauseMs = Shadowing::pauseMs(shadowPauseChoice, subtitles.at(index));
-    if (pauseMs > 0) {
+    // Paused by the learner as the sentence ended (the engine tells of the end a little after
+    // the sound): their pause holds, and Space goes on with what the end leads to.
+    const bool learnerPaused = player->playbackState() == QMediaPlayer::PausedState;
+    if (pauseMs > 0 && !learnerPaused) {
         beginShadowPause(action, pauseMs);
         return true;
     }
@@ -293,20 +296,22 @@ void PlayerWindow::savePlayModeSettings()
     settings.sync();
 }
 
-void PlayerWindow::onBtnPlayPauseClicked()
+// Space and the "⏹/▶" button: the pause to speak ends at once, otherwise playback stops or goes on.
+void PlayerWindow::togglePlayback()
 {
-    if (shadowPauseActive()) {
+    if (shadowPauseActive())
         finishShadowPause();
-        ui->btnPlayPause->setText("⏹");
-        return;
-    }
-    if (player->playbackState() == QMediaPlayer::PlayingState) {
+    else if (player->playbackState() == QMediaPlayer::PlayingState)
         player->pause();
-        ui->btnPlayPause->setText("▶");
-    } else {
+    else
         player->play();
-        ui->btnPlayPause->setText("⏹");
-    }
+}
+
+// While the learner speaks the drill goes on: the button stops it.
+void PlayerWindow::showPlaybackState()
+{
+    const bool going = player->playbackState() == QMediaPlayer::PlayingState || shadowPauseActive();
+    ui->btnPlayPause->setText(going ? "⏹" : "▶");
 }
 
 void PlayerWindow::onBtnBackClicked()

@@ -20,13 +20,7 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {
     case Qt::Key_Space:
-        // Space ends the pause to speak at once, and playback goes on as planned.
-        if (shadowPauseActive())
-            finishShadowPause();
-        else if (player->playbackState() == QMediaPlayer::PlayingState)
-            player->pause();
-        else
-            player->play();
+        togglePlayback();
         break;
     case Qt::Key_F:
         if (isFullScreen())

@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QGraphicsTextItem>
+#include <QProxyStyle>
 #include <QTimer>
 
 // Moving the player: every seek of the window, and the guard that keeps reports from before a
@@ -21,6 +22,20 @@ constexpr qint64 nearAfterMs = 400;
 constexpr qint64 staleAfterMs = 300;
 // More stray reports than this mean the back end dropped the seek (a busy machine).
 constexpr int strayReportsAllowed = 2;
+
+// A click on the slider's groove puts the handle there at once and starts a drag, as in desktop
+// players; most styles move it a page towards the click instead.
+class JumpToClickStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_Slider_AbsoluteSetButtons)
+            return Qt::LeftButton;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 } // namespace
 
@@ -156,6 +171,14 @@ void PlayerWindow::updateSliderRange()
         return;
     }
     ui->horizontalSlider->setRange(0, int(player->duration()));
+}
+
+void PlayerWindow::makeSliderJumpOnClick()
+{
+    // Without a base style the proxy follows the application's style and owns none.
+    auto *style = new JumpToClickStyle;
+    style->setParent(ui->horizontalSlider);
+    ui->horizontalSlider->setStyle(style);
 }
 
 void PlayerWindow::onSliderReleased()

@@ -5,8 +5,6 @@
 #include "ui_playerwindow.h"
 
 #include <QDebug>
-#include <QGraphicsProxyWidget>
-#include <QGraphicsScene>
 #include <QGraphicsVideoItem>
 #include <QProgressBar>
 #include <QSettings>
@@ -35,16 +33,15 @@ void PlayerWindow::readShadowingSettings()
 
 void PlayerWindow::createShadowPauseBar()
 {
-    shadowPauseBar = new QProgressBar;
+    shadowPauseBar = new QProgressBar(ui->videoView);
     shadowPauseBar->setFixedSize(200, 20);
     shadowPauseBar->setAlignment(Qt::AlignCenter);
     shadowPauseBar->setStyleSheet(
         "QProgressBar { background: rgba(0,0,0,100); color: white; border-radius: 10px; }"
         "QProgressBar::chunk { background: #30C060; border-radius: 10px; }");
-    QGraphicsProxyWidget *proxy = scene->addWidget(shadowPauseBar);
-    proxy->setZValue(100);
-    proxy->setPos(busyIndicatorProxy->pos());
+    shadowPauseBar->setAttribute(Qt::WA_TransparentForMouseEvents);
     shadowPauseBar->hide();
+    centerOverlayBars();
 
     shadowPause.timer = new QTimer(this);
     shadowPause.timer->setSingleShot(true);
@@ -84,6 +81,7 @@ void PlayerWindow::beginShadowPause(const EndAction &action, qint64 pauseMs)
     showShadowPauseLeft();
     shadowPauseBar->show();
     busyIndicator->hide();
+    showPlaybackState();
 }
 
 void PlayerWindow::showShadowPauseLeft()

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace Shadowing {
 
@@ -46,23 +47,37 @@ double rateForPass(const QList<double> &rates, int pass, double fallback)
     return rates.at(std::clamp<qsizetype>(pass, 0, rates.size() - 1));
 }
 
+namespace {
+
+// Moves `edgeMs` by deltaMs, but no further than `limitMs` in the direction it moves; false when
+// it cannot move at all.
+bool moveUpTo(qint64 &edgeMs, qint64 deltaMs, qint64 limitMs)
+{
+    const qint64 target = deltaMs < 0 ? qMax(edgeMs + deltaMs, limitMs) : qMin(edgeMs + deltaMs, limitMs);
+    if (deltaMs < 0 ? target >= edgeMs : target <= edgeMs)
+        return false;
+    edgeMs = target;
+    return true;
+}
+
+} // namespace
+
 bool moveEdge(QList<SubtitleItem> &sentences, int index, Edge edge, qint64 deltaMs)
 {
     if (index < 0 || index >= sentences.size())
         return false;
-    SubtitleItem &sentence = sentences[index];
-    if (edge == Edge::End) {
-        if (sentence.endMs + deltaMs <= sentence.startMs)
-            return false;
-        sentence.endMs += deltaMs;
-        return true;
-    }
-    const qint64 start = sentence.startMs + deltaMs;
-    const bool afterPrevious = index == 0 || start >= sentences.at(index - 1).startMs;
-    const bool beforeNext = index + 1 >= sentences.size() || start <= sentences.at(index + 1).startMs;
-    if (start < 0 || start >= sentence.endMs || !afterPrevious || !beforeNext)
+    constexpr qint64 unlimited = std::numeric_limits<qint64>::max();
+    const qint64 previousEnd = index > 0 ? sentences.at(index - 1).endMs : 0;
+    const qint64 nextStart = index + 1 < sentences.size() ? sentences.at(index + 1).startMs : unlimited;
+    SubtitleItem moved = sentences.at(index);
+    // A move never makes sentences overlap: a start stops at the previous sentence's end, an end
+    // at the next one's start. A start moved later stays before the next start (start order).
+    const bool ok = edge == Edge::Start
+                        ? moveUpTo(moved.startMs, deltaMs, deltaMs < 0 ? previousEnd : nextStart)
+                        : moveUpTo(moved.endMs, deltaMs, deltaMs < 0 ? -unlimited : nextStart);
+    if (!ok || moved.startMs >= moved.endMs)
         return false;
-    sentence.startMs = start;
+    sentences[index] = moved;
     return true;
 }
 

@@ -25,9 +25,10 @@ double rateForPass(const QList<double> &rates, int pass, double fallback);
 
 // What a timing key moves.
 enum class Edge { Start, End };
-// Moves one edge of sentence `index` by deltaMs. A sentence never ends before it starts, and a
-// start stays between the starts of its neighbours (the list stays in start order); false, and
-// nothing moved, when the move would break that.
+// Moves one edge of sentence `index` by deltaMs, at most up to its neighbour: a start no earlier
+// than the previous sentence's end (or 0), an end no later than the next one's start, and a start
+// no later than the next start. A sentence never ends before it starts. False, and nothing
+// moved, when the edge cannot move at all.
 bool moveEdge(QList<SubtitleItem> &sentences, int index, Edge edge, qint64 deltaMs);
 // Moves every sentence by deltaMs; false, and nothing moved, when a start would fall below 0.
 bool shiftAll(QList<SubtitleItem> &sentences, qint64 deltaMs);

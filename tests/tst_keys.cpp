@@ -74,6 +74,8 @@ private slots:
     void keysWithoutSubtitles();
     void keysReachPlayerWhateverControlWasUsed_data();
     void keysReachPlayerWhateverControlWasUsed();
+    void sliderClickJumps_data();
+    void sliderClickJumps();
 
 private:
     // A shown window with `media` and its subtitle loaded, standing still at `position`: nothing
@@ -206,15 +208,14 @@ void tst_Keys::spaceTogglesPlayback()
 {
     auto window = openStill(lessonPath, 2000);
     QVERIFY(window);
-    const QString buttonText = window->ui->btnPlayPause->text();
-    typeKey(Qt::Key_Space);
-    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
-    typeKey(Qt::Key_Space);
-    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
-    typeKey(Qt::Key_Space);
-    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
-    // The key leaves the button alone; only the button's own click changes its text.
-    QCOMPARE(window->ui->btnPlayPause->text(), buttonText);
+    // The button shows what the key did.
+    for (const auto &[state, text] :
+         {std::pair{QMediaPlayer::PlayingState, "⏹"}, std::pair{QMediaPlayer::PausedState, "▶"},
+          std::pair{QMediaPlayer::PlayingState, "⏹"}}) {
+        typeKey(Qt::Key_Space);
+        QTRY_COMPARE(window->player->playbackState(), state);
+        QCOMPARE(window->ui->btnPlayPause->text(), QString(text));
+    }
 }
 
 void tst_Keys::nextSentenceKeys_data()
@@ -401,6 +402,29 @@ void tst_Keys::keysReachPlayerWhateverControlWasUsed()
     QCOMPARE(ui->doubleSpinBoxRate->value(), rate);
     typeKey(Qt::Key_N);
     QCOMPARE(window->currentIndex, 2);
+}
+
+void tst_Keys::sliderClickJumps_data()
+{
+    QTest::addColumn<double>("at"); // share of the slider's width
+    QTest::newRow("a third in") << 0.33;
+    QTest::newRow("near the end") << 0.9;
+}
+
+// A click on the groove jumps there at once, without a drag.
+void tst_Keys::sliderClickJumps()
+{
+    QFETCH(double, at);
+    auto window = openStill(lessonPath, 2000);
+    QVERIFY(window);
+    window->applyPlayMode(0, false);
+    QSlider *slider = window->ui->horizontalSlider;
+    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(int(slider->width() * at), slider->height() / 2));
+    const int span = slider->maximum() - slider->minimum();
+    const double expected = slider->minimum() + span * at;
+    QVERIFY2(qAbs(slider->value() - expected) < span * 0.05, qPrintable(QString::number(slider->value())));
+    QTRY_COMPARE(window->player->position(), qint64(slider->value()));
+    QTRY_VERIFY(!window->sliderDragging);
 }
 
 QTEST_MAIN(tst_Keys)

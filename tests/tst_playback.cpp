@@ -2,8 +2,10 @@
 #include "lessonmedia.h"
 #include "player/playerwindow.h"
 #include "testsupport.h"
+#include "ui_playerwindow.h"
 
 #include <QElapsedTimer>
+#include <QProgressBar>
 #include <QSettings>
 #include <QTest>
 
@@ -83,6 +85,8 @@ private slots:
     void keysOnPlayingLesson_data();
     void keysOnPlayingLesson();
     void spacePausesAndResumes();
+    void spaceAtTheEndOfAPass_data();
+    void spaceAtTheEndOfAPass();
     void lastSentenceRepeatsPastEndOfMedia_data();
     void lastSentenceRepeatsPastEndOfMedia();
     void storedRateIsPlayed_data();
@@ -241,6 +245,44 @@ void tst_Playback::spacePausesAndResumes()
     QTest::keyClick(window.get(), Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
     QTRY_VERIFY_WITH_TIMEOUT(window->player->position() > pausedAt + 200, 5000);
+}
+
+void tst_Playback::spaceAtTheEndOfAPass_data()
+{
+    QTest::addColumn<qint64>("pressAt"); // after the end of sentence 0, by the clock
+    QTest::newRow("early in the tail") << qint64(100);
+    QTest::newRow("late in the tail") << qint64(450);
+    QTest::newRow("as the pause begins") << qint64(650);
+}
+
+// Space as a sentence ends, with a pause to speak chosen. Pressed before the pause has begun it
+// pauses, and that pause holds, with no pause to speak over it; pressed in the pause to speak it
+// ends that. Either way the drill goes on after it.
+void tst_Playback::spaceAtTheEndOfAPass()
+{
+    QFETCH(qint64, pressAt);
+    QSettings("Orvi", "OrviLoop").setValue("global/shadowPause", 1);
+    auto window = open(1, 1, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
+    // The reports come every 100 ms or so, and stop short of the end: the press is timed.
+    const qint64 end = lessonCues.at(0).endMs;
+    QTRY_VERIFY_WITH_TIMEOUT(window->player->position() >= end - 300, 5000);
+    QTest::qWait(int(end + pressAt - window->player->position()));
+    const bool wasSpeaking = window->shadowPauseActive();
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    QTest::qWait(1500);
+    if (!wasSpeaking) {
+        QCOMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
+        QVERIFY(!window->shadowPauseActive());
+        QVERIFY(!window->shadowPauseBar->isVisible());
+        QCOMPARE(window->ui->btnPlayPause->text(), QString("▶"));
+        QTest::keyClick(window.get(), Qt::Key_Space);
+    }
+    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
+    QCOMPARE(window->ui->btnPlayPause->text(), QString("⏹"));
+    // The sentence again, and the pause to speak after it.
+    QTRY_VERIFY_WITH_TIMEOUT(window->shadowPauseActive(), 6000);
+    QCOMPARE(window->currentIndex, 0);
 }
 
 void tst_Playback::lastSentenceRepeatsPastEndOfMedia_data()

@@ -40,6 +40,8 @@ private slots:
     void subtitleFontFollowsVideoHeight();
     void viewLeavesRoomAboveAndBelowVideo();
     void donationLabelSitsInsideView();
+    void overlayBarsSitWholeOverTheVideo_data();
+    void overlayBarsSitWholeOverTheVideo();
     void exportGenerationButtonNeverVisible();
     void lessonPathsInAnyScriptPlay_data();
     void lessonPathsInAnyScriptPlay();
@@ -108,7 +110,6 @@ void tst_PlayerWindow::missingFileStillShowsWindow()
     QVERIFY(window.ui->btnPlayPause->isVisible());
     // The back end may report playing for a moment before it gives up on the file.
     QTRY_VERIFY(window.busyIndicator->isVisible());
-    QVERIFY(window.busyIndicatorProxy->isVisible());
     QVERIFY(window.donationLabel->isVisible());
     QVERIFY(!window.donationLabel->pixmap().isNull());
     QVERIFY(window.subtitles.isEmpty());
@@ -157,6 +158,37 @@ void tst_PlayerWindow::donationLabelSitsInsideView()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QSize view = window.ui->videoView->size();
     QCOMPARE(window.donationLabel->pos(), QPoint(10, view.height() - 150 - 10));
+}
+
+void tst_PlayerWindow::overlayBarsSitWholeOverTheVideo_data()
+{
+    QTest::addColumn<bool>("fullScreen");
+    QTest::newRow("window") << false;
+    QTest::newRow("full screen") << true;
+}
+
+// The busy indicator and the pause-to-speak bar: whole, in the middle of the video.
+void tst_PlayerWindow::overlayBarsSitWholeOverTheVideo()
+{
+    QFETCH(bool, fullScreen);
+    PlayerWindow window(nullptr, QString(), new ScriptedEngine);
+    if (fullScreen)
+        window.showFullScreen();
+    else
+        window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    showFrame(window, QSize(640, 360));
+    QTRY_COMPARE(window.videoItem->size(), QSizeF(640, 360));
+    const QGraphicsView *view = window.ui->videoView;
+    const QRect video = view->mapFromScene(window.videoItem->sceneBoundingRect()).boundingRect();
+    for (const QProgressBar *bar : {window.busyIndicator, window.shadowPauseBar}) {
+        QCOMPARE(bar->parentWidget(), view);
+        QCOMPARE(bar->geometry().center(), view->rect().center());
+        QVERIFY2(
+            video.contains(bar->geometry()),
+            qPrintable(
+                QString("%1,%2 %3x%4").arg(bar->x()).arg(bar->y()).arg(bar->width()).arg(bar->height())));
+    }
 }
 
 void tst_PlayerWindow::exportGenerationButtonNeverVisible()

@@ -45,6 +45,7 @@ private slots:
     void pauseAfterPass();
     void pauseEndedOrDropped_data();
     void pauseEndedOrDropped();
+    void spaceAsTheSentenceEnds();
     void ratePerPass();
     void storedRatesPlayFromTheFirstPass();
     void timingKeys_data();
@@ -132,16 +133,28 @@ void tst_Shadowing::moveEdge_data()
     const Times three{{50, 1000}, {2000, 3000}, {4000, 5000}};
     QTest::newRow("start of the first earlier")
         << three << 0 << 0 << qint64(-40) << Times{{10, 1000}, {2000, 3000}, {4000, 5000}};
-    QTest::newRow("start of the first below 0") << three << 0 << 0 << qint64(-100) << Times{};
+    QTest::newRow("start of the first stops at 0")
+        << three << 0 << 0 << qint64(-100) << Times{{0, 1000}, {2000, 3000}, {4000, 5000}};
+    QTest::newRow("start stops at the previous end")
+        << three << 1 << 0 << qint64(-1500) << Times{{50, 1000}, {1000, 3000}, {4000, 5000}};
+    QTest::newRow("start already at the previous end")
+        << Times{{0, 1000}, {1000, 2000}} << 1 << 0 << qint64(-100) << Times{};
+    QTest::newRow("end stops at the next start")
+        << three << 0 << 1 << qint64(1500) << Times{{50, 2000}, {2000, 3000}, {4000, 5000}};
     QTest::newRow("end of the last later")
         << three << 2 << 1 << qint64(100) << Times{{50, 1000}, {2000, 3000}, {4000, 5100}};
     QTest::newRow("end onto the start")
         << Times{{0, 1000}, {1000, 1100}} << 1 << 1 << qint64(-100) << Times{};
     QTest::newRow("start onto the end") << Times{{0, 1000}, {1000, 1100}} << 1 << 0 << qint64(100) << Times{};
-    QTest::newRow("overlapping: start back into the one before")
-        << Times{{0, 3000}, {2500, 4000}} << 1 << 0 << qint64(-100) << Times{{0, 3000}, {2400, 4000}};
-    QTest::newRow("start past the next one's start")
-        << Times{{0, 3000}, {2900, 4000}, {2950, 5000}} << 1 << 0 << qint64(100) << Times{};
+    QTest::newRow("overlapping: no further into the one before")
+        << Times{{0, 3000}, {2500, 4000}} << 1 << 0 << qint64(-100) << Times{};
+    QTest::newRow("overlapping: no further into the next one")
+        << Times{{0, 3000}, {2500, 4000}} << 0 << 1 << qint64(100) << Times{};
+    QTest::newRow("overlapping: start out of the one before")
+        << Times{{0, 3000}, {2500, 4000}} << 1 << 0 << qint64(100) << Times{{0, 3000}, {2600, 4000}};
+    QTest::newRow("start stops at the next one's start")
+        << Times{{0, 3000}, {2900, 4000}, {2950, 5000}} << 1 << 0 << qint64(100)
+        << Times{{0, 3000}, {2950, 4000}, {2950, 5000}};
     QTest::newRow("no sentence") << three << -1 << 1 << qint64(100) << Times{};
     QTest::newRow("all earlier") << three << 0 << 2 << qint64(-50)
                                  << Times{{0, 950}, {1950, 2950}, {3950, 4950}};
@@ -237,6 +250,7 @@ void tst_Shadowing::pauseAfterPass()
     QCOMPARE(engine(*w).seeks, seeksAfter);
     QVERIFY(w->shadowPauseBar->isVisible());
     QVERIFY(!w->busyIndicator->isVisible());
+    QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
     QCOMPARE(w->currentIndex, sentenceAfter);
     report(*w, 2500); // a report from where it stands changes nothing
     QVERIFY(w->shadowPauseActive());
@@ -288,6 +302,29 @@ void tst_Shadowing::pauseEndedOrDropped()
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PlayingState);
     QCOMPARE(engine(*w).seeks, seeks);
     QCOMPARE(w->currentIndex, sentence);
+}
+
+// Space pressed in the tail, just before the engine tells of the end: the learner's pause holds,
+// with no pause to speak over it, and the next Space plays the next pass.
+void tst_Shadowing::spaceAsTheSentenceEnds()
+{
+    auto w = PlayerWindowTest::open(Times{{1000, 2000}, {5000, 6000}}, 1);
+    w->show();
+    w->ui->comboShadowPause->setCurrentIndex(1);
+    engine(*w).play();
+    report(*w, 2300);
+    QTest::keyClick(w.get(), Qt::Key_Space);
+    report(*w, 2500);
+    QVERIFY(!w->shadowPauseActive());
+    QVERIFY(!w->shadowPauseBar->isVisible());
+    QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PausedState);
+    QCOMPARE(w->ui->btnPlayPause->text(), QString("▶"));
+    QCOMPARE(engine(*w).seeks, Positions{500});
+    QTest::keyClick(w.get(), Qt::Key_Space);
+    QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PlayingState);
+    QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
+    QCOMPARE(engine(*w).seeks, Positions{500});
+    QCOMPARE(w->currentIndex, 0);
 }
 
 // Auto next with a list of two rates and four passes: the last rate holds for the rest.
@@ -352,6 +389,12 @@ void tst_Shadowing::timingKeys_data()
                                    << Times{{1000, 2000}, {3000, 4000}, {5000, 6100}};
     QTest::newRow("; on an overlapped one")
         << Times{{0, 3000}, {2500, 4000}} << 0 << int(Qt::Key_Semicolon) << Times{{0, 2900}, {2500, 4000}};
+    QTest::newRow("[ stops at the end before")
+        << Times{{1000, 2000}, {2050, 3000}} << 1 << int(Qt::Key_BracketLeft)
+        << Times{{1000, 2000}, {2000, 3000}};
+    QTest::newRow("' stops at the next start")
+        << Times{{1000, 2000}, {2050, 3000}} << 0 << int(Qt::Key_Apostrophe)
+        << Times{{1000, 2050}, {2050, 3000}};
     QTest::newRow("] onto its end") << Times{{0, 1000}, {1000, 1100}} << 1 << int(Qt::Key_BracketRight)
                                     << Times{};
     QTest::newRow(". moves all") << three << 1 << int(Qt::Key_Period)
