@@ -1,4 +1,5 @@
 #include "groups/group2store.h"
+#include "keyboard.h"
 #include "lessonmedia.h"
 #include "playerwindowtest.h"
 #include "testsupport.h"
@@ -31,7 +32,7 @@ void press(PlayerWindow &window, QWidget *viewport, int key)
     if (key == rightClick)
         QTest::mouseClick(viewport, Qt::RightButton);
     else
-        QTest::keyClick(&window, Qt::Key(key));
+        typeKey(window, Qt::Key(key));
 }
 
 } // namespace
@@ -135,7 +136,7 @@ void tst_Keys::seekKeys()
     window->seekGuardPosition = 1234;
     window->repeatRound = 2;
 
-    QTest::keyClick(window.get(), Qt::Key(key));
+    typeKey(*window, Qt::Key(key));
     QTRY_COMPARE(window->player->position(), to);
     QCOMPARE(window->currentIndex, sentence);
     QCOMPARE(window->subtitleTextItem->toPlainText(), text);
@@ -174,7 +175,7 @@ void tst_Keys::volumeKeys()
 
     QTest::ignoreMessage(QtDebugMsg, qPrintable(volumeLine));
     QTest::ignoreMessage(QtDebugMsg, qPrintable(keyLine));
-    QTest::keyClick(window.get(), Qt::Key(key));
+    typeKey(*window, Qt::Key(key));
     QVERIFY2(qAbs(window->player->volume() - after) < 1e-4f,
              qPrintable(QString::number(window->player->volume())));
     QCOMPARE(window->player->position(), qint64(2000));
@@ -185,11 +186,11 @@ void tst_Keys::spaceTogglesPlayback()
     auto window = openStill(lessonPath, 2000);
     QVERIFY(window);
     const QString buttonText = window->ui->btnPlayPause->text();
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(*window, Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(*window, Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(*window, Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
     // The key leaves the button alone; only the button's own click changes its text.
     QCOMPARE(window->ui->btnPlayPause->text(), buttonText);
@@ -273,7 +274,7 @@ void tst_Keys::skipKey()
         sliderMax = window->ui->horizontalSlider->maximum();
     }
 
-    QTest::keyClick(window.get(), Qt::Key_F12);
+    typeKey(*window, Qt::Key_F12);
     QCOMPARE(window->currentIndex, sentence);
     QCOMPARE(window->groupRightIndexes, group2);
     QCOMPARE(Group2Store::read(), group2);
