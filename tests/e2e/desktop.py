@@ -313,7 +313,7 @@ class AsALearner(unittest.TestCase):
         session.reads(SENTENCES[1])
         saved = session.end()
         self.assertEqual(float(re.search(r"(?m)^playRate=(.*)$", saved).group(1)), 1.0, "a key changed the rate")
-        self.assertRegex(saved, r"(?m)^sentence=1$", "the next sentence is not the current one")
+        self.assertRegex(saved, r"(?m)\\sentence=1$", "the next sentence is not the current one")
 
     def test_window_fits_the_screen_in_every_play_mode(self):
         for mode in PLAY_MODES:
