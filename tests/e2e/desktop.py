@@ -33,7 +33,7 @@ SENTENCES = ["GREEN APPLES", "PURPLE MOUNTAIN", "SILVER BICYCLE"]
 TONE_HZ = 400.0
 PR_SET_PDEATHSIG = 1
 TOOLS = ["Xvfb", "openbox", "xdotool", "xprop", "xwininfo", "import", "tesseract", "pulseaudio",
-         "pactl", "parec", "espeak-ng", "sox", "ffmpeg"]
+         "pactl", "parec", "espeak-ng", "sox", "ffmpeg", "convert"]
 
 
 def wait_for(what, check, timeout, every=0.2):
@@ -240,13 +240,15 @@ class Session:
                 field("Width") + left + right, field("Height") + top + bottom)
 
     def screen_text(self):
-        """The player's window as tesseract reads it."""
+        """The player's window as tesseract reads it: as shown (light letters), and its darkest
+        strokes alone (letters drawn dark or with a dark outline), one above the other."""
         x, y, w, h = self.frame()
-        shot = self.folder / "screen.png"
-        subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{max(x, 0)}+{max(y, 0)}", str(shot)],
-                       env=self.env, check=True, capture_output=True)
-        result = subprocess.run(["tesseract", str(shot), "stdout", "-l", "chi_sim+eng"], env=dict(self.env, OMP_THREAD_LIMIT="1"),
-                                capture_output=True, text=True)
+        shot, both = self.folder / "screen.png", self.folder / "read.png"
+        run(["import", "-window", "root", "-crop", f"{w}x{h}+{max(x, 0)}+{max(y, 0)}", str(shot)], self.env)
+        run(["convert", str(shot), "(", "+clone", "-colorspace", "gray", "-threshold", "20%", ")", "-append",
+             str(both)])
+        result = subprocess.run(["tesseract", str(both), "stdout", "-l", "chi_sim+eng"],
+                                env=dict(self.env, OMP_THREAD_LIMIT="1"), capture_output=True, text=True)
         return " ".join(result.stdout.split()).upper()
 
     def reads(self, text, timeout=20):
@@ -259,7 +261,11 @@ class Session:
         try:
             wait_for(f"'{text}' on the screen", found, timeout, 0.5)
         except AssertionError as error:
-            raise AssertionError(f"{error}; last read: {seen[0] if seen else ''!r}") from None
+            # The screen as it was last read, kept beside the build for a look.
+            kept = PROGRAM.parent / "e2e-screens" / f"{self.media.stem} {text}.png"
+            kept.parent.mkdir(exist_ok=True)
+            shutil.copy(self.folder / "screen.png", kept)
+            raise AssertionError(f"{error}; last read: {seen[0] if seen else ''!r}; the screen: {kept}") from None
 
     def end(self):
         """Ends the program as a desktop session does (SIGTERM); the settings it saved."""
