@@ -1,5 +1,4 @@
 #include "groups/group2store.h"
-#include "keyboard.h"
 #include "lessonmedia.h"
 #include "playerwindowtest.h"
 #include "testsupport.h"
@@ -32,7 +31,7 @@ void press(PlayerWindow &window, QWidget *viewport, int key)
     if (key == rightClick)
         QTest::mouseClick(viewport, Qt::RightButton);
     else
-        typeKey(window, Qt::Key(key));
+        QTest::keyClick(&window, Qt::Key(key));
 }
 
 } // namespace
@@ -136,7 +135,7 @@ void tst_Keys::seekKeys()
     window->seekGuardPosition = 1234;
     window->repeatRound = 2;
 
-    typeKey(*window, Qt::Key(key));
+    QTest::keyClick(window.get(), Qt::Key(key));
     QTRY_COMPARE(window->player->position(), to);
     QCOMPARE(window->currentIndex, sentence);
     QCOMPARE(window->subtitleTextItem->toPlainText(), text);
@@ -175,7 +174,7 @@ void tst_Keys::volumeKeys()
 
     QTest::ignoreMessage(QtDebugMsg, qPrintable(volumeLine));
     QTest::ignoreMessage(QtDebugMsg, qPrintable(keyLine));
-    typeKey(*window, Qt::Key(key));
+    QTest::keyClick(window.get(), Qt::Key(key));
     QVERIFY2(qAbs(window->player->volume() - after) < 1e-4f,
              qPrintable(QString::number(window->player->volume())));
     QCOMPARE(window->player->position(), qint64(2000));
@@ -186,11 +185,11 @@ void tst_Keys::spaceTogglesPlayback()
     auto window = openStill(lessonPath, 2000);
     QVERIFY(window);
     const QString buttonText = window->ui->btnPlayPause->text();
-    typeKey(*window, Qt::Key_Space);
+    QTest::keyClick(window.get(), Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
-    typeKey(*window, Qt::Key_Space);
+    QTest::keyClick(window.get(), Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
-    typeKey(*window, Qt::Key_Space);
+    QTest::keyClick(window.get(), Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
     // The key leaves the button alone; only the button's own click changes its text.
     QCOMPARE(window->ui->btnPlayPause->text(), buttonText);
@@ -274,7 +273,7 @@ void tst_Keys::skipKey()
         sliderMax = window->ui->horizontalSlider->maximum();
     }
 
-    typeKey(*window, Qt::Key_F12);
+    QTest::keyClick(window.get(), Qt::Key_F12);
     QCOMPARE(window->currentIndex, sentence);
     QCOMPARE(window->groupRightIndexes, group2);
     QCOMPARE(Group2Store::read(), group2);
