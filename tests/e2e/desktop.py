@@ -208,7 +208,7 @@ class Session:
     def xdotool(self, *args):
         return (self.desktop.output(["xdotool", *args]) or "").split()
 
-    def player_window(self, focused=False, timeout=30):
+    def player_window(self, focused=False, timeout=20):
         """The player: the program's newest window, the library being its first (X window ids grow
         in the order the program makes its windows); with focused, once the window manager has
         made it the active window."""
@@ -229,7 +229,7 @@ class Session:
     def samples(self):
         return array.array("h", self.sound_file.read_bytes()[: self.sound_file.stat().st_size // 2 * 2])
 
-    def heard(self, timeout=30):
+    def heard(self, timeout=20):
         """Waits until the lesson is heard on the sink; the sample where it began."""
         loud = wait_for("the lesson is heard", lambda: self.alive() and loud_windows(self.samples()), timeout, 0.3)
         return loud[0] * RATE // 20
