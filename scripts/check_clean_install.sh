@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the OrviLoop Debian package into a fresh minimal Debian 12 (bookworm) chroot and checks
 # that the package's own dependencies are enough: the program starts the way its menu entry starts
-# it (with no file, and with the installed demo lesson), stays up, prints no fatal error, and ends
-# cleanly on SIGTERM. Needs root (debootstrap, chroot, mounts).
+# it for a Chinese desktop user (LANG=zh_CN.UTF-8; with no file, and with the installed demo lesson,
+# which must be heard), stays up, prints no fatal error, and ends cleanly on SIGTERM. Needs root
+# (debootstrap, chroot, mounts).
 # Usage: check_clean_install.sh [PACKAGE.deb]   (default: build-deb/orviloop_*.deb, built if missing)
 # The archives are the machine's own: the bookworm, bookworm-updates and bookworm-security main
 # sources of its apt sources (see bookworm_sources.sh), reached through the proxy apt uses; set
@@ -13,7 +14,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cache=${ORVILOOP_CLEAN_CACHE:-/var/cache/orviloop-clean}
 tarball=$cache/bookworm-minbase.tar.gz
-run_seconds=5
+run_seconds=8
+user_lang=zh_CN.UTF-8
 started=$(date +%s)
 
 [ "$(id -u)" -eq 0 ] || { echo "check_clean_install.sh: run as root (debootstrap, chroot)" >&2; exit 2; }
@@ -188,10 +190,13 @@ else
   elif [ $ldd_status -ne 0 ]; then record FAIL "ldd /usr/bin/orviloop: $(head -n 1 <<<"$ldd_output")"
   else record PASS "ldd /usr/bin/orviloop: every library found"; fi
 
-  # Tools only for the check, added after the package so they prove nothing about its dependencies.
-  echo "== Installing the check tools (xvfb, xauth, fontconfig)"
-  in_root apt-get install -y -q --no-install-recommends xvfb xauth fontconfig \
-    >"$root/tmp/tools.log" 2>&1 || { cat "$root/tmp/tools.log"; record FAIL "installing xvfb"; }
+  # Tools only for the check, added after the package so they prove nothing about its dependencies:
+  # a screen, the user's locale, and a sound server with a null sink whose sound is recorded.
+  echo "== Installing the check tools (xvfb, xauth, fontconfig, locales, pulseaudio)"
+  in_root apt-get install -y -q --no-install-recommends xvfb xauth fontconfig locales pulseaudio \
+    pulseaudio-utils >"$root/tmp/tools.log" 2>&1 || { cat "$root/tmp/tools.log"; record FAIL "installing the check tools"; }
+  in_root sh -c "echo '$user_lang UTF-8' >/etc/locale.gen && locale-gen" >"$root/tmp/locale.log" 2>&1 ||
+    { cat "$root/tmp/locale.log"; record FAIL "generating the locale $user_lang"; }
 
   if in_root fc-list :lang=zh family | grep -q .; then
     record PASS "a Chinese font is installed ($(in_root fc-list :lang=zh family | head -n 1))"
@@ -209,11 +214,19 @@ else
   if [ -z "$command_line" ]; then record FAIL "no desktop file with an Exec line"; fi
   if [ -z "$demo" ]; then record FAIL "no demo lesson in /usr/share/orviloop"; fi
 
-  # Starts the command under Xvfb, lets it run, then ends it with SIGTERM and reports how it went.
+  # Starts the command under Xvfb with a sound server whose null sink is recorded into LOG.raw,
+  # lets it run, then ends it with SIGTERM and reports how it went.
   cat >"$root/tmp/start_check.sh" <<'EOF'
 #!/bin/sh
 # Usage: start_check.sh SECONDS LOG COMMAND ARGS...
 seconds=$1 log=$2; shift 2
+pulseaudio --daemonize=yes --exit-idle-time=-1 -n --load="module-null-sink sink_name=check" \
+  --load=module-native-protocol-unix --log-target=stderr 2>"$log.pulse"
+i=0
+while ! pactl set-default-sink check 2>/dev/null && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+parec --device=check.monitor --format=s16le --rate=16000 --channels=1 --raw >"$log.raw" &
+recorder=$!
+trap 'kill "$recorder"; pulseaudio --kill' EXIT
 "$@" >"$log" 2>&1 &
 app=$!
 sleep "$seconds"
@@ -241,10 +254,10 @@ EOF
     local log=/tmp/run-$label.log
     local -a words
     read -r -a words <<<"$command_line"
-    rm -f "$root$log" "$root$log.status"
-    echo "== Starting: ${words[*]} $* (under Xvfb, ${run_seconds} s, then SIGTERM)"
+    rm -f "$root$log" "$root$log.status" "$root$log.raw"
+    echo "== Starting: ${words[*]} $* (LANG=$user_lang, under Xvfb, ${run_seconds} s, then SIGTERM)"
     local ok=yes
-    in_root runuser -u learner -- env HOME=/home/learner XDG_RUNTIME_DIR=/tmp/runtime-learner \
+    in_root runuser -u learner -- env HOME=/home/learner XDG_RUNTIME_DIR=/tmp/runtime-learner LANG=$user_lang \
       xvfb-run -a -s "-screen 0 1280x800x24" /tmp/start_check.sh "$run_seconds" "$log" "${words[@]}" "$@" || ok=no
     sed 's/^/   | /' "$root$log" 2>/dev/null | head -n 40 || true
     local status
@@ -257,10 +270,18 @@ EOF
       record FAIL "'${words[*]} $*': $status${errors:+; fatal message: $(echo "$errors" | head -n 1)}"
     fi
   }
+  # A lesson is heard: the loudest moment on the sink (0 to 1, read by the machine's sox).
+  heard_case() { # label
+    local peak
+    peak=$(sox -t raw -r 16000 -e signed-integer -b 16 -c 1 "$root/tmp/run-$1.log.raw" -n stat 2>&1 |
+      awk '/^Maximum amplitude/ { print $3 }')
+    if awk -v p="${peak:-0}" 'BEGIN { exit !(p > 0.05) }'; then record PASS "the demo lesson is heard (peak $peak)"
+    else record FAIL "the demo lesson is not heard (peak ${peak:-none}; sound server: $(head -c 300 "$root/tmp/run-$1.log.pulse" 2>/dev/null))"; fi
+  }
   phase_start=$(date +%s)
   if [ -n "$command_line" ]; then
     start_case menu
-    [ -n "$demo" ] && start_case demo "$demo"
+    [ -z "$demo" ] || { start_case demo "$demo"; heard_case demo; }
   fi
   start_seconds=$(($(date +%s) - phase_start))
 fi

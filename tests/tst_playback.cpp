@@ -1,4 +1,5 @@
 #include "groups/group2store.h"
+#include "keyboard.h"
 #include "lessonmedia.h"
 #include "player/playerwindow.h"
 #include "testsupport.h"
@@ -216,7 +217,7 @@ void tst_Playback::keysOnPlayingLesson()
     QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
 
     for (int i = 0; i < keys.size(); ++i) {
-        QTest::keyClick(window.get(), Qt::Key(keys.at(i)));
+        typeKey(*window, Qt::Key(keys.at(i)));
         // In a long sentence, far enough from its end that a following ten-second jump
         // stays inside a sentence too.
         const LessonCue &landing = lessonCues.at(landings.at(i));
@@ -236,13 +237,13 @@ void tst_Playback::spacePausesAndResumes()
     auto window = open(1, 1, 0);
     QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
 
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(*window, Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
     const qint64 pausedAt = window->player->position();
     QTest::qWait(500);
     QCOMPARE(window->player->position(), pausedAt);
 
-    QTest::keyClick(window.get(), Qt::Key_Space);
+    typeKey(*window, Qt::Key_Space);
     QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
     QTRY_VERIFY_WITH_TIMEOUT(window->player->position() > pausedAt + 200, 5000);
 }

@@ -1,3 +1,4 @@
+#include "keyboard.h"
 #include "lessonmedia.h"
 #include "player/shadowing.h"
 #include "playerwindowtest.h"
@@ -270,9 +271,9 @@ void tst_Shadowing::pauseEndedOrDropped_data()
     QTest::addColumn<Positions>("seeks");
     QTest::addColumn<int>("sentence");
     QTest::newRow("Space ends it as planned")
-        << Action([](PlayerWindow &w) { QTest::keyClick(&w, Qt::Key_Space); }) << Positions{500} << 0;
+        << Action([](PlayerWindow &w) { typeKey(w, Qt::Key_Space); }) << Positions{500} << 0;
     QTest::newRow("N goes to the next sentence")
-        << Action([](PlayerWindow &w) { QTest::keyClick(&w, Qt::Key_N); }) << Positions{500, 4500} << 1;
+        << Action([](PlayerWindow &w) { typeKey(w, Qt::Key_N); }) << Positions{500, 4500} << 1;
     QTest::newRow("a seek drops the plan")
         << Action([](PlayerWindow &w) { w.seekRelative(3000); }) << Positions{500, 3500} << 1;
     QTest::newRow("another mode runs on")
@@ -423,7 +424,7 @@ void tst_Shadowing::timingKeys()
     w->subtitlePath = path;
     w->beginSentencePass(current);
 
-    QTest::keyClick(w.get(), Qt::Key(key));
+    typeKey(*w, Qt::Key(key));
     const QList<SubtitleItem> now = expected.isEmpty() ? lessonOf(times) : lessonOf(expected);
     QCOMPARE(w->subtitles, now);
     QCOMPARE(engine(*w).endPoint(), w->subtitles.at(current).endMs + w->sentenceTailMargin(current));
@@ -438,12 +439,12 @@ void tst_Shadowing::revealKeyShowsHiddenText()
     report(*w, 1500);
     QVERIFY(!w->subtitleTextItem->isVisible());
 
-    QTest::keyPress(w.get(), Qt::Key_H);
+    pressKey(*w, Qt::Key_H);
     QVERIFY(w->subtitleTextItem->isVisible());
     QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 0"));
     report(*w, 1600);
     QVERIFY(w->subtitleTextItem->isVisible());
-    QTest::keyRelease(w.get(), Qt::Key_H);
+    releaseKey(*w, Qt::Key_H);
     QVERIFY(!w->subtitleTextItem->isVisible());
 
     // A left button held on the video while the text is hidden does the same.
