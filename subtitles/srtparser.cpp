@@ -292,6 +292,8 @@ template <typename OnCue> void walkCues(QStringView text, OnCue onCue)
     }
 }
 
+} // namespace
+
 QString srtTimeStamp(qint64 ms)
 {
     return QString("%1:%2:%3,%4")
@@ -300,8 +302,6 @@ QString srtTimeStamp(qint64 ms)
         .arg(ms / 1000 % 60, 2, 10, QChar('0'))
         .arg(ms % 1000, 3, 10, QChar('0'));
 }
-
-} // namespace
 
 QString decodeSubtitleText(const QByteArray &bytes)
 {

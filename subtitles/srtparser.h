@@ -30,6 +30,8 @@ bool saveSrtTimes(const QString &path, const QList<SubtitleItem> &items);
 
 // "HH:MM:SS,mmm" (or "." before the milliseconds) to milliseconds; malformed parts count as 0.
 qint64 parseSrtTime(const QString &stamp);
+// Milliseconds as "HH:MM:SS,mmm".
+QString srtTimeStamp(qint64 ms);
 
 // The items as a fresh SRT file (numbered from 1, UTF-8), and that file written in one step.
 QByteArray srtFromItems(const QList<SubtitleItem> &items);

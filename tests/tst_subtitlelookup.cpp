@@ -492,15 +492,15 @@ void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
     QVERIFY(writeOtherSource(mediaDir(), "第二课.mkv", "inside", {"-c:s", "srt"}));
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
-    const QString usualTitle = window.windowTitle();
     window.loadSubtitles(mediaPath);
     QCOMPARE(window.subtitles.size(), 1);
     QCOMPARE(window.subtitles.first().text, QString("inside"));
     QVERIFY(QFileInfo::exists(QDir(mediaDir()).filePath("第二课.srt1")));
-    QCOMPARE(window.windowTitle(), "字幕取自 媒体内字幕轨 1（subrip）   " + usualTitle);
+    QVERIFY2(window.windowTitle().startsWith("字幕取自 媒体内字幕轨 1（subrip）   第二课.mkv - "),
+             qPrintable(window.windowTitle()));
 
     window.loadSubtitles(QDir(mediaDir()).filePath("other.mp4"));
-    QCOMPARE(window.windowTitle(), usualTitle);
+    QVERIFY2(window.windowTitle().startsWith("other.mp4 - "), qPrintable(window.windowTitle()));
 }
 
 // T shows the second subtitle under the sentence and hides it again; its button says which.

@@ -30,15 +30,6 @@ QTextStream &err()
     return stream;
 }
 
-QString srtTime(qint64 ms)
-{
-    return QString("%1:%2:%3,%4")
-        .arg(ms / 3600000, 2, 10, QChar('0'))
-        .arg(ms / 60000 % 60, 2, 10, QChar('0'))
-        .arg(ms / 1000 % 60, 2, 10, QChar('0'))
-        .arg(ms % 1000, 3, 10, QChar('0'));
-}
-
 QString signedMs(qint64 ms)
 {
     return (ms >= 0 ? "+" : "") + QString::number(ms);
@@ -50,7 +41,7 @@ QString movedLine(const SubtitleItem &before, const SubtitleItem &after)
     text.replace('\n', " / ");
     return QString("%1\t%2 --> %3\t(%4 ms, %5 ms)\t%6")
         .arg(after.index + 1)
-        .arg(srtTime(after.startMs), srtTime(after.endMs), signedMs(after.startMs - before.startMs),
+        .arg(srtTimeStamp(after.startMs), srtTimeStamp(after.endMs), signedMs(after.startMs - before.startMs),
              signedMs(after.endMs - before.endMs), text);
 }
 
