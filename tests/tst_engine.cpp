@@ -680,9 +680,9 @@ void tst_Engine::durationChanged()
     QCOMPARE(w->currentIndex, 1);
     QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 1"));
 
-    // The next report shows the position alone.
+    // The next report shows the position beside the length the engine has.
     report(*w, 5600);
-    QCOMPARE(w->ui->labelCurrentTime->text(), QString("00:05"));
+    QCOMPARE(w->ui->labelCurrentTime->text(), "00:05 / " + PlayerWindow::formatTime(w->player->duration()));
 }
 
 void tst_Engine::loadedMediaStartsPlayback()
