@@ -281,13 +281,20 @@ void PlayerWindow::createBusyIndicator()
 // The busy indicator and the pause-to-speak bar share the middle of the view, over the video.
 void PlayerWindow::centerOverlayBars()
 {
-    const QRect view = ui->videoView->rect();
     for (QProgressBar *bar : {busyIndicator, shadowPauseBar}) {
         if (!bar)
             continue;
-        bar->move(view.center() - bar->rect().center());
+        bar->move(overlayBarCenter() - bar->rect().center());
         bar->raise();
     }
+}
+
+// Below the sentence, which is drawn at the top of a video and in the middle of a lesson
+// without picture.
+QPoint PlayerWindow::overlayBarCenter() const
+{
+    const QRect view = ui->videoView->rect();
+    return {view.center().x(), view.top() + view.height() * 3 / 4};
 }
 
 void PlayerWindow::createDonationLabel()

@@ -118,6 +118,7 @@ private:
     void onMediaError(QMediaPlayer::Error error, const QString &message);
     void createBusyIndicator();
     void centerOverlayBars();
+    QPoint overlayBarCenter() const;
     void createDonationLabel();
     void showNotice(const QString &text);
     void positionNotice();
