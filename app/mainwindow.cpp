@@ -2,6 +2,7 @@
 
 #include "app/appdata.h"
 #include "player/playerwindow.h"
+#include "subtitles/subtitlelookup.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -136,37 +137,47 @@ void MainWindow::onFileDoubleClicked(QListWidgetItem *item)
 }
 
 // Two windows on one lesson would each write their own times and groups over the other's.
-PlayerWindow *MainWindow::openPlayerOf(const QString &filePath) const
+PlayerWindow *MainWindow::openPlayerOf(const QString &lesson) const
 {
-    const QString lesson = QFileInfo(filePath).canonicalFilePath();
+    const bool network = !mediaUrlFor(lesson).isLocalFile();
+    const QString wanted = network ? lesson : QFileInfo(lesson).canonicalFilePath();
     const auto players = findChildren<PlayerWindow *>(Qt::FindDirectChildrenOnly);
     for (PlayerWindow *player : players) {
-        if (player->isVisible() && QFileInfo(player->lessonFile()).canonicalFilePath() == lesson)
+        const QString open =
+            network ? player->lessonFile() : QFileInfo(player->lessonFile()).canonicalFilePath();
+        if (player->isVisible() && !open.isEmpty() && open == wanted)
             return player;
     }
     return nullptr;
+}
+
+bool MainWindow::raiseOpenPlayer(const QString &lesson) const
+{
+    PlayerWindow *open = openPlayerOf(lesson);
+    if (!open)
+        return false;
+    open->setWindowState(open->windowState() & ~Qt::WindowMinimized);
+    open->raise();
+    open->activateWindow();
+    return true;
 }
 
 void MainWindow::openPlayer(const QString &filePath)
 {
     if (filePath.isEmpty() || !QFile::exists(filePath))
         return;
-    if (PlayerWindow *open = openPlayerOf(filePath)) {
-        open->setWindowState(open->windowState() & ~Qt::WindowMinimized);
-        open->raise();
-        open->activateWindow();
+    if (raiseOpenPlayer(filePath))
         return;
-    }
     auto *playerWindow = new PlayerWindow(this, filePath);
     // A closed window is gone: it cannot write a stale place over a later window's at exit. It
     // saves its state as it closes, also by the window manager's button.
     playerWindow->setAttribute(Qt::WA_DeleteOnClose);
 
-    const QFileInfo info(filePath);
-    const QString stem = info.absolutePath() + "/" + info.completeBaseName();
-    if (!QFile::exists(stem + ".srt1") && !QFile::exists(stem + ".srt")) {
-        QMessageBox::warning(this, "提示", "未找到对应 SRT 字幕（.srt / .srt1），将仅播放音视频");
-    }
+    // The player has looked for the subtitle in every form it reads, tracks inside the media too.
+    if (!playerWindow->hasSubtitle())
+        QMessageBox::warning(
+            this, "提示",
+            "未找到对应字幕（.srt1 / .srt / .vtt / .ass / .ssa / .lrc，或媒体内的字幕轨），将仅播放音视频");
     playerWindow->show();
 }
 

@@ -51,7 +51,10 @@ private:
     void showNetworkError(const QString &text);
     void onSubtitleReply(QNetworkReply *reply, SubtitleCompletion completion, const QString &localPath);
     void openNetworkPlayer(const QString &videoUrl);
-    PlayerWindow *openPlayerOf(const QString &filePath) const;
+    // The shown player of a lesson (a file under any spelling of its path, or a network URL).
+    PlayerWindow *openPlayerOf(const QString &lesson) const;
+    // Brings that player to the front; false when the lesson is not open.
+    bool raiseOpenPlayer(const QString &lesson) const;
     void loadRootDir();
     void saveRootDir();
     void loadMediaList(const QString &dir);

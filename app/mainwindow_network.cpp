@@ -177,6 +177,8 @@ void MainWindow::onSubtitleReply(QNetworkReply *reply, SubtitleCompletion comple
 
 void MainWindow::openNetworkPlayer(const QString &videoUrl)
 {
+    if (raiseOpenPlayer(videoUrl))
+        return;
     auto *playerWindow = new PlayerWindow(this, QString());
     playerWindow->setAttribute(Qt::WA_DeleteOnClose);
     // The subtitle was downloaded under this window's working directory, which may have been

@@ -50,6 +50,8 @@ public:
 
     // The lesson this window plays: a local path or a network address.
     QString lessonFile() const { return currentFile; }
+    // A subtitle was found for the lesson, in any form the player reads.
+    bool hasSubtitle() const { return !subtitlePath.isEmpty(); }
 
 private slots:
     void onBrowseSubtitlesClicked(); // groups/playerwindow_groups.cpp
