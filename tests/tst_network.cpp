@@ -125,6 +125,9 @@ private:
     int requestMark = 0;
     // The longest the event loop went without running while the last catalogue was loaded.
     qint64 longestStallMs = 0;
+    // A catalogue read whole on the window's thread stood it still for half a minute; a busy
+    // machine (or the sanitizer build) may hold the event loop for a second on its own.
+    static constexpr qint64 maxStallMs = 5000;
 };
 
 static const QByteArray subtitleBody = "1\r\n00:00:00,000 --> 00:00:01,000\r\n你好 hello\r\n\r\n"
@@ -302,7 +305,8 @@ void tst_Network::catalogueListsEntries()
     QCOMPARE(newRequests(), QStringList{"/" + folder + "/video.txt"});
     const QString shown = window.statusBar()->currentMessage();
     QVERIFY2(note.isEmpty() ? shown.isEmpty() : shown.contains(note), qPrintable(shown));
-    QVERIFY2(longestStallMs < 1000, qPrintable(QString("window stood still for %1 ms").arg(longestStallMs)));
+    QVERIFY2(longestStallMs < maxStallMs,
+             qPrintable(QString("window stood still for %1 ms").arg(longestStallMs)));
     QCOMPARE(workFiles(), QStringList{"local.mp3"});
 }
 
@@ -361,7 +365,8 @@ void tst_Network::catalogueFailureKeepsLocalList()
     QVERIFY(window.networkUrls.isEmpty());
     QCOMPARE(window.mediaFiles.size(), 1);
     QVERIFY2(elapsedMs < timeoutMs + 5000, qPrintable(QString::number(elapsedMs)));
-    QVERIFY2(longestStallMs < 1000, qPrintable(QString("window stood still for %1 ms").arg(longestStallMs)));
+    QVERIFY2(longestStallMs < maxStallMs,
+             qPrintable(QString("window stood still for %1 ms").arg(longestStallMs)));
 }
 
 void tst_Network::secondClickAppendsBothReplies()
