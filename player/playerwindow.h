@@ -145,6 +145,8 @@ private:
     void onLoadedMedia(QMediaPlayer::MediaStatus status);
     void repeatAfterEndOfMedia();
     void onDurationChanged(qint64 duration);
+    // "place / length" beside the slider.
+    void showTime(qint64 position, qint64 duration);
     void onRepeatCountChanged(int value);
     void applyPlayMode(int mode, bool save);
     void savePlayModeSettings();

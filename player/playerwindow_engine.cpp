@@ -71,7 +71,7 @@ void PlayerWindow::onPositionChanged(qint64 position)
     if (sliderDragging || subtitles.isEmpty())
         return;
     ui->horizontalSlider->setValue(int(position));
-    ui->labelCurrentTime->setText(formatTime(position) + " / " + formatTime(player->duration()));
+    showTime(position, player->duration());
 
     // Reports that still come from before a seek would undo it.
     if (isStrayReport(position))
@@ -136,7 +136,7 @@ void PlayerWindow::onEndPointReached(qint64 position)
     if (sliderDragging || g != currentIndex || g == lastEndHandledIndex || !isSentenceIndex(g))
         return;
     ui->horizontalSlider->setValue(int(position));
-    ui->labelCurrentTime->setText(formatTime(position) + " / " + formatTime(player->duration()));
+    showTime(position, player->duration());
     // The pass went all the way through: whatever seek began it has landed.
     pendingSeek = {};
     seekGuardPosition = -1;
@@ -237,10 +237,15 @@ void PlayerWindow::repeatAfterEndOfMedia()
         player->play();
 }
 
+void PlayerWindow::showTime(qint64 position, qint64 duration)
+{
+    ui->labelCurrentTime->setText(formatTime(position) + " / " + formatTime(duration));
+}
+
 void PlayerWindow::onDurationChanged(qint64 duration)
 {
     ui->horizontalSlider->setRange(0, int(duration));
-    ui->labelCurrentTime->setText(formatTime(player->position()) + " / " + formatTime(duration));
+    showTime(player->position(), duration);
     currentIndex = sentenceIndexAt(player->position());
     refreshSubtitle();
 }

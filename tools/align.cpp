@@ -6,6 +6,7 @@
 #include "align/sentencealignment.h"
 #include "align/speechactivity.h"
 #include "subtitles/srtparser.h"
+#include "tools/consolestreams.h"
 #include "subtitles/subtitlelookup.h"
 
 #include <QCoreApplication>
@@ -17,18 +18,6 @@
 #include <cstdio>
 
 namespace {
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
 
 QString signedMs(qint64 ms)
 {

@@ -9,6 +9,7 @@
 #include "export/exportcommands.h"
 #include "export/subaudioexporter.h"
 #include "subtitles/srtparser.h"
+#include "tools/consolestreams.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -21,18 +22,6 @@
 #include <functional>
 
 namespace {
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
 
 void printLine(QTextStream &stream, const QString &line)
 {
