@@ -1,12 +1,31 @@
-#include "app/mainwindow.h"
-#include "app/startup.h"
-#include "app/termination.h"
+#include "core/library/startup.h"
+#include "core/library/termination.h"
+#include "gui/library/mainwindow.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <clocale>
 #include <cstdlib>
+
+namespace {
+
+// The windows are closed as if the learner had closed them, so the place in the lesson and the
+// working directory are saved, and a running export stopped, before the program ends; within a
+// second in any case. What is saved on the way is written in one step each (settings,
+// subtitles): cutting the tidy end short loses no file.
+void closeWindowsOnTerminationSignals()
+{
+    constexpr int graceMs = 800;
+    onTerminationSignals(
+        [] {
+            QApplication::closeAllWindows();
+            QCoreApplication::quit();
+        },
+        graceMs);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
