@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 
-#include "app/appdata.h"
 #include "player/playerwindow.h"
+#include "player/settings.h"
 #include "subtitles/subtitlelookup.h"
 #include "ui_mainwindow.h"
 
@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
-#include <QSettings>
 #include <QSslSocket>
 #include <QStatusBar>
 
@@ -47,21 +46,16 @@ MainWindow::~MainWindow()
 
 void MainWindow::loadRootDir()
 {
-    QSettings settings("Orvi", "OrviLoop");
-    settings.beginGroup("global");
-    rootDir = settings.value("rootDir", appDataDirectory()).toString();
-    settings.endGroup();
+    rootDir = Settings::load().rootDir;
     if (!rootDir.isEmpty())
         loadMediaList(rootDir);
 }
 
 void MainWindow::saveRootDir()
 {
-    QSettings settings("Orvi", "OrviLoop");
-    settings.beginGroup("global");
-    settings.setValue("rootDir", rootDir);
-    settings.endGroup();
-    settings.sync();
+    Settings stored = Settings::load();
+    stored.rootDir = rootDir;
+    stored.save();
 }
 
 void MainWindow::onSetDirClicked()
