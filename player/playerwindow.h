@@ -103,6 +103,8 @@ private:
     QString titleBeforeSubtitleNotice;
     QString subtitleNoticeTitle; // the title while a notice is shown
     void loadSecondSubtitle();
+    void readSecondTrack(const QString &mediaPath);
+    void updateSecondSubtitleButton();
     void toggleSecondSubtitle();
     QStringList secondSubtitleLines; // per sentence, the second subtitle's text ("" for none)
     bool secondSubtitleShown = false;

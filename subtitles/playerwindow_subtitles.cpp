@@ -1,17 +1,21 @@
 #include "player/playerwindow.h"
 
 #include "groups/group2store.h"
+#include "player/settings.h"
 #include "subtitles/mendedtimes.h"
 #include "subtitles/secondsubtitle.h"
 #include "subtitles/srtparser.h"
 #include "subtitles/subtitlereaders.h"
 #include "subtitles/subtitlelookup.h"
+#include "subtitles/subtitletracks.h"
 #include "ui_playerwindow.h"
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QPushButton>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -20,6 +24,7 @@
 namespace {
 
 constexpr QStringView noSentenceLabel(u"字幕文件中没有可用的句子：");
+const QString secondTrackReaderName = QStringLiteral("secondTrackReader");
 
 void writeDebugLine(const QString &line)
 {
@@ -40,7 +45,7 @@ void PlayerWindow::loadSubtitles(const QString &path)
     const QUrl url = mediaUrlFor(path);
     player->setSource(url);
 
-    const SubtitleLookup lookup = lookUpSubtitle(url, rootDir);
+    const SubtitleLookup lookup = lookUpSubtitle(url, rootDir, Settings::load().subtitleLanguage);
     for (const QString &line : lookup.log)
         writeDebugLine(line);
     const bool found = !lookup.path.isEmpty() && QFileInfo::exists(lookup.path);
@@ -77,17 +82,46 @@ void PlayerWindow::loadSubtitles(const QString &path)
     rebuildPlayList();
 }
 
-// The second subtitle beside a local lesson, paired to its sentences; its button shows only
-// where there is one.
+// The second subtitle beside a local lesson, or else the media's next text track, paired to its
+// sentences; its button shows only where there is one.
 void PlayerWindow::loadSecondSubtitle()
 {
     const QUrl url = mediaUrlFor(currentFile);
-    const QString secondPath = url.isLocalFile() ? findSecondSubtitle(url.toLocalFile()) : QString();
+    const QString mediaPath = url.isLocalFile() ? url.toLocalFile() : QString();
+    const QString secondPath = mediaPath.isEmpty() ? QString() : findSecondSubtitle(mediaPath);
     secondSubtitleLines.clear();
+    // A track still being read for the lesson before is not wanted any more.
+    qDeleteAll(findChildren<QObject *>(secondTrackReaderName, Qt::FindDirectChildrenOnly));
     if (!secondPath.isEmpty() && !subtitles.isEmpty()) {
         secondSubtitleLines = pairByOverlap(subtitles, readSubtitleFile(secondPath));
         writeDebugLine(QString("第二字幕: \"%1\"").arg(secondPath));
+    } else if (!mediaPath.isEmpty() && !subtitles.isEmpty()) {
+        readSecondTrack(mediaPath);
     }
+    updateSecondSubtitleButton();
+}
+
+// ffmpeg reads the whole media to reach every cue: on a pool thread, while the lesson plays.
+void PlayerWindow::readSecondTrack(const QString &mediaPath)
+{
+    auto *reader = new QFutureWatcher<TrackSentences>(this);
+    reader->setObjectName(secondTrackReaderName);
+    connect(reader, &QFutureWatcher<TrackSentences>::finished, this, [this, reader] {
+        reader->deleteLater();
+        const TrackSentences second = reader->result();
+        if (second.items.isEmpty() || subtitles.isEmpty())
+            return;
+        secondSubtitleLines = pairByOverlap(subtitles, second.items);
+        writeDebugLine(QString("第二字幕: %1").arg(second.source));
+        updateSecondSubtitleButton();
+        refreshSubtitle();
+    });
+    reader->setFuture(
+        QtConcurrent::run(readSecondTrackSentences, mediaPath, Settings::load().subtitleLanguage));
+}
+
+void PlayerWindow::updateSecondSubtitleButton()
+{
     if (ui && !btnSecondSubtitle) {
         btnSecondSubtitle = new QPushButton(this);
         btnSecondSubtitle->setMinimumSize(50, 28);

@@ -85,7 +85,7 @@ QString findOtherFormat(const QString &directory, const QString &baseName)
 // The sentences of another subtitle file or of the media's own track, and the directory its
 // ".srt1" goes to. Nothing found: empty items and no problem.
 TrackSentences readOtherSource(const QUrl &media, const QStringList &directories, const QString &baseName,
-                               QString *targetDirectory)
+                               const QString &trackLanguage, QString *targetDirectory)
 {
     const QString mediaPath = media.isLocalFile() ? media.toLocalFile() : QString();
     const bool mediaOnDisk = !mediaPath.isEmpty() && QFileInfo(mediaPath).isFile();
@@ -105,13 +105,14 @@ TrackSentences readOtherSource(const QUrl &media, const QStringList &directories
     if (!mediaOnDisk)
         return {};
     *targetDirectory = QFileInfo(mediaPath).absolutePath();
-    return readTrackSentences(mediaPath);
+    return readTrackSentences(mediaPath, trackLanguage);
 }
 
-void takeOverOtherSource(const QUrl &media, SubtitleLookup *lookup)
+void takeOverOtherSource(const QUrl &media, const QString &trackLanguage, SubtitleLookup *lookup)
 {
     QString directory;
-    const TrackSentences read = readOtherSource(media, lookup->directories, lookup->baseName, &directory);
+    const TrackSentences read =
+        readOtherSource(media, lookup->directories, lookup->baseName, trackLanguage, &directory);
     lookup->problem = read.problem;
     if (read.items.isEmpty())
         return;
@@ -157,7 +158,8 @@ QStringList subtitleDirectories(const QUrl &media, const QString &workingDirecto
     return {beside, working};
 }
 
-SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory)
+SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory,
+                              const QString &trackLanguage)
 {
     SubtitleLookup lookup;
     lookup.baseName = lookupFile(media).completeBaseName();
@@ -171,7 +173,7 @@ SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory
         if (!lookup.path.isEmpty())
             return lookup;
     }
-    takeOverOtherSource(media, &lookup);
+    takeOverOtherSource(media, trackLanguage, &lookup);
     return lookup;
 }
 

@@ -34,7 +34,9 @@ QStringList subtitleDirectories(const QUrl &media, const QString &workingDirecto
 // player: a lone ".srt" is renamed to it, a ".srt" beside it is deleted as a duplicate.
 // Failing those, a ".vtt", ".ass", ".ssa" or ".lrc" of the same name, then a text track inside
 // a local media file, is taken over as a ".srt1" written from its sentences; the original stays.
-SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory);
+// Of several tracks the first in `trackLanguage` is taken, or the first when none is in it.
+SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory,
+                              const QString &trackLanguage = {});
 
 // The debug line that ends a load: the sentences read from the chosen file, or the
 // directories searched in vain.

@@ -1,4 +1,5 @@
 #include "player/playerwindow.h"
+#include "player/settings.h"
 #include "subtitles/srtparser.h"
 #include "subtitles/subtitlelookup.h"
 #include "testsupport.h"
@@ -114,6 +115,7 @@ private slots:
     void otherSourceTakenOver_data();
     void otherSourceTakenOver();
     void windowDrillsTheTrackInsideAnMkv();
+    void windowTakesTheChosenTrackAndTheOther();
     void secondSubtitleShownWithItsKey();
     void newLoadReplacesSubtitleState();
     void playModeWaitsForSubtitles();
@@ -501,6 +503,30 @@ void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
 
     window.loadSubtitles(QDir(mediaDir()).filePath("other.mp4"));
     QVERIFY2(window.windowTitle().startsWith("other.mp4 - "), qPrintable(window.windowTitle()));
+}
+
+// Of an English and a Chinese track the learner's language gives the sentences; the other track,
+// read while the lesson plays, the second subtitle.
+void tst_SubtitleLookup::windowTakesTheChosenTrackAndTheOther()
+{
+    QVERIFY(writeSubtitle(mediaDir(), "en.srt", "Hello"));
+    QVERIFY(writeSubtitle(mediaDir(), "zh.srt", "你好"));
+    const QString mediaPath = QDir(mediaDir()).filePath("两条 字幕轨.mkv");
+    QVERIFY(runFfmpeg({"-i", QDir(mediaDir()).filePath("en.srt"), "-i", QDir(mediaDir()).filePath("zh.srt"),
+                       "-map", "0", "-map", "1", "-c:s", "srt", "-metadata:s:s:0", "language=eng",
+                       "-metadata:s:s:1", "language=chi", mediaPath}));
+    Settings chosen = Settings::load();
+    chosen.subtitleLanguage = "zh";
+    chosen.save();
+
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    window.loadSubtitles(mediaPath);
+    QCOMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.subtitles.first().text, QString("你好"));
+    QTRY_VERIFY(!window.btnSecondSubtitle->isHidden());
+    QTest::keyClick(&window, Qt::Key_T);
+    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("你好\nHello"));
 }
 
 // T shows the second subtitle under the sentence and hides it again; its button says which.
