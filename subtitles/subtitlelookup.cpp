@@ -85,7 +85,8 @@ QString findOtherFormat(const QString &directory, const QString &baseName)
 // The sentences of another subtitle file or of the media's own track, and the directory its
 // ".srt1" goes to. Nothing found: empty items and no problem.
 TrackSentences readOtherSource(const QUrl &media, const QStringList &directories, const QString &baseName,
-                               const QString &trackLanguage, QString *targetDirectory)
+                               const QString &trackLanguage, TrackReading reading, bool *trackPending,
+                               QString *targetDirectory)
 {
     const QString mediaPath = media.isLocalFile() ? media.toLocalFile() : QString();
     const bool mediaOnDisk = !mediaPath.isEmpty() && QFileInfo(mediaPath).isFile();
@@ -105,14 +106,20 @@ TrackSentences readOtherSource(const QUrl &media, const QStringList &directories
     if (!mediaOnDisk)
         return {};
     *targetDirectory = QFileInfo(mediaPath).absolutePath();
-    return readTrackSentences(mediaPath, trackLanguage);
+    const MediaProbe probe = probeMedia(mediaPath);
+    if (reading == TrackReading::Later && !textTracksInOrder(probe).isEmpty()) {
+        *trackPending = true;
+        return {};
+    }
+    return readTrackSentences(mediaPath, probe, trackLanguage);
 }
 
-void takeOverOtherSource(const QUrl &media, const QString &trackLanguage, SubtitleLookup *lookup)
+void takeOverOtherSource(const QUrl &media, const QString &trackLanguage, TrackReading reading,
+                         SubtitleLookup *lookup)
 {
     QString directory;
-    const TrackSentences read =
-        readOtherSource(media, lookup->directories, lookup->baseName, trackLanguage, &directory);
+    const TrackSentences read = readOtherSource(media, lookup->directories, lookup->baseName, trackLanguage,
+                                                reading, &lookup->trackPending, &directory);
     lookup->problem = read.problem;
     if (read.items.isEmpty())
         return;
@@ -159,7 +166,7 @@ QStringList subtitleDirectories(const QUrl &media, const QString &workingDirecto
 }
 
 SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory,
-                              const QString &trackLanguage)
+                              const QString &trackLanguage, TrackReading reading)
 {
     SubtitleLookup lookup;
     lookup.baseName = lookupFile(media).completeBaseName();
@@ -173,7 +180,7 @@ SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory
         if (!lookup.path.isEmpty())
             return lookup;
     }
-    takeOverOtherSource(media, trackLanguage, &lookup);
+    takeOverOtherSource(media, trackLanguage, reading, &lookup);
     return lookup;
 }
 

@@ -111,7 +111,11 @@ QList<SubtitleTrack> textTracksInOrder(const MediaProbe &probe, const QString &l
 
 TrackSentences readTrackSentences(const QString &mediaPath, const QString &language)
 {
-    const MediaProbe probe = probeMedia(mediaPath);
+    return readTrackSentences(mediaPath, probeMedia(mediaPath), language);
+}
+
+TrackSentences readTrackSentences(const QString &mediaPath, const MediaProbe &probe, const QString &language)
+{
     const QList<SubtitleTrack> tracks = textTracksInOrder(probe, language);
     if (tracks.isEmpty()) {
         TrackSentences result;

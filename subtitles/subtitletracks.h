@@ -43,6 +43,8 @@ struct TrackSentences
 };
 
 TrackSentences readTrackSentences(const QString &mediaPath, const QString &language = {});
+// The same with the media probed already.
+TrackSentences readTrackSentences(const QString &mediaPath, const MediaProbe &probe, const QString &language);
 
 // The sentences of the track after that one, shown as a second subtitle; empty when the media
 // has one text track or none.

@@ -486,8 +486,8 @@ void tst_SubtitleLookup::otherSourceTakenOver()
     QVERIFY(qAbs(read.first().startMs - 1000) <= 10);
 }
 
-// The track is drilled at once: sentences, the .srt1 beside the media, and the title says where
-// they came from.
+// The track is drilled as soon as it is read: sentences, the .srt1 beside the media, and the
+// title says where they came from.
 void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
 {
     const QString mediaPath = QDir(mediaDir()).filePath("第二课.mkv");
@@ -495,10 +495,15 @@ void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
     window.loadSubtitles(mediaPath);
-    QCOMPARE(window.subtitles.size(), 1);
+    // Read on another thread: the lesson plays meanwhile, and the library does not warn.
+    QVERIFY(window.subtitles.isEmpty());
+    QVERIFY(window.hasSubtitle());
+    QVERIFY2(window.windowTitle().startsWith("正在读取媒体内的字幕轨…"), qPrintable(window.windowTitle()));
+    QTRY_COMPARE(window.subtitles.size(), 1);
     QCOMPARE(window.subtitles.first().text, QString("inside"));
     QVERIFY(QFileInfo::exists(QDir(mediaDir()).filePath("第二课.srt1")));
-    QVERIFY2(window.windowTitle().startsWith("字幕取自 媒体内字幕轨 1（subrip）   第二课.mkv - "),
+    // This MKV holds no sound: the title may tell that it cannot play by then.
+    QVERIFY2(window.windowTitle().startsWith("字幕取自 媒体内字幕轨 1（subrip）   "),
              qPrintable(window.windowTitle()));
 
     window.loadSubtitles(QDir(mediaDir()).filePath("other.mp4"));
@@ -522,7 +527,7 @@ void tst_SubtitleLookup::windowTakesTheChosenTrackAndTheOther()
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
     window.loadSubtitles(mediaPath);
-    QCOMPARE(window.subtitles.size(), 1);
+    QTRY_COMPARE(window.subtitles.size(), 1);
     QCOMPARE(window.subtitles.first().text, QString("你好"));
     QTRY_VERIFY(!window.btnSecondSubtitle->isHidden());
     QTest::keyClick(&window, Qt::Key_T);
