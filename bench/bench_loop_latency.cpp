@@ -9,10 +9,10 @@
 // are drilled in one run.
 // Run: bench_loop_latency [--benchmark_filter=mpv]
 
-#include "player/playerwindow.h"
-#include "player/sentencetiming.h"
+#include "gui/player/playerwindow.h"
+#include "core/drill/sentencetiming.h"
 #include "tests/lessonmedia.h"
-#include "player/settings.h"
+#include "core/settings/settings.h"
 #include "tests/testsupport.h"
 
 #include <benchmark/benchmark.h>

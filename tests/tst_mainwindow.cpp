@@ -1,6 +1,6 @@
-#include "app/mainwindow.h"
-#include "player/playerwindow.h"
-#include "player/settings.h"
+#include "gui/library/mainwindow.h"
+#include "gui/player/playerwindow.h"
+#include "core/settings/settings.h"
 #include "testsupport.h"
 #include "ui_mainwindow.h"
 

@@ -1,5 +1,5 @@
-#include "app/appdata.h"
-#include "player/settings.h"
+#include "core/library/appdata.h"
+#include "core/settings/settings.h"
 #include "testsupport.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
-#include "player/playerwindow.h"
-#include "player/settings.h"
-#include "subtitles/srtparser.h"
-#include "subtitles/subtitlelookup.h"
+#include "gui/player/playerwindow.h"
+#include "core/settings/settings.h"
+#include "core/subtitles/srtparser.h"
+#include "core/subtitles/subtitlelookup.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
