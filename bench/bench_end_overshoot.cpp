@@ -16,6 +16,7 @@
 // Needs parec and a PulseAudio server whose default sink is a null sink.
 
 #include "gui/player/playerwindow.h"
+#include "core/settings/settings.h"
 #include "tests/soundanalysis.h"
 #include "tests/testsupport.h"
 
@@ -30,7 +31,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -311,9 +311,11 @@ QString lessonPath()
 // Drills the lesson and returns the recording of what the sink played.
 QByteArray drill(int mode, double rate, const std::string &engine, int endsPerSentence)
 {
-    QSettings("Orvi", "OrviLoop").clear();
+    clearSettings();
     // The lesson opens at the rate of the last session, as the learner's would.
-    QSettings("Orvi", "OrviLoop").setValue("global/playRate", rate);
+    Settings stored;
+    stored.playRate = rate;
+    stored.save();
     const QString media = lessonPath();
 
     QProcess recorder;

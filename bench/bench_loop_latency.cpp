@@ -12,6 +12,7 @@
 #include "gui/player/playerwindow.h"
 #include "core/drill/sentencetiming.h"
 #include "tests/lessonmedia.h"
+#include "core/settings/settings.h"
 #include "tests/testsupport.h"
 
 #include <benchmark/benchmark.h>
@@ -20,7 +21,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QKeyEvent>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -78,12 +78,10 @@ public:
     static Figures drill(const QString &lesson, const char *engine)
     {
         clearSettings();
-        {
-            QSettings settings("Orvi", "OrviLoop");
-            settings.setValue("global/playMode", 1);
-            settings.setValue("global/repeatCount", 1);
-            settings.sync();
-        }
+        Settings stored;
+        stored.playMode = PlayMode::Repeat;
+        stored.repeatCount = 1;
+        stored.save();
         qputenv("ORVILOOP_MEDIA_ENGINE", engine);
         PlayerWindow window(nullptr, lesson);
         window.show();

@@ -18,7 +18,6 @@
 #include <QGraphicsVideoItem>
 #include <QProcess>
 #include <QScreen>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVideoFrame>
@@ -43,7 +42,7 @@ public:
     static Figures play(const QString &media, const char *engine, int playMs)
     {
         qputenv("ORVILOOP_MEDIA_ENGINE", engine);
-        QSettings("Orvi", "OrviLoop").clear();
+        clearSettings();
         QElapsedTimer clock;
         clock.start();
         auto window = std::make_unique<PlayerWindow>(nullptr, media);

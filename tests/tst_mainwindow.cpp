@@ -1,5 +1,6 @@
 #include "gui/library/mainwindow.h"
 #include "gui/player/playerwindow.h"
+#include "core/settings/settings.h"
 #include "testsupport.h"
 #include "ui_mainwindow.h"
 
@@ -32,6 +33,8 @@ private slots:
     void openPlayerIgnoresMissingFile();
     void openLessonIsRaisedNotOpenedTwice();
     void playerClosedAloneSavesItsState();
+    void subtitleLanguageChosen_data();
+    void subtitleLanguageChosen();
 
 private:
     static QString storedRootDir();
@@ -269,6 +272,42 @@ void tst_MainWindow::playerClosedAloneSavesItsState()
     QTRY_VERIFY(!player);
     QVERIFY(window.isVisible());
     QCOMPARE(QSettings("Orvi", "OrviLoop").value("global/lastFile").toString(), lesson);
+}
+
+void tst_MainWindow::subtitleLanguageChosen_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("storedAfter");
+    QTest::newRow("first run, Chinese chosen") << ""
+                                               << "字幕轨:第一条"
+                                               << "字幕轨:中文"
+                                               << "zh";
+    QTest::newRow("English, back to the first track") << "en"
+                                                      << "字幕轨:英语"
+                                                      << "字幕轨:第一条"
+                                                      << "";
+    QTest::newRow("a code set by hand is kept") << "jpn"
+                                                << "字幕轨:jpn"
+                                                << "字幕轨:jpn"
+                                                << "jpn";
+}
+
+// The language of the media's text track that the next lessons take.
+void tst_MainWindow::subtitleLanguageChosen()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QFETCH(QString, choice);
+    QFETCH(QString, storedAfter);
+    Settings settings = Settings::load();
+    settings.subtitleLanguage = stored;
+    settings.save();
+    MainWindow window;
+    QCOMPARE(window.ui->comboSubtitleLanguage->currentText(), shown);
+    window.ui->comboSubtitleLanguage->setCurrentText(choice);
+    QCOMPARE(Settings::load().subtitleLanguage, storedAfter);
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -256,7 +256,8 @@ void tst_PlayerState::saveWritesWholeTable()
     QCOMPARE(settings.value("filterChineseEnabled").toBool(), true);
     QVERIFY2(qAbs(settings.value("playRate").toDouble() - 1.4) < 1e-6,
              qPrintable(settings.value("playRate").toString()));
-    QVERIFY(qAbs(settings.value("playbackRate").toDouble() - 1.2) < 1e-6);
+    // Written again for earlier versions, as the rate that plays.
+    QCOMPARE(settings.value("playbackRate"), settings.value("playRate"));
     QCOMPARE(settings.value("lastFile").toString(), withFile ? utf8Lesson : QString());
     settings.endGroup();
     QVERIFY(!settings.value("ui/geometry").toByteArray().isEmpty());

@@ -1,4 +1,5 @@
 #include "gui/player/playerwindow.h"
+#include "core/settings/settings.h"
 #include "core/subtitles/srtparser.h"
 #include "core/subtitles/subtitlelookup.h"
 #include "testsupport.h"
@@ -114,6 +115,7 @@ private slots:
     void otherSourceTakenOver_data();
     void otherSourceTakenOver();
     void windowDrillsTheTrackInsideAnMkv();
+    void windowTakesTheChosenTrackAndTheOther();
     void secondSubtitleShownWithItsKey();
     void newLoadReplacesSubtitleState();
     void playModeWaitsForSubtitles();
@@ -484,8 +486,8 @@ void tst_SubtitleLookup::otherSourceTakenOver()
     QVERIFY(qAbs(read.first().startMs - 1000) <= 10);
 }
 
-// The track is drilled at once: sentences, the .srt1 beside the media, and the title says where
-// they came from.
+// The track is drilled as soon as it is read: sentences, the .srt1 beside the media, and the
+// title says where they came from.
 void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
 {
     const QString mediaPath = QDir(mediaDir()).filePath("第二课.mkv");
@@ -493,14 +495,43 @@ void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
     window.loadSubtitles(mediaPath);
-    QCOMPARE(window.subtitles.size(), 1);
+    // Read on another thread: the lesson plays meanwhile, and the library does not warn.
+    QVERIFY(window.subtitles.isEmpty());
+    QVERIFY(window.hasSubtitle());
+    QVERIFY2(window.windowTitle().startsWith("正在读取媒体内的字幕轨…"), qPrintable(window.windowTitle()));
+    QTRY_COMPARE(window.subtitles.size(), 1);
     QCOMPARE(window.subtitles.first().text, QString("inside"));
     QVERIFY(QFileInfo::exists(QDir(mediaDir()).filePath("第二课.srt1")));
-    QVERIFY2(window.windowTitle().startsWith("字幕取自 媒体内字幕轨 1（subrip）   第二课.mkv - "),
+    // This MKV holds no sound: the title may tell that it cannot play by then.
+    QVERIFY2(window.windowTitle().startsWith("字幕取自 媒体内字幕轨 1（subrip）   "),
              qPrintable(window.windowTitle()));
 
     window.loadSubtitles(QDir(mediaDir()).filePath("other.mp4"));
     QVERIFY2(window.windowTitle().startsWith("other.mp4 - "), qPrintable(window.windowTitle()));
+}
+
+// Of an English and a Chinese track the learner's language gives the sentences; the other track,
+// read while the lesson plays, the second subtitle.
+void tst_SubtitleLookup::windowTakesTheChosenTrackAndTheOther()
+{
+    QVERIFY(writeSubtitle(mediaDir(), "en.srt", "Hello"));
+    QVERIFY(writeSubtitle(mediaDir(), "zh.srt", "你好"));
+    const QString mediaPath = QDir(mediaDir()).filePath("两条 字幕轨.mkv");
+    QVERIFY(runFfmpeg({"-i", QDir(mediaDir()).filePath("en.srt"), "-i", QDir(mediaDir()).filePath("zh.srt"),
+                       "-map", "0", "-map", "1", "-c:s", "srt", "-metadata:s:s:0", "language=eng",
+                       "-metadata:s:s:1", "language=chi", mediaPath}));
+    Settings chosen = Settings::load();
+    chosen.subtitleLanguage = "zh";
+    chosen.save();
+
+    PlayerWindow window(nullptr, QString());
+    window.rootDir = rootDir();
+    window.loadSubtitles(mediaPath);
+    QTRY_COMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.subtitles.first().text, QString("你好"));
+    QTRY_VERIFY(!window.btnSecondSubtitle->isHidden());
+    QTest::keyClick(&window, Qt::Key_T);
+    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("你好\nHello"));
 }
 
 // T shows the second subtitle under the sentence and hides it again; its button says which.

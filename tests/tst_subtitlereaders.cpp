@@ -57,6 +57,8 @@ private slots:
     void clockTime();
     void secondSubtitle_data();
     void secondSubtitle();
+    void trackLanguage_data();
+    void trackLanguage();
     void dumpToolReadsATrack();
 
 private:
@@ -235,6 +237,60 @@ void tst_SubtitleReaders::secondSubtitle()
     const QList<SubtitleItem> secondItems =
         chosen.isEmpty() ? QList<SubtitleItem>() : readSubtitleFile(chosen);
     QCOMPARE(pairByOverlap(sentences, secondItems), paired);
+}
+
+void tst_SubtitleReaders::trackLanguage_data()
+{
+    QTest::addColumn<QString>("language"); // the learner's choice
+    QTest::addColumn<QString>("first");    // the sentences' first text, then the second subtitle's
+    QTest::addColumn<QString>("second");
+    QTest::newRow("no choice: the first track") << ""
+                                                << "Hello world"
+                                                << "第一句";
+    QTest::newRow("zh") << "zh"
+                        << "第一句"
+                        << "Hello world";
+    QTest::newRow("chi, as MKV names it") << "chi"
+                                          << "第一句"
+                                          << "Hello world";
+    QTest::newRow("zho with a region") << "zh-CN"
+                                       << "第一句"
+                                       << "Hello world";
+    QTest::newRow("en") << "en"
+                        << "Hello world"
+                        << "第一句";
+    QTest::newRow("no track in it") << "ja"
+                                    << "Hello world"
+                                    << "第一句";
+}
+
+// An MKV with an English and a Chinese track (in that order), as FFmpeg muxes them.
+void tst_SubtitleReaders::trackLanguage()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    const QString mkv = dir.filePath("两条字幕轨.mkv");
+    if (!QFileInfo::exists(mkv)) {
+        const QString chinese = dir.filePath("chinese.srt");
+        QVERIFY(writeFile(chinese, "1\n00:00:01,000 --> 00:00:02,500\n第一句\n\n"
+                                   "2\n00:00:03,250 --> 00:00:05,120\n第二句\n"));
+        QVERIFY(runFfmpeg({"-i", srtPath, "-i", chinese, "-map", "0", "-map", "1", "-c:s", "srt",
+                           "-metadata:s:s:0", "language=eng", "-metadata:s:s:1", "language=chi", mkv}));
+    }
+    const TrackSentences main = readTrackSentences(mkv, language);
+    QVERIFY2(!main.items.isEmpty(), qPrintable(main.problem));
+    QCOMPARE(main.items.first().text, first);
+    const TrackSentences other = readSecondTrackSentences(mkv, language);
+    QVERIFY2(!other.items.isEmpty(), qPrintable(other.problem));
+    QCOMPARE(other.items.first().text, second);
+    QVERIFY(main.source != other.source);
+
+    // A media with one text track has no second one.
+    const QString single = dir.filePath("一条字幕轨.mkv");
+    if (!QFileInfo::exists(single))
+        QVERIFY(runFfmpeg({"-i", srtPath, "-c:s", "srt", single}));
+    QVERIFY(readSecondTrackSentences(single, language).items.isEmpty());
 }
 
 // orviloop-srtdump prints the sentences of a media file's track as it does an SRT's.

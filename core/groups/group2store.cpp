@@ -1,5 +1,7 @@
 #include "core/groups/group2store.h"
 
+#include "core/settings/settings.h"
+
 #include <QSettings>
 
 #include <algorithm>
@@ -8,7 +10,7 @@ namespace Group2Store {
 
 QList<int> read(int limit)
 {
-    QSettings settings("Orvi", "OrviLoop");
+    QSettings settings(Settings::organisation, Settings::application);
     QList<int> indexes;
     const int size = std::min(settings.beginReadArray("Group2"), limit);
     for (int i = 0; i < size; ++i) {
@@ -22,7 +24,7 @@ QList<int> read(int limit)
 
 void write(const QList<int> &indexes)
 {
-    QSettings settings("Orvi", "OrviLoop");
+    QSettings settings(Settings::organisation, Settings::application);
     settings.remove("Group2");
     settings.beginWriteArray("Group2");
     for (int i = 0; i < indexes.size(); ++i) {

@@ -85,6 +85,7 @@ QString findOtherFormat(const QString &directory, const QString &baseName)
 // The sentences of another subtitle file or of the media's own track, and the directory its
 // ".srt1" goes to. Nothing found: empty items and no problem.
 TrackSentences readOtherSource(const QUrl &media, const QStringList &directories, const QString &baseName,
+                               const QString &trackLanguage, TrackReading reading, bool *trackPending,
                                QString *targetDirectory)
 {
     const QString mediaPath = media.isLocalFile() ? media.toLocalFile() : QString();
@@ -105,13 +106,20 @@ TrackSentences readOtherSource(const QUrl &media, const QStringList &directories
     if (!mediaOnDisk)
         return {};
     *targetDirectory = QFileInfo(mediaPath).absolutePath();
-    return readTrackSentences(mediaPath);
+    const MediaProbe probe = probeMedia(mediaPath);
+    if (reading == TrackReading::Later && !textTracksInOrder(probe).isEmpty()) {
+        *trackPending = true;
+        return {};
+    }
+    return readTrackSentences(mediaPath, probe, trackLanguage);
 }
 
-void takeOverOtherSource(const QUrl &media, SubtitleLookup *lookup)
+void takeOverOtherSource(const QUrl &media, const QString &trackLanguage, TrackReading reading,
+                         SubtitleLookup *lookup)
 {
     QString directory;
-    const TrackSentences read = readOtherSource(media, lookup->directories, lookup->baseName, &directory);
+    const TrackSentences read = readOtherSource(media, lookup->directories, lookup->baseName, trackLanguage,
+                                                reading, &lookup->trackPending, &directory);
     lookup->problem = read.problem;
     if (read.items.isEmpty())
         return;
@@ -157,7 +165,8 @@ QStringList subtitleDirectories(const QUrl &media, const QString &workingDirecto
     return {beside, working};
 }
 
-SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory)
+SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory,
+                              const QString &trackLanguage, TrackReading reading)
 {
     SubtitleLookup lookup;
     lookup.baseName = lookupFile(media).completeBaseName();
@@ -171,7 +180,7 @@ SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory
         if (!lookup.path.isEmpty())
             return lookup;
     }
-    takeOverOtherSource(media, &lookup);
+    takeOverOtherSource(media, trackLanguage, reading, &lookup);
     return lookup;
 }
 

@@ -7,13 +7,18 @@
 // What the search for a media file's subtitle tried, found and did on disk.
 struct SubtitleLookup
 {
-    QString baseName;        // the media's complete base name: the subtitle's name without suffix
-    QStringList directories; // searched, in this order
-    QString path;            // the subtitle chosen; empty when none was found
-    QStringList log;         // debug lines of the files deleted, renamed or written on the way
-    QString takenFrom;       // the other subtitle or media track the chosen ".srt1" was written from
-    QString problem;         // why a subtitle found in another form gives no sentence, for the learner
+    QString baseName;          // the media's complete base name: the subtitle's name without suffix
+    QStringList directories;   // searched, in this order
+    QString path;              // the subtitle chosen; empty when none was found
+    QStringList log;           // debug lines of the files deleted, renamed or written on the way
+    QString takenFrom;         // the other subtitle or media track the chosen ".srt1" was written from
+    QString problem;           // why a subtitle found in another form gives no sentence, for the learner
+    bool trackPending = false; // a text track inside the media is left to be read (TrackReading::Later)
 };
+
+// ffmpeg reads the whole media to reach every cue of a track: a window reads it later, on
+// another thread, with the lookup made again there.
+enum class TrackReading { Now, Later };
 
 // The media source for a path: a network URL when the path starts with "http" in any letter
 // case, a local file otherwise.
@@ -34,7 +39,9 @@ QStringList subtitleDirectories(const QUrl &media, const QString &workingDirecto
 // player: a lone ".srt" is renamed to it, a ".srt" beside it is deleted as a duplicate.
 // Failing those, a ".vtt", ".ass", ".ssa" or ".lrc" of the same name, then a text track inside
 // a local media file, is taken over as a ".srt1" written from its sentences; the original stays.
-SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory);
+// Of several tracks the first in `trackLanguage` is taken, or the first when none is in it.
+SubtitleLookup lookUpSubtitle(const QUrl &media, const QString &workingDirectory,
+                              const QString &trackLanguage = {}, TrackReading reading = TrackReading::Now);
 
 // The debug line that ends a load: the sentences read from the chosen file, or the
 // directories searched in vain.

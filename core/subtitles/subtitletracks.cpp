@@ -5,7 +5,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 namespace {
 
@@ -27,6 +31,24 @@ QByteArray runForOutput(const QString &program, const QStringList &arguments, in
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return {};
     return process.readAllStandardOutput();
+}
+
+TrackSentences readTrack(const QString &mediaPath, const SubtitleTrack &track)
+{
+    TrackSentences result;
+    result.source = QString("媒体内字幕轨 %1（%2%3）")
+                        .arg(track.number + 1)
+                        .arg(track.codec)
+                        .arg(track.language.isEmpty() ? QString() : ", " + track.language);
+    const QByteArray srt = runForOutput("ffmpeg",
+                                        {"-nostdin", "-v", "error", "-i", mediaPath, "-map",
+                                         QString("0:s:%1").arg(track.number), "-f", "srt", "-"},
+                                        extractTimeoutMs);
+    result.items = parseSrtBytes(srt);
+    if (result.items.isEmpty())
+        result.problem = srt.isEmpty() ? "无法读取媒体中的字幕轨：" + result.source
+                                       : "媒体中的字幕轨没有可用的句子：" + result.source;
+    return result;
 }
 
 } // namespace
@@ -62,33 +84,50 @@ MediaProbe probeMedia(const QString &mediaPath)
     return probe;
 }
 
+bool isSameLanguage(const QString &tag, const QString &language)
+{
+    // The language itself, without the region or script after "-" or "_".
+    const auto languageOf = [](const QString &code) {
+        const QStringView bare = QStringView(code).left(code.indexOf(QRegularExpression("[-_]")));
+        const QLocale::Language known = QLocale::codeToLanguage(bare);
+        return known != QLocale::AnyLanguage ? QLocale::languageToCode(known) : bare.toString().toLower();
+    };
+    return !tag.isEmpty() && !language.isEmpty() && languageOf(tag) == languageOf(language);
+}
+
+QList<SubtitleTrack> textTracksInOrder(const MediaProbe &probe, const QString &language)
+{
+    QList<SubtitleTrack> tracks;
+    for (const SubtitleTrack &track : probe.tracks) {
+        if (!track.isBitmap())
+            tracks.append(track);
+    }
+    const auto wanted = std::find_if(tracks.begin(), tracks.end(), [&](const SubtitleTrack &track) {
+        return isSameLanguage(track.language, language);
+    });
+    std::rotate(tracks.begin(), wanted, wanted == tracks.end() ? wanted : wanted + 1);
+    return tracks;
+}
+
 TrackSentences readTrackSentences(const QString &mediaPath, const QString &language)
 {
-    TrackSentences result;
-    const MediaProbe probe = probeMedia(mediaPath);
-    const SubtitleTrack *chosen = nullptr;
-    for (const SubtitleTrack &track : probe.tracks) {
-        if (track.isBitmap())
-            continue;
-        if (!chosen || (!language.isEmpty() && track.language == language && chosen->language != language))
-            chosen = &track;
-    }
-    if (!chosen) {
+    return readTrackSentences(mediaPath, probeMedia(mediaPath), language);
+}
+
+TrackSentences readTrackSentences(const QString &mediaPath, const MediaProbe &probe, const QString &language)
+{
+    const QList<SubtitleTrack> tracks = textTracksInOrder(probe, language);
+    if (tracks.isEmpty()) {
+        TrackSentences result;
         if (!probe.tracks.isEmpty())
             result.problem = "媒体中的字幕轨是图像字幕（PGS / VobSub），无法用于复读";
         return result;
     }
-    result.source = QString("媒体内字幕轨 %1（%2%3）")
-                        .arg(chosen->number + 1)
-                        .arg(chosen->codec)
-                        .arg(chosen->language.isEmpty() ? QString() : ", " + chosen->language);
-    const QByteArray srt = runForOutput("ffmpeg",
-                                        {"-nostdin", "-v", "error", "-i", mediaPath, "-map",
-                                         QString("0:s:%1").arg(chosen->number), "-f", "srt", "-"},
-                                        extractTimeoutMs);
-    result.items = parseSrtBytes(srt);
-    if (result.items.isEmpty())
-        result.problem = srt.isEmpty() ? "无法读取媒体中的字幕轨：" + result.source
-                                       : "媒体中的字幕轨没有可用的句子：" + result.source;
-    return result;
+    return readTrack(mediaPath, tracks.first());
+}
+
+TrackSentences readSecondTrackSentences(const QString &mediaPath, const QString &language)
+{
+    const QList<SubtitleTrack> tracks = textTracksInOrder(probeMedia(mediaPath), language);
+    return tracks.size() < 2 ? TrackSentences() : readTrack(mediaPath, tracks.at(1));
 }

@@ -23,9 +23,18 @@ struct MediaProbe
 
 MediaProbe probeMedia(const QString &mediaPath);
 
-// The sentences of the media's first text track (the first in `language` where one is in it).
-// `source` names the track for the learner; `problem` says why there is no sentence although
-// the media has tracks (pictures only, unreadable, empty). Both empty: the media has none.
+// Whether a track's language tag names `language`, in any form media and learners write it:
+// "en", "eng", "en-US"; "zh", "chi", "zho", "zh_CN".
+bool isSameLanguage(const QString &tag, const QString &language);
+
+// The text tracks in the order they are taken: the first in `language` (the first track when
+// none is, or no language is given), then the others as the media has them. Bitmap tracks are
+// left out: they cannot be drilled.
+QList<SubtitleTrack> textTracksInOrder(const MediaProbe &probe, const QString &language = {});
+
+// The sentences of the first track of that order. `source` names the track for the learner;
+// `problem` says why there is no sentence although the media has tracks (pictures only,
+// unreadable, empty). Both empty: the media has none.
 struct TrackSentences
 {
     QList<SubtitleItem> items;
@@ -34,3 +43,9 @@ struct TrackSentences
 };
 
 TrackSentences readTrackSentences(const QString &mediaPath, const QString &language = {});
+// The same with the media probed already.
+TrackSentences readTrackSentences(const QString &mediaPath, const MediaProbe &probe, const QString &language);
+
+// The sentences of the track after that one, shown as a second subtitle; empty when the media
+// has one text track or none.
+TrackSentences readSecondTrackSentences(const QString &mediaPath, const QString &language = {});

@@ -1,11 +1,12 @@
 #include "gui/library/mainwindow.h"
 
-#include "core/library/appdata.h"
 #include "gui/player/playerwindow.h"
+#include "core/settings/settings.h"
 #include "core/subtitles/subtitlelookup.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -14,7 +15,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
-#include <QSettings>
 #include <QSslSocket>
 #include <QStatusBar>
 
@@ -35,6 +35,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->btnSetDir, &QPushButton::clicked, this, &MainWindow::onSetDirClicked);
     connect(ui->btnExit, &QPushButton::clicked, this, &MainWindow::onExitClicked);
     connect(ui->listMedia, &QListWidget::itemDoubleClicked, this, &MainWindow::onFileDoubleClicked);
+    fillSubtitleLanguages();
 
     loadRootDir();
 }
@@ -45,23 +46,47 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+// The languages learners' lessons come in; a track's tag in any form of the code matches.
+void MainWindow::fillSubtitleLanguages()
+{
+    static const QList<std::pair<const char *, const char *>> languages{
+        {"", "字幕轨:第一条"}, {"en", "字幕轨:英语"},     {"zh", "字幕轨:中文"},    {"ja", "字幕轨:日语"},
+        {"ko", "字幕轨:韩语"}, {"fr", "字幕轨:法语"},     {"de", "字幕轨:德语"},    {"es", "字幕轨:西班牙语"},
+        {"ru", "字幕轨:俄语"}, {"it", "字幕轨:意大利语"}, {"pt", "字幕轨:葡萄牙语"}};
+    for (const auto &[code, name] : languages)
+        ui->comboSubtitleLanguage->addItem(QString::fromUtf8(name), QString::fromLatin1(code));
+    // A code set by hand in the store is kept and shown as it is.
+    const QString stored = Settings::load().subtitleLanguage;
+    int row = ui->comboSubtitleLanguage->findData(stored);
+    if (row < 0) {
+        ui->comboSubtitleLanguage->addItem("字幕轨:" + stored, stored);
+        row = ui->comboSubtitleLanguage->count() - 1;
+    }
+    ui->comboSubtitleLanguage->setCurrentIndex(row);
+    connect(ui->comboSubtitleLanguage, &QComboBox::currentIndexChanged, this,
+            &MainWindow::onSubtitleLanguageChosen);
+}
+
+// Taken by the lessons opened from now on whose sentences come from a track inside the media.
+void MainWindow::onSubtitleLanguageChosen(int row)
+{
+    Settings stored = Settings::load();
+    stored.subtitleLanguage = ui->comboSubtitleLanguage->itemData(row).toString();
+    stored.save();
+}
+
 void MainWindow::loadRootDir()
 {
-    QSettings settings("Orvi", "OrviLoop");
-    settings.beginGroup("global");
-    rootDir = settings.value("rootDir", appDataDirectory()).toString();
-    settings.endGroup();
+    rootDir = Settings::load().rootDir;
     if (!rootDir.isEmpty())
         loadMediaList(rootDir);
 }
 
 void MainWindow::saveRootDir()
 {
-    QSettings settings("Orvi", "OrviLoop");
-    settings.beginGroup("global");
-    settings.setValue("rootDir", rootDir);
-    settings.endGroup();
-    settings.sync();
+    Settings stored = Settings::load();
+    stored.rootDir = rootDir;
+    stored.save();
 }
 
 void MainWindow::onSetDirClicked()

@@ -55,6 +55,8 @@ private:
     PlayerWindow *openPlayerOf(const QString &lesson) const;
     // Brings that player to the front; false when the lesson is not open.
     bool raiseOpenPlayer(const QString &lesson) const;
+    void fillSubtitleLanguages();
+    void onSubtitleLanguageChosen(int row);
     void loadRootDir();
     void saveRootDir();
     void loadMediaList(const QString &dir);

@@ -19,6 +19,7 @@ class QPushButton;
 class QTimer;
 class SubAudioExporter;
 class SpeechAnalysisTask;
+struct SubtitleLookup;
 struct SpeechAnalysis;
 
 namespace Ui {
@@ -50,8 +51,9 @@ public:
 
     // The lesson this window plays: a local path or a network address.
     QString lessonFile() const { return currentFile; }
-    // A subtitle was found for the lesson, in any form the player reads.
-    bool hasSubtitle() const { return !subtitlePath.isEmpty(); }
+    // A subtitle was found for the lesson, in any form the player reads, or a track inside the
+    // media is being read.
+    bool hasSubtitle() const;
 
 private slots:
     void onBrowseSubtitlesClicked(); // groups/playerwindow_groups.cpp
@@ -98,11 +100,15 @@ private:
     friend class VideoBench;        // bench/bench_video.cpp
 
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
+    void applySubtitleLookup(const SubtitleLookup &lookup);
+    void readSubtitleTrack(const QUrl &media, const QString &language);
     void applyPlayModeForSubtitles();
     void showSubtitleNotice(const QString &notice, bool keepUsualTitle = false);
     QString titleBeforeSubtitleNotice;
     QString subtitleNoticeTitle; // the title while a notice is shown
     void loadSecondSubtitle();
+    void readSecondTrack(const QString &mediaPath);
+    void updateSecondSubtitleButton();
     void toggleSecondSubtitle();
     QStringList secondSubtitleLines; // per sentence, the second subtitle's text ("" for none)
     bool secondSubtitleShown = false;

@@ -2,13 +2,13 @@
 
 #include "core/drill/sentencechoice.h"
 #include "core/drill/sentencetiming.h"
+#include "core/settings/settings.h"
 
 #include "ui_playerwindow.h"
 
 #include <QCoreApplication>
 #include <QGraphicsTextItem>
 #include <QScopeGuard>
-#include <QSettings>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -293,12 +293,10 @@ void PlayerWindow::applyPlayMode(int mode, bool save)
 
 void PlayerWindow::savePlayModeSettings()
 {
-    QSettings settings("Orvi", "OrviLoop");
-    settings.beginGroup("global");
-    settings.setValue("playMode", requestedPlayMode);
-    settings.setValue("repeatCount", repeatCount);
-    settings.endGroup();
-    settings.sync();
+    Settings stored = Settings::load();
+    stored.playMode = PlayMode(requestedPlayMode);
+    stored.repeatCount = repeatCount;
+    stored.save();
 }
 
 // Space and the "⏹/▶" button: the pause to speak ends at once, otherwise playback stops or goes on.

@@ -1,11 +1,11 @@
 #include "gui/player/playerwindow.h"
 
+#include "core/settings/settings.h"
 #include "ui_playerwindow.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QProcess>
-#include <QSettings>
 
 // The hardware decoding switch, put into force by restarting the program.
 
@@ -15,7 +15,7 @@ void PlayerWindow::readHardwareDecodingChoice()
     // Qt Multimedia picks its back end once per process, when its first object is made (the
     // video item's sink is one, whichever engine plays): it must be FFmpeg's.
     qputenv("QT_MEDIA_BACKEND", "ffmpeg");
-    hwDecodeEnabled = QSettings("Orvi", "OrviLoop").value("global/hwDecode", true).toBool();
+    hwDecodeEnabled = Settings::load().hwDecode;
     updateHwDecodeButton();
 }
 
@@ -38,11 +38,9 @@ void PlayerWindow::updateHwDecodeButton()
 void PlayerWindow::toggleHardwareDecoding()
 {
     hwDecodeEnabled = !hwDecodeEnabled;
-    {
-        QSettings settings("Orvi", "OrviLoop");
-        settings.setValue("global/hwDecode", hwDecodeEnabled);
-        settings.sync();
-    }
+    Settings stored = Settings::load();
+    stored.hwDecode = hwDecodeEnabled;
+    stored.save();
     updateHwDecodeButton();
     savePlayerState();
 

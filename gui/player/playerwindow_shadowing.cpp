@@ -1,5 +1,6 @@
 #include "gui/player/playerwindow.h"
 
+#include "core/settings/settings.h"
 #include "core/subtitles/mendedtimes.h"
 
 #include "ui_playerwindow.h"
@@ -7,7 +8,6 @@
 #include <QDebug>
 #include <QGraphicsVideoItem>
 #include <QProgressBar>
-#include <QSettings>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -18,12 +18,11 @@ using SentenceChoice::EndAction;
 
 void PlayerWindow::readShadowingSettings()
 {
-    QSettings settings("Orvi", "OrviLoop");
-    shadowPauseChoice = std::clamp(settings.value("global/shadowPause", 0).toInt(), 0, 3);
-    const QString rates = settings.value("global/passRates", QString()).toString();
-    passRates =
-        Shadowing::parseRates(rates, ui->doubleSpinBoxRate->minimum(), ui->doubleSpinBoxRate->maximum())
-            .value_or(QList<double>());
+    const Settings stored = Settings::load();
+    shadowPauseChoice = stored.shadowPause;
+    passRates = Shadowing::parseRates(stored.passRates, ui->doubleSpinBoxRate->minimum(),
+                                      ui->doubleSpinBoxRate->maximum())
+                    .value_or(QList<double>());
     const QSignalBlocker quietCombo(ui->comboShadowPause);
     ui->comboShadowPause->setCurrentIndex(shadowPauseChoice);
     ui->editPassRates->setText(Shadowing::formatRates(passRates));
@@ -55,9 +54,9 @@ void PlayerWindow::createShadowPauseBar()
 void PlayerWindow::onShadowPauseChanged(int choice)
 {
     shadowPauseChoice = std::clamp(choice, 0, 3);
-    QSettings settings("Orvi", "OrviLoop");
-    settings.setValue("global/shadowPause", shadowPauseChoice);
-    settings.sync();
+    Settings stored = Settings::load();
+    stored.shadowPause = shadowPauseChoice;
+    stored.save();
     armEndPoint();
 }
 
@@ -127,9 +126,9 @@ void PlayerWindow::onPassRatesEdited()
     if (!rates)
         return;
     passRates = *rates;
-    QSettings settings("Orvi", "OrviLoop");
-    settings.setValue("global/passRates", Shadowing::formatRates(passRates));
-    settings.sync();
+    Settings stored = Settings::load();
+    stored.passRates = Shadowing::formatRates(passRates);
+    stored.save();
     applyPassRate();
 }
 

@@ -1,17 +1,21 @@
 #include "gui/player/playerwindow.h"
 
 #include "core/groups/group2store.h"
+#include "core/settings/settings.h"
 #include "core/subtitles/mendedtimes.h"
 #include "core/subtitles/secondsubtitle.h"
 #include "core/subtitles/srtparser.h"
 #include "core/subtitles/subtitlereaders.h"
 #include "core/subtitles/subtitlelookup.h"
+#include "core/subtitles/subtitletracks.h"
 #include "ui_playerwindow.h"
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QPushButton>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -20,6 +24,8 @@
 namespace {
 
 constexpr QStringView noSentenceLabel(u"字幕文件中没有可用的句子：");
+const QString secondTrackReaderName = QStringLiteral("secondTrackReader");
+const QString trackReaderName = QStringLiteral("subtitleTrackReader");
 
 void writeDebugLine(const QString &line)
 {
@@ -40,7 +46,38 @@ void PlayerWindow::loadSubtitles(const QString &path)
     const QUrl url = mediaUrlFor(path);
     player->setSource(url);
 
-    const SubtitleLookup lookup = lookUpSubtitle(url, rootDir);
+    // A track still being read for the lesson before is not wanted any more.
+    qDeleteAll(findChildren<QObject *>(trackReaderName, Qt::FindDirectChildrenOnly));
+    const QString language = Settings::load().subtitleLanguage;
+    const SubtitleLookup lookup = lookUpSubtitle(url, rootDir, language, TrackReading::Later);
+    // Started first, so that it keeps the group chosen before an empty play list settles it.
+    if (lookup.trackPending)
+        readSubtitleTrack(url, language);
+    applySubtitleLookup(lookup);
+}
+
+// The lesson plays meanwhile, normally; its sentences come when the track has been read, at the
+// group the learner had chosen.
+void PlayerWindow::readSubtitleTrack(const QUrl &media, const QString &language)
+{
+    auto *reader = new QFutureWatcher<SubtitleLookup>(this);
+    reader->setObjectName(trackReaderName);
+    connect(reader, &QFutureWatcher<SubtitleLookup>::finished, this, [this, reader, group = playGroup] {
+        reader->deleteLater();
+        playGroup = group;
+        applySubtitleLookup(reader->result());
+    });
+    reader->setFuture(QtConcurrent::run(
+        [media, language, directory = rootDir] { return lookUpSubtitle(media, directory, language); }));
+}
+
+bool PlayerWindow::hasSubtitle() const
+{
+    return !subtitlePath.isEmpty() || findChild<QObject *>(trackReaderName, Qt::FindDirectChildrenOnly);
+}
+
+void PlayerWindow::applySubtitleLookup(const SubtitleLookup &lookup)
+{
     for (const QString &line : lookup.log)
         writeDebugLine(line);
     const bool found = !lookup.path.isEmpty() && QFileInfo::exists(lookup.path);
@@ -53,10 +90,11 @@ void PlayerWindow::loadSubtitles(const QString &path)
                         [](const SubtitleItem &item) { return item.endMs <= item.startMs; }))
             subtitles.clear();
         writeDebugLine(subtitleLoadedLine(lookup.path, subtitles.size()));
-    } else {
+    } else if (!lookup.trackPending) {
         writeDebugLine(subtitleNotFoundLine(lookup));
     }
-    if (storedGroup2Pending) {
+    // Group 2 waits for the sentences of a track being read.
+    if (storedGroup2Pending && !lookup.trackPending) {
         // A damaged store may claim billions of entries; a lesson uses no more than its sentences.
         storedGroup2Pending = false;
         groupRightIndexes = Group2Store::read(int(subtitles.size()));
@@ -68,6 +106,8 @@ void PlayerWindow::loadSubtitles(const QString &path)
         showSubtitleNotice(lookup.problem + "（只能正常播放）");
     else if (!lookup.takenFrom.isEmpty())
         showSubtitleNotice("字幕取自 " + lookup.takenFrom + "   ", true);
+    else if (lookup.trackPending)
+        showSubtitleNotice("正在读取媒体内的字幕轨…   ", true);
     else
         showSubtitleNotice(QString());
 
@@ -77,17 +117,46 @@ void PlayerWindow::loadSubtitles(const QString &path)
     rebuildPlayList();
 }
 
-// The second subtitle beside a local lesson, paired to its sentences; its button shows only
-// where there is one.
+// The second subtitle beside a local lesson, or else the media's next text track, paired to its
+// sentences; its button shows only where there is one.
 void PlayerWindow::loadSecondSubtitle()
 {
     const QUrl url = mediaUrlFor(currentFile);
-    const QString secondPath = url.isLocalFile() ? findSecondSubtitle(url.toLocalFile()) : QString();
+    const QString mediaPath = url.isLocalFile() ? url.toLocalFile() : QString();
+    const QString secondPath = mediaPath.isEmpty() ? QString() : findSecondSubtitle(mediaPath);
     secondSubtitleLines.clear();
+    // A track still being read for the lesson before is not wanted any more.
+    qDeleteAll(findChildren<QObject *>(secondTrackReaderName, Qt::FindDirectChildrenOnly));
     if (!secondPath.isEmpty() && !subtitles.isEmpty()) {
         secondSubtitleLines = pairByOverlap(subtitles, readSubtitleFile(secondPath));
         writeDebugLine(QString("第二字幕: \"%1\"").arg(secondPath));
+    } else if (!mediaPath.isEmpty() && !subtitles.isEmpty()) {
+        readSecondTrack(mediaPath);
     }
+    updateSecondSubtitleButton();
+}
+
+// ffmpeg reads the whole media to reach every cue: on a pool thread, while the lesson plays.
+void PlayerWindow::readSecondTrack(const QString &mediaPath)
+{
+    auto *reader = new QFutureWatcher<TrackSentences>(this);
+    reader->setObjectName(secondTrackReaderName);
+    connect(reader, &QFutureWatcher<TrackSentences>::finished, this, [this, reader] {
+        reader->deleteLater();
+        const TrackSentences second = reader->result();
+        if (second.items.isEmpty() || subtitles.isEmpty())
+            return;
+        secondSubtitleLines = pairByOverlap(subtitles, second.items);
+        writeDebugLine(QString("第二字幕: %1").arg(second.source));
+        updateSecondSubtitleButton();
+        refreshSubtitle();
+    });
+    reader->setFuture(
+        QtConcurrent::run(readSecondTrackSentences, mediaPath, Settings::load().subtitleLanguage));
+}
+
+void PlayerWindow::updateSecondSubtitleButton()
+{
     if (ui && !btnSecondSubtitle) {
         btnSecondSubtitle = new QPushButton(this);
         btnSecondSubtitle->setMinimumSize(50, 28);
