@@ -1,6 +1,6 @@
-#include "app/mainwindow.h"
-#include "app/startup.h"
-#include "app/termination.h"
+#include "gui/library/mainwindow.h"
+#include "core/library/startup.h"
+#include "core/library/termination.h"
 
 #include <QApplication>
 #include <QTimer>

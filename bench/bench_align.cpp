@@ -3,8 +3,8 @@
 // twice the decode alone). The lesson, espeak-ng sentences between pauses repeated for an hour
 // and encoded as AAC, is made once and kept in /tmp for the next runs.
 
-#include "align/sentencealignment.h"
-#include "align/speechactivity.h"
+#include "core/align/sentencealignment.h"
+#include "core/align/speechactivity.h"
 
 #include <benchmark/benchmark.h>
 

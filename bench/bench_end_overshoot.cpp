@@ -15,7 +15,7 @@
 // ORVILOOP_BENCH_DUMP=file keeps the recording (raw 16-bit mono, 44.1 kHz).
 // Needs parec and a PulseAudio server whose default sink is a null sink.
 
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "tests/soundanalysis.h"
 #include "tests/testsupport.h"
 

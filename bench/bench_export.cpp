@@ -4,7 +4,7 @@
 // sentence is only starting ffmpeg (an empty run, "ffmpeg -version", costs the process start
 // and the library loading, nothing else).
 
-#include "export/subaudioexporter.h"
+#include "core/export/subaudioexporter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -9,8 +9,8 @@
 // are drilled in one run.
 // Run: bench_loop_latency [--benchmark_filter=mpv]
 
-#include "player/playerwindow.h"
-#include "player/sentencetiming.h"
+#include "gui/player/playerwindow.h"
+#include "core/drill/sentencetiming.h"
 #include "tests/lessonmedia.h"
 #include "tests/testsupport.h"
 

@@ -2,8 +2,8 @@
 // cues (about 10 MB) read and parsed in under 100 ms on one core. And an ASS file of 3 000
 // events (a feature film) read in under 50 ms.
 
-#include "subtitles/srtparser.h"
-#include "subtitles/subtitlereaders.h"
+#include "core/subtitles/srtparser.h"
+#include "core/subtitles/subtitlereaders.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,7 +7,7 @@
 // ORVILOOP_BENCH_VIDEO=file plays that file instead of the generated one;
 // ORVILOOP_BENCH_FULL_SCREEN=1 shows the window full screen.
 
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "tests/testsupport.h"
 
 #include <benchmark/benchmark.h>

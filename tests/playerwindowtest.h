@@ -1,6 +1,6 @@
 #pragma once
 
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "scriptedengine.h"
 
 #include <QList>

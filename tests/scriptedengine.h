@@ -1,6 +1,6 @@
 #pragma once
 
-#include "player/mediaengine.h"
+#include "media/mediaengine.h"
 
 #include <QGraphicsVideoItem>
 #include <QVideoSink>

@@ -1,6 +1,6 @@
 // The export's argument lists, names and formats.
 
-#include "export/exportcommands.h"
+#include "core/export/exportcommands.h"
 
 #include <QTest>
 

@@ -2,12 +2,12 @@
 // message boxes (closed here as soon as they open), failures and a window gone mid-job.
 
 #include "lessonmedia.h"
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
-#include "export/exportcommands.h"
-#include "export/subaudioexporter.h"
+#include "core/export/exportcommands.h"
+#include "core/export/subaudioexporter.h"
 
 #include <QApplication>
 #include <QDir>

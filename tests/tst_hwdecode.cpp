@@ -1,7 +1,7 @@
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "testsupport.h"
 #ifdef ORVILOOP_HAVE_MPV
-#include "player/mpvengine.h"
+#include "media/mpvengine.h"
 #endif
 #include "ui_playerwindow.h"
 

@@ -1,4 +1,4 @@
-#include "groups/group2store.h"
+#include "core/groups/group2store.h"
 #include "lessonmedia.h"
 #include "playerwindowtest.h"
 #include "testsupport.h"

@@ -1,5 +1,5 @@
-#include "app/mainwindow.h"
-#include "player/playerwindow.h"
+#include "gui/library/mainwindow.h"
+#include "gui/player/playerwindow.h"
 #include "testsupport.h"
 #include "ui_mainwindow.h"
 

@@ -3,8 +3,8 @@
 
 #include "lessonmedia.h"
 
-#include "export/exportcommands.h"
-#include "export/mp3timing.h"
+#include "core/export/exportcommands.h"
+#include "core/export/mp3timing.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

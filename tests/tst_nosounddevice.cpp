@@ -1,4 +1,4 @@
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "testsupport.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "player/chineselines.h"
+#include "core/drill/chineselines.h"
 #include "playerwindowtest.h"
 #include "testsupport.h"
 

@@ -1,7 +1,7 @@
-#include "groups/group2store.h"
+#include "core/groups/group2store.h"
 #include "keyboard.h"
 #include "lessonmedia.h"
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 

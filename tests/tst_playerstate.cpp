@@ -1,5 +1,5 @@
 #include "lessonmedia.h"
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 

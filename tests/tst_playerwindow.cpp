@@ -1,4 +1,4 @@
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "playerwindowtest.h"
 #include "scriptedengine.h"
 #include "testsupport.h"

@@ -1,6 +1,6 @@
 #include "lessonmedia.h"
-#include "player/qtendpointtimer.h"
-#include "player/qtmediaengine.h"
+#include "media/qtendpointtimer.h"
+#include "media/qtmediaengine.h"
 #include "testsupport.h"
 
 #include <QSignalSpy>

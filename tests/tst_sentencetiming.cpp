@@ -1,4 +1,4 @@
-#include "player/sentencetiming.h"
+#include "core/drill/sentencetiming.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 #include "keyboard.h"
 #include "lessonmedia.h"
-#include "player/shadowing.h"
+#include "core/drill/shadowing.h"
 #include "playerwindowtest.h"
-#include "subtitles/srtparser.h"
+#include "core/subtitles/srtparser.h"
 #include "testsupport.h"
 
 #include "ui_playerwindow.h"

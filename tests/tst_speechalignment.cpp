@@ -2,11 +2,11 @@
 // onsets and ends are known from the parts, with a subtitle off by 120–300 ms at every edge,
 // aligned by orviloop-align and by the player's keys.
 
-#include "align/sentencealignment.h"
-#include "align/speechanalysistask.h"
+#include "core/align/sentencealignment.h"
+#include "core/align/speechanalysistask.h"
 #include "lessonmedia.h"
 #include "playerwindowtest.h"
-#include "subtitles/srtparser.h"
+#include "core/subtitles/srtparser.h"
 #include "testsupport.h"
 
 #include "ui_playerwindow.h"

@@ -1,4 +1,4 @@
-#include "subtitles/srtparser.h"
+#include "core/subtitles/srtparser.h"
 
 #include <QDir>
 #include <QFileInfo>

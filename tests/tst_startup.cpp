@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "core/library/startup.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,9 +4,9 @@
 #include "lessonmedia.h"
 #include "testsupport.h"
 
-#include "export/exportcommands.h"
-#include "export/mp3timing.h"
-#include "export/subaudioexporter.h"
+#include "core/export/exportcommands.h"
+#include "core/export/mp3timing.h"
+#include "core/export/subaudioexporter.h"
 
 #include <QDataStream>
 #include <QDir>

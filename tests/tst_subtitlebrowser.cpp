@@ -1,6 +1,6 @@
-#include "groups/group2store.h"
-#include "groups/subtitlebrowser.h"
-#include "player/playerwindow.h"
+#include "core/groups/group2store.h"
+#include "gui/player/subtitlebrowser.h"
+#include "gui/player/playerwindow.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 

@@ -1,6 +1,6 @@
-#include "player/playerwindow.h"
-#include "subtitles/srtparser.h"
-#include "subtitles/subtitlelookup.h"
+#include "gui/player/playerwindow.h"
+#include "core/subtitles/srtparser.h"
+#include "core/subtitles/subtitlelookup.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 

@@ -1,7 +1,7 @@
-#include "subtitles/secondsubtitle.h"
-#include "subtitles/srtparser.h"
-#include "subtitles/subtitlereaders.h"
-#include "subtitles/subtitletracks.h"
+#include "core/subtitles/secondsubtitle.h"
+#include "core/subtitles/srtparser.h"
+#include "core/subtitles/subtitlereaders.h"
+#include "core/subtitles/subtitletracks.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "lessonmedia.h"
-#include "player/playerwindow.h"
+#include "gui/player/playerwindow.h"
 #include "scriptedengine.h"
-#include "subtitles/mendedtimes.h"
-#include "subtitles/srtparser.h"
+#include "core/subtitles/mendedtimes.h"
+#include "core/subtitles/srtparser.h"
 #include "testsupport.h"
 
 #include "ui_playerwindow.h"

@@ -3,11 +3,11 @@
 // the ".srt1" (the first original kept beside it as ".srt1.orig"), prints one line per sentence
 // moved and a summary. "--undo" puts the original back. Exits non-zero when a lesson fails.
 
-#include "align/sentencealignment.h"
-#include "align/speechactivity.h"
-#include "subtitles/srtparser.h"
+#include "core/align/sentencealignment.h"
+#include "core/align/speechactivity.h"
+#include "core/subtitles/srtparser.h"
 #include "tools/consolestreams.h"
-#include "subtitles/subtitlelookup.h"
+#include "core/subtitles/subtitlelookup.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -5,10 +5,10 @@
 // be exported from a script. SIGTERM or Ctrl-C stops the export after the running ffmpeg
 // (a second one at once) and exports no further file.
 
-#include "app/termination.h"
-#include "export/exportcommands.h"
-#include "export/subaudioexporter.h"
-#include "subtitles/srtparser.h"
+#include "core/library/termination.h"
+#include "core/export/exportcommands.h"
+#include "core/export/subaudioexporter.h"
+#include "core/subtitles/srtparser.h"
 #include "tools/consolestreams.h"
 
 #include <QCoreApplication>

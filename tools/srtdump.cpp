@@ -2,9 +2,9 @@
 // WebVTT, ASS/SSA, LRC) or from the first text track of a media file, one JSON object per cue
 // per line, so that a subtitle that plays oddly can be looked at from outside.
 
-#include "subtitles/srtparser.h"
-#include "subtitles/subtitlereaders.h"
-#include "subtitles/subtitletracks.h"
+#include "core/subtitles/srtparser.h"
+#include "core/subtitles/subtitlereaders.h"
+#include "core/subtitles/subtitletracks.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

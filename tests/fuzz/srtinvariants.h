@@ -1,8 +1,8 @@
 #pragma once
 
-#include "subtitles/srtparser.h"
-#include "subtitles/subtitleitem.h"
-#include "subtitles/subtitlereaders.h"
+#include "core/subtitles/srtparser.h"
+#include "core/subtitles/subtitleitem.h"
+#include "core/subtitles/subtitlereaders.h"
 
 #include <cstdio>
 #include <cstdlib>

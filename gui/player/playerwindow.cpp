@@ -1,0 +1,480 @@
+#include "gui/player/playerwindow.h"
+
+#include "core/library/appdata.h"
+#include "ui_playerwindow.h"
+
+#include <QAbstractSpinBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
+#include <QGraphicsDropShadowEffect>
+#include <QGraphicsOpacityEffect>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
+#include <QGraphicsVideoItem>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPropertyAnimation>
+#include <QStatusBar>
+#include <QTextDocument>
+#include <QTimer>
+#include <QUrl>
+#include <QVideoFrame>
+#include <QVideoSink>
+
+#include <algorithm>
+#include <cstdlib>
+
+PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngine *engine)
+    : QMainWindow(parent)
+    , ui(new Ui::PlayerWindow)
+    , mediaPath(mediaPath)
+{
+    ui->setupUi(this);
+    // One number format in every field of the window, the one the list of rates per pass is
+    // typed in (where "," separates rates): a rate reads 0.85 whatever the learner's locale.
+    setLocale(QLocale::c());
+    updateTitle();
+#ifdef Q_OS_WIN
+    std::system("chcp 65001");
+#endif
+
+    readHardwareDecodingChoice();
+    QString engineFailure;
+    if (engine)
+        engine->setParent(this);
+    else
+        engine = createMediaEngine({hwDecodeEnabled}, this, &engineFailure).release();
+    player = engine;
+    if (!engineFailure.isEmpty())
+        statusBar()->showMessage(engineFailure + "，改用 Qt 播放");
+
+    scene = new QGraphicsScene(this);
+    ui->videoView->setScene(scene);
+    videoItem = new QGraphicsVideoItem;
+    scene->addItem(videoItem);
+    ui->videoView->setAlignment(Qt::AlignCenter);
+    ui->videoView->setTransformationAnchor(QGraphicsView::AnchorViewCenter);
+    ui->videoView->setResizeAnchor(QGraphicsView::AnchorViewCenter);
+    ui->videoView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->videoView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->videoView->setFrameShape(QFrame::NoFrame);
+    // A player's dark stage: the white sentence reads on it when a lesson has no picture.
+    ui->videoView->setBackgroundBrush(Qt::black);
+
+    subtitleTextItem = new QGraphicsTextItem;
+    subtitleTextItem->setDefaultTextColor(Qt::white);
+    auto *shadow = new QGraphicsDropShadowEffect;
+    shadow->setColor(Qt::red);
+    shadow->setOffset(1.0, 1.0);
+    shadow->setBlurRadius(2.0);
+    subtitleTextItem->setGraphicsEffect(shadow);
+    subtitleTextItem->setFont(QFont("Microsoft YaHei", 36, 700, false));
+    scene->addItem(subtitleTextItem);
+    player->setVideoOutput(videoItem);
+
+    ui->label5->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
+    ui->label4->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
+    ui->horizontalSlider->setRange(0, 0);
+    fitControlsToTheirTexts();
+
+    connect(ui->horizontalSlider, &QSlider::sliderPressed, this, [this] { sliderDragging = true; });
+    connect(ui->horizontalSlider, &QSlider::sliderReleased, this, &PlayerWindow::onSliderReleased);
+    connect(player, &MediaEngine::mediaStatusChanged, this, &PlayerWindow::onLoadedMedia);
+
+    // The rate box takes its range before the stored rate is put into it: it shows the rate
+    // that plays.
+    ui->doubleSpinBoxRate->setRange(0.6, 2.0);
+    ui->doubleSpinBoxRate->setSingleStep(0.2);
+    // Two decimals: a rate per pass such as 0.85 shows as it plays.
+    ui->doubleSpinBoxRate->setDecimals(2);
+    // Connected before anything is loaded: the rate of a first pass is set as the lesson opens.
+    connect(ui->doubleSpinBoxRate, &QDoubleSpinBox::valueChanged, player, &MediaEngine::setPlaybackRate);
+
+    connectSignals();
+    loadPlayerState();
+
+    ui->btnPlayPause->setText("⏹");
+    ui->btnNextSentence->setEnabled(playMode == 1);
+    ui->btnSkipSentence->setEnabled(playMode == 1);
+
+    connect(videoItem, &QGraphicsVideoItem::nativeSizeChanged, this, &PlayerWindow::layoutVideo);
+
+    updateGroupButton();
+
+    qDebug() << "video resolution:" << player->videoSize();
+
+    if (QVideoSink *sink = player->videoSink()) {
+        connect(sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame &frame) {
+            if (frame.width() > 0 && frame.height() > 0)
+                updateSubtitleFont();
+        });
+    }
+
+    createBusyIndicator();
+    createShadowPauseBar();
+    createAlignControls();
+    connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
+    createDonationLabel();
+    ui->btnFilterMp3->hide();
+    // Set last: the controls made above take no keys either.
+    keepKeysForThePlayer();
+}
+
+PlayerWindow::~PlayerWindow()
+{
+    savePlayerState();
+    delete ui;
+}
+
+void PlayerWindow::onMediaError(QMediaPlayer::Error error, const QString &message)
+{
+    qDebug() << "播放失败:" << error << message;
+    setWindowTitle("无法播放：" + message);
+    // Not modal: the learner may be away, and this window and the library must stay usable.
+    auto *box = new QMessageBox(QMessageBox::Warning, "提示", "无法播放：" + currentFile + "\n" + message,
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+// Over the video rather than in the title: the title is not seen in full screen, and a box
+// would stop the drill. One label serves every such message.
+void PlayerWindow::showNotice(const QString &text)
+{
+    if (!noticeLabel) {
+        noticeLabel = new QLabel(ui->videoView);
+        noticeLabel->setWordWrap(true);
+        noticeLabel->setAlignment(Qt::AlignCenter);
+        noticeLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+        noticeLabel->setStyleSheet("QLabel { background: rgba(0,0,0,180); color: white; font-size: 16px;"
+                                   " border-radius: 8px; padding: 10px; }");
+        noticeLabel->setGraphicsEffect(new QGraphicsOpacityEffect(noticeLabel));
+        noticeTimer = new QTimer(this);
+        noticeTimer->setSingleShot(true);
+        connect(noticeTimer, &QTimer::timeout, noticeLabel, [this] {
+            auto *fade = new QPropertyAnimation(noticeLabel->graphicsEffect(), "opacity", noticeLabel);
+            fade->setDuration(1000);
+            fade->setEndValue(0.0);
+            connect(fade, &QPropertyAnimation::finished, noticeLabel, &QLabel::hide);
+            fade->start(QAbstractAnimation::DeleteWhenStopped);
+        });
+    }
+    qDebug().noquote() << "提示:" << text;
+    // A fade still running would hide the new text.
+    if (auto *fading = noticeLabel->findChild<QPropertyAnimation *>())
+        fading->stop();
+    static_cast<QGraphicsOpacityEffect *>(noticeLabel->graphicsEffect())->setOpacity(1.0);
+    noticeLabel->setText(text);
+    positionNotice();
+    noticeLabel->show();
+    noticeLabel->raise();
+    noticeTimer->start(8000);
+}
+
+void PlayerWindow::positionNotice()
+{
+    if (!noticeLabel)
+        return;
+    const int width = std::max(200, ui->videoView->width() - 40);
+    noticeLabel->setFixedWidth(std::min(width, 640));
+    noticeLabel->adjustSize();
+    // Low in the view: the sentence is drawn at the top.
+    noticeLabel->move((ui->videoView->width() - noticeLabel->width()) / 2,
+                      ui->videoView->height() - noticeLabel->height() - 20);
+}
+
+QString PlayerWindow::lessonName() const
+{
+    const QString path = currentFile.isEmpty() ? mediaPath : currentFile;
+    if (path.startsWith("http", Qt::CaseInsensitive))
+        return QUrl(path).fileName();
+    return QFileInfo(path).fileName();
+}
+
+// The lesson's name first, as desktop windows name their document, then the keys.
+void PlayerWindow::updateTitle()
+{
+    const QString name = lessonName();
+    const QString program =
+        name.isEmpty() ? QString("复读机播放器OrviLoop") : name + " - 复读机播放器OrviLoop";
+    setWindowTitle(program + "   [空格] 暂停/播放  [N] 下一句  [F12] 加入组2  [F] 全屏");
+    showLessonName();
+}
+
+// The name also shows in the window itself (in full screen there is no title); a long one is
+// shortened in the middle, where names of a series differ least.
+void PlayerWindow::showLessonName()
+{
+    const QString name = lessonName();
+    QLabel *label = ui->labelLesson;
+    label->setToolTip(currentFile.isEmpty() ? mediaPath : currentFile);
+    label->setText(label->fontMetrics().elidedText(name, Qt::ElideMiddle, label->width()));
+}
+
+// Every control as wide as its text needs, in two rows: the transport above, the drill below,
+// so that the window fits a laptop screen in every play mode.
+void PlayerWindow::fitControlsToTheirTexts()
+{
+    const auto combos = findChildren<QComboBox *>();
+    for (QComboBox *combo : combos) {
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        combo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+    // A button narrows to its text, not below it: a minimum width of its own would cut a
+    // longer text such as "请先分组".
+    const auto buttons = findChildren<QPushButton *>();
+    for (QPushButton *button : buttons) {
+        button->setMinimumWidth(0);
+        button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    }
+    const QFontMetrics metrics = fontMetrics();
+    ui->horizontalSlider->setMinimumWidth(200);
+    ui->labelCurrentTime->setMinimumWidth(metrics.horizontalAdvance("00:00:00 / 00:00:00"));
+    ui->labelCurrentTime->setText("00:00 / 00:00");
+    ui->editPassRates->setMinimumWidth(metrics.horizontalAdvance("0.75, 0.85, 1.0") + 12);
+    // The name takes what the drill row leaves and never widens the window.
+    ui->labelLesson->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui->settingsLayout->setStretchFactor(ui->labelLesson, 1);
+    ui->labelLesson->setMinimumWidth(80);
+    ui->labelLesson->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    ui->labelLesson->installEventFilter(this);
+}
+
+// The keyboard belongs to the player: no control keeps it after the mouse has used one, so
+// Space, N, the arrows and the timing keys always reach keyPressEvent. Only a text field takes
+// keys, and only once clicked into; Return or a click elsewhere gives them back.
+void PlayerWindow::keepKeysForThePlayer()
+{
+    setFocusPolicy(Qt::StrongFocus);
+    const auto widgets = findChildren<QWidget *>();
+    for (QWidget *widget : widgets) {
+        const bool textField =
+            qobject_cast<QLineEdit *>(widget) && !qobject_cast<QAbstractSpinBox *>(widget->parentWidget());
+        widget->setFocusPolicy(textField ? Qt::ClickFocus : Qt::NoFocus);
+    }
+    setFocus();
+}
+
+// A widget over the video view rather than an item of its scene: the scene is scaled to the
+// video's size and may lie partly outside the view, the bar keeps its own size in the middle.
+void PlayerWindow::createBusyIndicator()
+{
+    busyIndicator = new QProgressBar(ui->videoView);
+    busyIndicator->setRange(0, 0);
+    busyIndicator->setTextVisible(false);
+    busyIndicator->setFixedSize(200, 20);
+    busyIndicator->setStyleSheet("QProgressBar { background: rgba(0,0,0,100); border-radius: 10px; }"
+                                 "QProgressBar::chunk { background: #00C0FF; border-radius: 10px; }");
+    busyIndicator->setAttribute(Qt::WA_TransparentForMouseEvents);
+    centerOverlayBars();
+    busyIndicator->show();
+}
+
+// The busy indicator and the pause-to-speak bar share the middle of the view, over the video.
+void PlayerWindow::centerOverlayBars()
+{
+    for (QProgressBar *bar : {busyIndicator, shadowPauseBar}) {
+        if (!bar)
+            continue;
+        bar->move(overlayBarCenter() - bar->rect().center());
+        bar->raise();
+    }
+}
+
+// Below the sentence, which is drawn at the top of a video and in the middle of a lesson
+// without picture.
+QPoint PlayerWindow::overlayBarCenter() const
+{
+    const QRect view = ui->videoView->rect();
+    return {view.center().x(), view.top() + view.height() * 3 / 4};
+}
+
+void PlayerWindow::createDonationLabel()
+{
+    donationLabel = new QLabel(this);
+    donationLabel->setFixedSize(150, 150);
+    const QString picturePath = appDataDirectory() + "/donation.jpg";
+    QPixmap picture(picturePath);
+    if (!picture.isNull()) {
+        qDebug() << "✅ 图片加载成功:" << picturePath;
+        donationLabel->setPixmap(picture.scaled(170, 170, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    } else {
+        qDebug() << "❌ 图片加载失败:" << picturePath;
+    }
+    donationLabel->setStyleSheet("\n    QLabel {\n        background: rgba(0,0,0,80);\n"
+                                 "        border-radius: 12px;\n    }\n");
+    donationLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    donationLabel->setWindowOpacity(0.85);
+    donationLabel->show();
+}
+
+void PlayerWindow::connectSignals()
+{
+    // Before the first source: the Qt engine tells of a file it cannot open while it is handed over.
+    connect(player, &MediaEngine::errorOccurred, this, &PlayerWindow::onMediaError);
+    makeSliderJumpOnClick();
+    connect(ui->btnFilterChinese, &QPushButton::clicked, this, &PlayerWindow::onFilterChineseClicked);
+    connect(ui->btnBrowseSubtitles, &QPushButton::clicked, this, &PlayerWindow::onBrowseSubtitlesClicked);
+    connect(ui->btnPlayPause, &QPushButton::clicked, this, &PlayerWindow::togglePlayback);
+    connect(ui->btnNextSentence, &QPushButton::clicked, this, &PlayerWindow::nextSentence);
+    connect(ui->btnSkipSentence, &QPushButton::clicked, this, &PlayerWindow::skipSentence);
+    connect(player, &MediaEngine::positionChanged, this, &PlayerWindow::onPositionChanged);
+    connect(player, &MediaEngine::endPointReached, this, &PlayerWindow::onEndPointReached);
+    ui->videoView->viewport()->installEventFilter(this);
+    updateRepeatControls();
+    connect(ui->btnSwitchGroup, &QPushButton::clicked, this, &PlayerWindow::onSwitchGroupClicked);
+    connect(ui->btnExportMp3, &QPushButton::clicked, this, &PlayerWindow::onExportMp3Clicked);
+    connect(ui->btnFilterMp3, &QPushButton::clicked, this, &PlayerWindow::onFilterMp3Clicked);
+    connect(ui->btnHwDecode, &QPushButton::clicked, this, &PlayerWindow::toggleHardwareDecoding);
+    connect(player, &MediaEngine::durationChanged, this, &PlayerWindow::onDurationChanged);
+    connect(ui->btnBack, &QPushButton::clicked, this, &PlayerWindow::onBtnBackClicked);
+    connect(ui->comboPlayMode, &QComboBox::currentIndexChanged, this, &PlayerWindow::onPlayModeChanged);
+    connect(ui->comboSubtitleMode, &QComboBox::currentIndexChanged, this,
+            &PlayerWindow::onSubtitleModeChanged);
+    connect(ui->spinRepeat, &QSpinBox::valueChanged, this, &PlayerWindow::onRepeatCountChanged);
+    connect(ui->comboShadowPause, &QComboBox::currentIndexChanged, this, &PlayerWindow::onShadowPauseChanged);
+    connect(ui->editPassRates, &QLineEdit::editingFinished, this, &PlayerWindow::onPassRatesEdited);
+}
+
+void PlayerWindow::updateRepeatControls()
+{
+    const bool autoNext = playMode == 2;
+    ui->label4->setVisible(autoNext);
+    ui->spinRepeat->setVisible(autoNext);
+    ui->editPassRates->setVisible(autoNext);
+}
+
+void PlayerWindow::onPlaybackStateChanged(QMediaPlayer::PlaybackState state)
+{
+    // The pause to speak shows its own bar: nothing is loading.
+    busyIndicator->setVisible(state != QMediaPlayer::PlayingState && !shadowPauseActive());
+    showPlaybackState();
+    // The media status may change just after the state; look once both have settled.
+    if (state == QMediaPlayer::StoppedState) {
+        QTimer::singleShot(0, this, [this] {
+            if (player->playbackState() == QMediaPlayer::StoppedState &&
+                player->mediaStatus() == QMediaPlayer::EndOfMedia)
+                repeatAfterEndOfMedia();
+        });
+    }
+}
+
+void PlayerWindow::layoutVideo()
+{
+    if (!videoItem || !scene || !ui->videoView)
+        return;
+    const QWidget *viewport = ui->videoView->viewport();
+    // The media's own size: the frames the engine hands over may be smaller (see MediaEngine).
+    const QSizeF nativeSize = player->videoSize();
+    if (nativeSize.width() <= 0 || nativeSize.height() <= 0) {
+        // No picture (yet): the sentence has the whole view.
+        const QRectF viewRect(QPointF(0, 0), QSizeF(viewport->size()));
+        scene->setSceneRect(viewRect);
+        ui->videoView->setSceneRect(viewRect);
+        ui->videoView->resetTransform();
+        layoutSubtitle();
+        return;
+    }
+
+    if (viewport->width() >= 160 && viewport->height() >= 90) {
+        layoutRetryCount = 0;
+        videoItem->setSize(nativeSize);
+        const QRectF videoRect = videoItem->boundingRect();
+        scene->setSceneRect(videoRect);
+        ui->videoView->setSceneRect(videoRect.adjusted(0, -200, 0, 200));
+        ui->videoView->resetTransform();
+        ui->videoView->fitInView(videoItem, Qt::KeepAspectRatio);
+        layoutSubtitle();
+        return;
+    }
+    // The view has no usable size yet (the window is still being shown): try again shortly.
+    if (layoutRetryCount <= 19) {
+        ++layoutRetryCount;
+        QTimer::singleShot(50, this, &PlayerWindow::layoutVideo);
+    }
+}
+
+void PlayerWindow::layoutSubtitle()
+{
+    if (!subtitleTextItem || !videoItem)
+        return;
+    // Over the picture, or across the whole view of a lesson without one.
+    const QSize picture = player ? player->videoSize() : QSize();
+    const bool overPicture = picture.width() > 0 && picture.height() > 0;
+    const QRectF area = overPicture ? videoItem->sceneBoundingRect() : scene->sceneRect();
+    subtitleTextItem->setTextWidth(area.width());
+    QTextOption option = subtitleTextItem->document()->defaultTextOption();
+    option.setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    subtitleTextItem->document()->setDefaultTextOption(option);
+    const qreal textHeight = subtitleTextItem->boundingRect().height();
+    if (overPicture)
+        subtitleTextItem->setPos(area.x(), area.y() + textHeight - 0.03 * area.height());
+    else
+        subtitleTextItem->setPos(area.x(), area.center().y() - textHeight / 2);
+}
+
+int PlayerWindow::subtitleFontPointSize() const
+{
+    const QSize size = player ? player->videoSize() : QSize();
+    if (size.width() <= 0 || size.height() <= 0)
+        return 36;
+    return std::clamp(static_cast<int>(size.height() * 0.045), 18, 120);
+}
+
+void PlayerWindow::updateSubtitleFont()
+{
+    QFont font = ui->label4->font();
+    font.setPointSize(subtitleFontPointSize());
+    subtitleTextItem->setFont(font);
+}
+
+void PlayerWindow::positionDonationLabel()
+{
+    if (!donationLabel)
+        return;
+    const int viewWidth = ui->videoView->width();
+    const int viewHeight = ui->videoView->height();
+    const QRect bounds(0, 0, viewWidth, viewHeight);
+    const QRect candidate(10, viewHeight - donationLabel->height() - 10, donationLabel->width(),
+                          donationLabel->height());
+    if (bounds.contains(candidate))
+        donationLabel->move(candidate.topLeft());
+    else
+        donationLabel->move(viewWidth - donationLabel->width() - 10,
+                            viewHeight - donationLabel->height() - 10);
+}
+
+void PlayerWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    layoutVideo();
+    positionDonationLabel();
+    positionNotice();
+    centerOverlayBars();
+}
+
+void PlayerWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    const QWidget *viewport = ui->videoView->viewport();
+    scene->setSceneRect(0, 0, viewport->width(), viewport->height());
+    positionDonationLabel();
+    centerOverlayBars();
+    layoutRetryCount = 0;
+    QTimer::singleShot(0, this, &PlayerWindow::layoutVideo);
+    QTimer::singleShot(150, this, &PlayerWindow::layoutVideo);
+}
+
+void PlayerWindow::closeEvent(QCloseEvent *event)
+{
+    savePlayerState();
+    QMainWindow::closeEvent(event);
+}

@@ -1,0 +1,95 @@
+#include "gui/player/playerwindow.h"
+
+#include "core/align/sentencealignment.h"
+#include "core/align/speechanalysistask.h"
+
+#include "ui_playerwindow.h"
+
+#include <QDebug>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QProgressBar>
+#include <QTimer>
+
+// Aligning sentences to the speech: the analysis of the lesson's sound runs on a thread of the
+// pool with its progress over the video; its result moves the current sentence's times (A) or
+// every sentence's (Shift+A), written back as the timing keys do.
+
+namespace {
+
+// How long the number of sentences moved stays over the video.
+constexpr int alignNoticeMs = 4000;
+
+} // namespace
+
+void PlayerWindow::createAlignControls()
+{
+    speechAnalysis = new SpeechAnalysisTask(this);
+    connect(speechAnalysis, &SpeechAnalysisTask::progress, this, &PlayerWindow::showAlignProgress);
+    connect(speechAnalysis, &SpeechAnalysisTask::finished, this, &PlayerWindow::applyAlignment);
+    connect(ui->btnAlignSentence, &QPushButton::clicked, this, [this] { startAlignment(currentIndex); });
+    connect(ui->btnAlignLesson, &QPushButton::clicked, this, [this] { startAlignment(-1); });
+
+    alignBar = new QProgressBar;
+    alignBar->setFixedSize(200, 20);
+    alignBar->setRange(0, 100);
+    alignBar->setAlignment(Qt::AlignCenter);
+    alignBar->setStyleSheet("QProgressBar { background: rgba(0,0,0,100); color: white; border-radius: 10px; }"
+                            "QProgressBar::chunk { background: #C08030; border-radius: 10px; }");
+    scene->addWidget(alignBar)->setZValue(100);
+    alignBar->hide();
+    alignNoticeTimer = new QTimer(this);
+    alignNoticeTimer->setSingleShot(true);
+    connect(alignNoticeTimer, &QTimer::timeout, alignBar, &QWidget::hide);
+}
+
+// onlySentence: the sentence to align, or -1 for every one.
+void PlayerWindow::startAlignment(int onlySentence)
+{
+    if (subtitles.isEmpty() || (onlySentence >= 0 && !isSentenceIndex(onlySentence)) ||
+        speechAnalysis->isRunning())
+        return;
+    alignSentence = onlySentence;
+    ui->btnAlignSentence->setEnabled(false);
+    ui->btnAlignLesson->setEnabled(false);
+    alignNoticeTimer->stop();
+    showAlignProgress(0);
+    // At the top of what the view shows, whatever the video's size.
+    const QRectF shown = ui->videoView->mapToScene(ui->videoView->viewport()->rect()).boundingRect();
+    alignBar->graphicsProxyWidget()->setPos(shown.center().x() - alignBar->width() / 2.0, shown.top() + 10);
+    alignBar->show();
+    speechAnalysis->start(currentFile);
+}
+
+void PlayerWindow::showAlignProgress(int percent)
+{
+    alignBar->setValue(percent);
+    alignBar->setFormat(QString("分析语音 %1%").arg(percent));
+}
+
+void PlayerWindow::applyAlignment(const SpeechAnalysis &analysis)
+{
+    ui->btnAlignSentence->setEnabled(true);
+    ui->btnAlignLesson->setEnabled(true);
+    if (analysis.status != SpeechAnalysisStatus::Done) {
+        alignBar->hide();
+        qDebug() << "对齐失败:" << analysis.message;
+        // Over the video: playback goes on, and nothing has changed.
+        showNotice("无法对齐：" + analysis.message);
+        return;
+    }
+    const SentenceAlignment aligned = alignToSpeech(speechSegments(analysis.activity),
+                                                    analysis.activity.durationMs(), subtitles, alignSentence);
+    lastAlignedCount = int(aligned.moved.size());
+    qDebug() << "对齐:" << (alignSentence < 0 ? "全部" : "本句") << "移动" << lastAlignedCount << "句";
+    alignBar->setValue(100);
+    alignBar->setFormat(alignSentence >= 0
+                            ? (aligned.moved.isEmpty() ? "本句无需对齐" : "本句已对齐")
+                            : QString("已对齐 %1 / %2 句").arg(lastAlignedCount).arg(subtitles.size()));
+    alignNoticeTimer->start(alignNoticeMs);
+    if (aligned.moved.isEmpty())
+        return;
+    subtitles = aligned.sentences;
+    saveCorrectedTimes();
+}

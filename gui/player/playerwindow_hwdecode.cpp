@@ -1,0 +1,65 @@
+#include "gui/player/playerwindow.h"
+
+#include "ui_playerwindow.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSettings>
+
+// The hardware decoding switch, put into force by restarting the program.
+
+// The media engine takes the choice when it is made, before it plays anything.
+void PlayerWindow::readHardwareDecodingChoice()
+{
+    // Qt Multimedia picks its back end once per process, when its first object is made (the
+    // video item's sink is one, whichever engine plays): it must be FFmpeg's.
+    qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+    hwDecodeEnabled = QSettings("Orvi", "OrviLoop").value("global/hwDecode", true).toBool();
+    updateHwDecodeButton();
+}
+
+void PlayerWindow::updateHwDecodeButton()
+{
+    if (!ui || !ui->btnHwDecode)
+        return;
+    if (hwDecodeEnabled) {
+        ui->btnHwDecode->setText("硬解:开");
+        ui->btnHwDecode->setToolTip("硬件解码已开启（CPU 占用低）。点击关闭 → 程序自动重启并接着播。\n"
+                                    "某部片子一播就闪退时，把它关掉再播。");
+    } else {
+        ui->btnHwDecode->setText("硬解:关");
+        ui->btnHwDecode->setToolTip("硬件解码已关闭，改用 CPU 软解（兼容性最好）。点击重新开启。");
+    }
+}
+
+// The media engine takes its choice only when it is made, so the new choice needs a new process,
+// which reopens the current file at the position saved just before.
+void PlayerWindow::toggleHardwareDecoding()
+{
+    hwDecodeEnabled = !hwDecodeEnabled;
+    {
+        QSettings settings("Orvi", "OrviLoop");
+        settings.setValue("global/hwDecode", hwDecodeEnabled);
+        settings.sync();
+    }
+    updateHwDecodeButton();
+    savePlayerState();
+
+    const QString program =
+        restartProgram.isEmpty() ? QCoreApplication::applicationFilePath() : restartProgram;
+    if (QProcess::startDetached(program, restartArguments(), QString())) {
+        QCoreApplication::quit();
+        return;
+    }
+    QMessageBox::information(
+        this, "硬件解码",
+        QString("已切换为「%1」，请手动重启程序后生效。").arg(hwDecodeEnabled ? "硬解:开" : "硬解:关"));
+}
+
+QStringList PlayerWindow::restartArguments() const
+{
+    if (currentFile.isEmpty())
+        return {};
+    return {QStringLiteral("--play"), currentFile};
+}

@@ -1,0 +1,167 @@
+#include "gui/player/playerwindow.h"
+
+#include "core/groups/group2store.h"
+#include "core/subtitles/mendedtimes.h"
+#include "core/subtitles/secondsubtitle.h"
+#include "core/subtitles/srtparser.h"
+#include "core/subtitles/subtitlereaders.h"
+#include "core/subtitles/subtitlelookup.h"
+#include "ui_playerwindow.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QUrl>
+
+#include <algorithm>
+
+// Loading the subtitle of a media file into the player.
+
+namespace {
+
+constexpr QStringView noSentenceLabel(u"字幕文件中没有可用的句子：");
+
+void writeDebugLine(const QString &line)
+{
+    qDebug().noquote() << line;
+}
+
+} // namespace
+
+void PlayerWindow::loadSubtitles(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    currentFile = path;
+    updateTitle();
+    subtitles.clear();
+    beginSentencePass(0);
+
+    const QUrl url = mediaUrlFor(path);
+    player->setSource(url);
+
+    const SubtitleLookup lookup = lookUpSubtitle(url, rootDir);
+    for (const QString &line : lookup.log)
+        writeDebugLine(line);
+    const bool found = !lookup.path.isEmpty() && QFileInfo::exists(lookup.path);
+    subtitlePath = found ? lookup.path : QString();
+    if (found) {
+        subtitles = MendedTimes::read(lookup.path);
+        subtitles.removeIf([](const SubtitleItem &item) { return item.text.trimmed().isEmpty(); });
+        // Times that all read as nothing (a format this reader does not know) cannot be drilled.
+        if (std::all_of(subtitles.cbegin(), subtitles.cend(),
+                        [](const SubtitleItem &item) { return item.endMs <= item.startMs; }))
+            subtitles.clear();
+        writeDebugLine(subtitleLoadedLine(lookup.path, subtitles.size()));
+    } else {
+        writeDebugLine(subtitleNotFoundLine(lookup));
+    }
+    if (storedGroup2Pending) {
+        // A damaged store may claim billions of entries; a lesson uses no more than its sentences.
+        storedGroup2Pending = false;
+        groupRightIndexes = Group2Store::read(int(subtitles.size()));
+    }
+    if (found && subtitles.isEmpty())
+        showSubtitleNotice(noSentenceLabel.toString() + QFileInfo(lookup.path).fileName() +
+                           "（只能正常播放）");
+    else if (!lookup.problem.isEmpty())
+        showSubtitleNotice(lookup.problem + "（只能正常播放）");
+    else if (!lookup.takenFrom.isEmpty())
+        showSubtitleNotice("字幕取自 " + lookup.takenFrom + "   ", true);
+    else
+        showSubtitleNotice(QString());
+
+    loadSecondSubtitle();
+    detectChineseText();
+    applyPlayModeForSubtitles();
+    rebuildPlayList();
+}
+
+// The second subtitle beside a local lesson, paired to its sentences; its button shows only
+// where there is one.
+void PlayerWindow::loadSecondSubtitle()
+{
+    const QUrl url = mediaUrlFor(currentFile);
+    const QString secondPath = url.isLocalFile() ? findSecondSubtitle(url.toLocalFile()) : QString();
+    secondSubtitleLines.clear();
+    if (!secondPath.isEmpty() && !subtitles.isEmpty()) {
+        secondSubtitleLines = pairByOverlap(subtitles, readSubtitleFile(secondPath));
+        writeDebugLine(QString("第二字幕: \"%1\"").arg(secondPath));
+    }
+    if (ui && !btnSecondSubtitle) {
+        btnSecondSubtitle = new QPushButton(this);
+        btnSecondSubtitle->setMinimumSize(50, 28);
+        btnSecondSubtitle->setToolTip("在句子下显示第二字幕（T）");
+        btnSecondSubtitle->setFocusPolicy(Qt::NoFocus);
+        ui->controlLayout->insertWidget(ui->controlLayout->indexOf(ui->btnFilterChinese) + 1,
+                                        btnSecondSubtitle);
+        connect(btnSecondSubtitle, &QPushButton::clicked, this, &PlayerWindow::toggleSecondSubtitle);
+    }
+    if (btnSecondSubtitle) {
+        btnSecondSubtitle->setVisible(!secondSubtitleLines.isEmpty());
+        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
+    }
+}
+
+void PlayerWindow::toggleSecondSubtitle()
+{
+    if (secondSubtitleLines.isEmpty())
+        return;
+    secondSubtitleShown = !secondSubtitleShown;
+    if (btnSecondSubtitle)
+        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
+    refreshSubtitle();
+}
+
+void PlayerWindow::setWorkingDirectory(const QString &dir)
+{
+    rootDir = dir;
+}
+
+// A subtitle file that gives no sentence (a foreign encoding, sound notes only, unreadable,
+// times that all read as 0) would otherwise look like a lesson without subtitle, and sentences
+// taken from another format or a media track should say where they came from; the title says
+// so until the next load puts the usual title back.
+void PlayerWindow::showSubtitleNotice(const QString &notice, bool keepUsualTitle)
+{
+    const bool noticeShown = !subtitleNoticeTitle.isEmpty() && windowTitle() == subtitleNoticeTitle;
+    if (!noticeShown)
+        titleBeforeSubtitleNotice = windowTitle();
+    if (notice.isEmpty()) {
+        if (noticeShown)
+            setWindowTitle(titleBeforeSubtitleNotice);
+        subtitleNoticeTitle.clear();
+        return;
+    }
+    subtitleNoticeTitle = keepUsualTitle ? notice + titleBeforeSubtitleNotice : notice;
+    setWindowTitle(subtitleNoticeTitle);
+    // A problem is also told over the video, where it is seen in full screen too.
+    if (!keepUsualTitle)
+        showNotice(notice);
+}
+
+// Without subtitles only normal play makes sense; the mode the user asked for waits in
+// requestedPlayMode until a file with subtitles comes.
+void PlayerWindow::applyPlayModeForSubtitles()
+{
+    QComboBox *combo = ui ? ui->comboPlayMode : nullptr;
+    if (!subtitles.isEmpty()) {
+        if (combo) {
+            combo->setEnabled(true);
+            combo->setToolTip(QString());
+        }
+        if (playModePending) {
+            playModePending = false;
+            applyPlayMode(requestedPlayMode, false);
+        } else {
+            applyPlayMode(playMode, false);
+        }
+        return;
+    }
+    playModePending = requestedPlayMode != 0;
+    applyPlayMode(0, false);
+    if (combo) {
+        combo->setEnabled(false);
+        combo->setToolTip("未找到字幕：只能正常播放");
+    }
+}

@@ -1,0 +1,597 @@
+#include "media/mpvengine.h"
+
+#include "media/mpvvideorenderer.h"
+#include "media/networksource.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QGraphicsVideoItem>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTemporaryFile>
+#include <QTimer>
+
+#include <mpv/client.h>
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+qint64 monotonicNowNs()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+QString secondsText(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 3);
+}
+
+// mpv's TLS takes one file of trusted authorities in place of the system's; with an authority of
+// the catalogue's own it gets both in one file.
+std::unique_ptr<QTemporaryFile> trustedAuthoritiesFile()
+{
+    const QString extraFile = qEnvironmentVariable("ORVILOOP_CATALOGUE_CA");
+    if (extraFile.isEmpty())
+        return nullptr;
+    const QList<QSslCertificate> extra = QSslCertificate::fromPath(extraFile, QSsl::Pem);
+    if (extra.isEmpty()) {
+        qDebug() << "ORVILOOP_CATALOGUE_CA without certificates:" << extraFile;
+        return nullptr;
+    }
+    auto file = std::make_unique<QTemporaryFile>();
+    if (!file->open())
+        return nullptr;
+    const QList<QSslCertificate> trusted = QSslConfiguration::systemCaCertificates() + extra;
+    for (const QSslCertificate &certificate : trusted)
+        file->write(certificate.toPem());
+    file->flush();
+    return file;
+}
+
+// Until its wakeup callback is removed, mpv calls it from its own threads.
+void wakeUp(void *engine)
+{
+    QMetaObject::invokeMethod(static_cast<QObject *>(engine), "drainMpvEvents", Qt::QueuedConnection);
+}
+
+} // namespace
+
+std::unique_ptr<MpvEngine> MpvEngine::start(const MediaEngineOptions &options, QObject *parent,
+                                            QString *failure)
+{
+    // libmpv refuses to start unless numbers are read and written the C way; the program sets
+    // this at start-up, but a test or another host may not have.
+    std::setlocale(LC_NUMERIC, "C");
+    mpv_handle *handle = mpv_create();
+    if (!handle) {
+        *failure = QStringLiteral("libmpv 无法创建播放器");
+        return nullptr;
+    }
+    std::unique_ptr<MpvEngine> engine(new MpvEngine(handle, parent));
+    engine->configure(options);
+    const int initialised = mpv_initialize(handle);
+    if (initialised < 0) {
+        *failure = QStringLiteral("libmpv 无法启动：") + QString::fromUtf8(mpv_error_string(initialised));
+        return nullptr;
+    }
+    mpv_request_log_messages(handle, "warn");
+    mpv_observe_property(handle, 0, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(handle, 0, "duration", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(handle, 0, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(handle, 0, "dwidth", MPV_FORMAT_INT64);
+    mpv_observe_property(handle, 0, "dheight", MPV_FORMAT_INT64);
+    mpv_observe_property(handle, 0, "paused-for-cache", MPV_FORMAT_FLAG);
+    mpv_set_wakeup_callback(handle, wakeUp, engine.get());
+    qDebug() << "mpv hwdec:" << engine->mpvProperty("hwdec");
+    return engine;
+}
+
+MpvEngine::MpvEngine(mpv_handle *handle, QObject *parent)
+    : MediaEngine(parent)
+    , mpv(handle)
+{
+}
+
+MpvEngine::~MpvEngine()
+{
+    mpv_set_wakeup_callback(mpv, nullptr, nullptr);
+    // The render context must go before the core.
+    renderer.reset();
+    mpv_terminate_destroy(mpv);
+}
+
+void MpvEngine::setOption(const char *name, const QString &value)
+{
+    if (mpv_set_option_string(mpv, name, value.toUtf8().constData()) < 0)
+        qDebug() << "mpv option refused:" << name << value;
+}
+
+void MpvEngine::configure(const MediaEngineOptions &options)
+{
+    // A player inside a window of ours: none of mpv's own configuration, keys, window, scripts
+    // or subtitles (the window shows the sentences itself).
+    setOption("config", "no");
+    setOption("terminal", "no");
+    setOption("input-default-bindings", "no");
+    setOption("input-vo-keyboard", "no");
+    setOption("osc", "no");
+    setOption("load-scripts", "no");
+    setOption("ytdl", "no");
+    setOption("load-stats-overlay", "no");
+    setOption("load-osd-console", "no");
+    setOption("load-auto-profiles", "no");
+    // Nor files of the lesson's folder taken for its sound, subtitles or cover.
+    setOption("sub-auto", "no");
+    setOption("audio-file-auto", "no");
+    setOption("cover-art-auto", "no");
+    // Nor anything a file names inside it: a playlist (a text file called ".mp4" will do), a
+    // reference or an archive would make a local lesson fetch network addresses, and a network
+    // lesson play what its catalogue does not name.
+    setOption("access-references", "no");
+    setOption("sid", "no");
+    setOption("osd-level", "0");
+    setOption("vo", "libmpv");
+    setOption("idle", "yes");
+    setOption("pause", "yes");
+    // The end of a file, or of a pass, holds the last frame instead of closing the file. mpv
+    // would pause there while its audio output still holds the last tenth of a second or so,
+    // which pausing cuts off: the engine waits for the sound itself instead.
+    setOption("keep-open", "yes");
+    setOption("keep-open-pause", "no");
+    setOption("hr-seek", "yes");
+    setOption("audio-pitch-correction", "yes");
+    setOption("audio-fallback-to-null", "yes");
+    setOption("audio-client-name", "OrviLoop");
+    // Frames are rendered in memory, so decoded hardware surfaces are copied back.
+    setOption("hwdec", options.hardwareDecoding ? "auto-copy-safe" : "no");
+    setOption("tls-verify", "yes");
+    // A stalled server ends the stream as it ends a download; mpv follows no redirect itself
+    // (openNetworkSource finds where the video is).
+    setOption("network-timeout", QString::number(networkTimeoutMs() / 1000.0));
+    setOption("stream-lavf-o", "max_redirects=0");
+    caBundle = trustedAuthoritiesFile();
+    if (caBundle)
+        setOption("tls-ca-file", caBundle->fileName());
+}
+
+QString MpvEngine::mpvProperty(const char *name) const
+{
+    char *value = mpv_get_property_string(mpv, name);
+    const QString text = value ? QString::fromUtf8(value) : QString();
+    mpv_free(value);
+    return text;
+}
+
+void MpvEngine::command(const QStringList &arguments, quint64 replyTo)
+{
+    QList<QByteArray> utf8;
+    for (const QString &argument : arguments)
+        utf8.append(argument.toUtf8());
+    QList<const char *> pointers;
+    for (const QByteArray &argument : utf8)
+        pointers.append(argument.constData());
+    pointers.append(nullptr);
+    mpv_command_async(mpv, replyTo, pointers.data());
+}
+
+void MpvEngine::setMpvPause(bool paused)
+{
+    int flag = paused ? 1 : 0;
+    mpv_set_property_async(mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
+}
+
+void MpvEngine::setState(PlaybackState newState)
+{
+    if (state == newState)
+        return;
+    state = newState;
+    emit playbackStateChanged(state);
+}
+
+void MpvEngine::setStatus(MediaStatus newStatus)
+{
+    if (status == newStatus)
+        return;
+    status = newStatus;
+    emit mediaStatusChanged(status);
+}
+
+void MpvEngine::setSource(const QUrl &source)
+{
+    if (QNetworkReply *probe = std::exchange(redirectProbe, nullptr))
+        probe->abort();
+    currentSource = source;
+    setEndPoint(-1);
+    setMpvPause(true);
+    setState(QMediaPlayer::StoppedState);
+    currentPosition = 0;
+    atEndOfFile = false;
+    startPass();
+    opening = true;
+    lastError.clear();
+    if (source.isEmpty()) {
+        command({"stop"});
+        setStatus(QMediaPlayer::NoMedia);
+        return;
+    }
+    if (source.isLocalFile())
+        command({"loadfile", source.toLocalFile()}, passNumber);
+    else
+        openNetworkSource(source);
+    setStatus(QMediaPlayer::LoadingMedia);
+}
+
+// Where a network video is, after the server's redirects, is found out by Qt, which refuses a
+// redirect from https to http (as for the catalogue and the subtitles) and checks the
+// certificates on the way; mpv then opens the address reached and follows no redirect itself,
+// so a server cannot send mpv elsewhere than it sent Qt.
+void MpvEngine::openNetworkSource(const QUrl &source)
+{
+    if (!network)
+        network = new QNetworkAccessManager(this);
+    QNetworkReply *reply = network->head(catalogueRequest(source));
+    redirectProbe = reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        reply->deleteLater();
+        if (reply == redirectProbe)
+            onNetworkSourceFound(reply);
+    });
+}
+
+void MpvEngine::onNetworkSourceFound(QNetworkReply *reply)
+{
+    redirectProbe = nullptr;
+    const int httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // A server that will not answer HEAD may still serve the video: mpv asks it.
+    const bool headNotAnswered = httpStatus == 405 || httpStatus == 501;
+    if (reply->error() != QNetworkReply::NoError && !headNotAnswered) {
+        qDebug() << "mpv playback refused:" << currentSource.toString() << reply->errorString();
+        reportFailure(networkFailureText(reply));
+        return;
+    }
+    const QString address = reply->url().toString(QUrl::FullyEncoded);
+    if (reply->url() != currentSource)
+        qDebug() << "网络视频重定向到:" << address;
+    // A seek asked for meanwhile was held back for the file to exist.
+    const bool seekAsked = currentPosition > 0;
+    command({"loadfile", address}, seekAsked ? 0 : passNumber);
+    if (seekAsked)
+        command({"seek", secondsText(currentPosition), "absolute+exact"}, passNumber);
+}
+
+void MpvEngine::play()
+{
+    if (status == QMediaPlayer::NoMedia || status == QMediaPlayer::InvalidMedia)
+        return;
+    if (atEndOfFile)
+        setPosition(0);
+    else if (endReported)
+        setPosition(currentPosition); // decoding stopped at the end point
+    setMpvPause(false);
+    setState(QMediaPlayer::PlayingState);
+    if (status == QMediaPlayer::LoadedMedia)
+        setStatus(QMediaPlayer::BufferedMedia);
+    // Paused in the moment mpv decoded up to the end point (Space as a sentence ends): its end of
+    // file came while paused and was passed over, and mpv, holding still there, tells it no more.
+    if (end >= 0 && !endReported && !seeking && !draining && mpvProperty("eof-reached") == "yes")
+        onEndOfFileReached();
+}
+
+void MpvEngine::pause()
+{
+    if (status == QMediaPlayer::NoMedia || status == QMediaPlayer::InvalidMedia)
+        return;
+    setMpvPause(true);
+    setState(QMediaPlayer::PausedState);
+}
+
+void MpvEngine::stop()
+{
+    setMpvPause(true);
+    setState(QMediaPlayer::StoppedState);
+    if (status != QMediaPlayer::NoMedia && status != QMediaPlayer::InvalidMedia)
+        setPosition(0);
+}
+
+void MpvEngine::setPosition(qint64 position)
+{
+    position = qMax<qint64>(0, position);
+    if (end >= 0 && end <= position)
+        setEndPoint(-1);
+    endReported = false;
+    // A file just opened starts at its beginning: seeking there would only decode the first
+    // frame twice before anything shows.
+    const bool alreadyThere = opening && position == 0;
+    currentPosition = position;
+    if (!alreadyThere) {
+        startPass();
+        if (!redirectProbe)
+            command({"seek", secondsText(position), "absolute+exact"}, passNumber);
+    }
+    if (atEndOfFile) {
+        atEndOfFile = false;
+        setStatus(QMediaPlayer::LoadedMedia);
+    }
+    // mpv holds still at the end of a file or a pass; playing on is ours to say.
+    if (state == QMediaPlayer::PlayingState)
+        setMpvPause(false);
+}
+
+// A seek or a new source: what mpv reports until it has restarted belongs to the pass before.
+void MpvEngine::startPass()
+{
+    ++passNumber;
+    passAcknowledged = false;
+    opening = false;
+    landing = currentPosition;
+    seeking = true;
+    draining = false;
+    heard = {};
+}
+
+void MpvEngine::setPlaybackRate(qreal newRate)
+{
+    if (newRate == rate || newRate <= 0)
+        return;
+    rate = newRate;
+    mpv_set_property_async(mpv, 0, "speed", MPV_FORMAT_DOUBLE, &newRate);
+    if (end >= 0)
+        setOption("end", secondsText(decodingEnd()));
+    emit playbackRateChanged(rate);
+}
+
+void MpvEngine::setVolume(float volume)
+{
+    volume = qBound(0.0f, volume, 1.0f);
+    if (volume == currentVolume)
+        return;
+    currentVolume = volume;
+    double percent = double(volume) * 100.0;
+    mpv_set_property_async(mpv, 0, "volume", MPV_FORMAT_DOUBLE, &percent);
+    emit volumeChanged(currentVolume);
+}
+
+void MpvEngine::setMuted(bool newMuted)
+{
+    if (newMuted == muted)
+        return;
+    muted = newMuted;
+    int flag = muted ? 1 : 0;
+    mpv_set_property_async(mpv, 0, "mute", MPV_FORMAT_FLAG, &flag);
+    emit mutedChanged(muted);
+}
+
+void MpvEngine::setVideoOutput(QGraphicsVideoItem *item)
+{
+    renderer.reset();
+    videoItem = item;
+    if (item)
+        renderer = std::make_unique<MpvVideoRenderer>(mpv, item);
+}
+
+QVideoSink *MpvEngine::videoSink() const
+{
+    return videoItem ? videoItem->videoSink() : nullptr;
+}
+
+// At rates other than 1.0 mpv keeps the pitch with its tempo filter (scaletempo2), which drops
+// what it still holds when the stream ends: measured with bench_end_overshoot, some 28 ms of
+// sound above normal speed and up to 10 ms just below it, while at 0.6 to 0.7 nothing is lost.
+// So mpv decodes that much past the end point, and the pass ends where the learner hears it end.
+qint64 MpvEngine::decodingEnd() const
+{
+    if (end < 0)
+        return -1;
+    double lostWallMs = 0.0;
+    if (rate > 1.0)
+        lostWallMs = 28.0;
+    else if (rate < 1.0 && rate >= 0.75)
+        lostWallMs = 8.0;
+    return end + qint64(std::lround(lostWallMs * rate));
+}
+
+void MpvEngine::setEndPoint(qint64 position)
+{
+    if (position == end)
+        return;
+    end = position;
+    setOption("end", end < 0 ? QStringLiteral("none") : secondsText(decodingEnd()));
+    // Held at the end point just reported: a later end point means playing on from here.
+    if (endReported && state == QMediaPlayer::PlayingState && (end < 0 || end > currentPosition))
+        setPosition(currentPosition);
+}
+
+void MpvEngine::drainMpvEvents()
+{
+    while (mpv) {
+        const mpv_event *event = mpv_wait_event(mpv, 0);
+        if (event->event_id == MPV_EVENT_NONE)
+            break;
+        handleEvent(*event);
+    }
+}
+
+void MpvEngine::handleEvent(const mpv_event &event)
+{
+    switch (event.event_id) {
+    case MPV_EVENT_PROPERTY_CHANGE:
+        onPropertyChanged(*static_cast<const mpv_event_property *>(event.data));
+        break;
+    case MPV_EVENT_FILE_LOADED:
+        // The length first, as QMediaPlayer has it: whoever acts on the loaded media may need it.
+        updateDuration(mpvProperty("duration").toDouble());
+        setStatus(state == QMediaPlayer::PlayingState ? QMediaPlayer::BufferedMedia
+                                                      : QMediaPlayer::LoadedMedia);
+        break;
+    case MPV_EVENT_COMMAND_REPLY:
+        if (event.reply_userdata == quint64(passNumber))
+            passAcknowledged = true;
+        break;
+    case MPV_EVENT_PLAYBACK_RESTART:
+        // mpv restarts after every seek, also after one that a later seek replaced: until it has
+        // taken the last one, a restart belongs to an earlier seek.
+        if (passAcknowledged) {
+            seeking = false;
+            opening = false;
+        }
+        break;
+    case MPV_EVENT_END_FILE: {
+        const auto *ended = static_cast<const mpv_event_end_file *>(event.data);
+        onFileEnded(ended->reason, ended->error);
+        break;
+    }
+    case MPV_EVENT_LOG_MESSAGE: {
+        const auto *message = static_cast<const mpv_event_log_message *>(event.data);
+        const QString text = QString::fromUtf8(message->text).trimmed();
+        qDebug() << "mpv:" << message->prefix << text;
+        if (message->log_level <= MPV_LOG_LEVEL_ERROR)
+            lastError = text;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MpvEngine::onPropertyChanged(const mpv_event_property &property)
+{
+    const QByteArray name(property.name);
+    if (property.format == MPV_FORMAT_NONE)
+        return;
+    if (name == "time-pos" && property.format == MPV_FORMAT_DOUBLE) {
+        onTimePos(*static_cast<double *>(property.data));
+    } else if (name == "duration" && property.format == MPV_FORMAT_DOUBLE) {
+        updateDuration(*static_cast<double *>(property.data));
+    } else if (name == "eof-reached" && property.format == MPV_FORMAT_FLAG) {
+        if (*static_cast<int *>(property.data))
+            onEndOfFileReached();
+    } else if (name == "dwidth" || name == "dheight") {
+        displaySize = QSize(mpvProperty("dwidth").toInt(), mpvProperty("dheight").toInt());
+        if (renderer)
+            renderer->setVideoSize(displaySize.width(), displaySize.height());
+    } else if (name == "paused-for-cache" && property.format == MPV_FORMAT_FLAG &&
+               state == QMediaPlayer::PlayingState) {
+        setStatus(*static_cast<int *>(property.data) ? QMediaPlayer::BufferingMedia
+                                                     : QMediaPlayer::BufferedMedia);
+    }
+}
+
+void MpvEngine::updateDuration(double seconds)
+{
+    const qint64 duration = qint64(std::llround(seconds * 1000.0));
+    if (duration == currentDuration)
+        return;
+    currentDuration = duration;
+    emit durationChanged(duration);
+}
+
+void MpvEngine::onTimePos(double seconds)
+{
+    // During a seek mpv gives the target, and the old file's time until a new one has started;
+    // at the end of a file or pass it gives the end while the sound still plays out. Standing
+    // still after a seek it gives the time of the video frame shown, not the place sought.
+    if (seeking || draining || state != QMediaPlayer::PlayingState)
+        return;
+    const qint64 position = qint64(std::llround(seconds * 1000.0));
+    // A seek made before the last one may restart playback first: until playback is near the
+    // last target (an exact seek never lands before it), what mpv gives belongs to an earlier seek.
+    if (landing >= 0) {
+        if (position < landing - landingEarlyMs || position > landing + 1000 + qint64(1000 * rate))
+            return;
+        landing = -1;
+    }
+    // mpv jumps to the end as soon as it has decoded there, before the sound has played out.
+    const bool jumpedToEnd =
+        (end >= 0 && position >= decodingEnd()) || (currentDuration > 0 && position >= currentDuration);
+    if (jumpedToEnd && state == QMediaPlayer::PlayingState)
+        return;
+    heard = {seconds * 1000.0, monotonicNowNs()};
+    if (position == currentPosition)
+        return;
+    currentPosition = position;
+    emit positionChanged(position);
+}
+
+// mpv gives the time of the sound being heard; the position is run on from the last one.
+qint64 MpvEngine::wallMsUntilHeard(qint64 position) const
+{
+    if (heard.clockNs == 0 || rate <= 0)
+        return 0;
+    const double sinceMs = double(monotonicNowNs() - heard.clockNs) / 1e6;
+    const double waitMs = (double(position) - heard.positionMs) / rate - sinceMs;
+    return qint64(std::clamp(std::ceil(waitMs), 0.0, 2000.0)) + (rate == 1.0 ? 0 : tempoFilterLeadMs);
+}
+
+// mpv has decoded up to the end of the file or the end point and holds still there; its audio
+// output still plays the last of it.
+void MpvEngine::onEndOfFileReached()
+{
+    if (seeking || draining || state != QMediaPlayer::PlayingState)
+        return;
+    const qint64 stoppedAt = qint64(std::llround(mpvProperty("time-pos").toDouble() * 1000.0));
+    const bool atEndPoint = end >= 0 && !endReported && stoppedAt >= decodingEnd() - 20;
+    const qint64 soundEnd = atEndPoint ? end : qMax(stoppedAt, currentDuration);
+    // mpv ends a network stream that stalls (its network timeout) as if the file had ended.
+    const bool cutOff = !atEndPoint && !currentSource.isLocalFile() && stoppedAt < currentDuration - 1000;
+    draining = true;
+    const int pass = passNumber;
+    QTimer::singleShot(wallMsUntilHeard(soundEnd), this,
+                       [this, pass, atEndPoint, soundEnd, cutOff, stoppedAt] {
+                           if (pass != passNumber || !draining)
+                               return;
+                           draining = false;
+                           if (cutOff)
+                               reportFailure(QString("网络视频中断：服务器 %1 秒没有发来数据，只播放到 %2 秒")
+                                                 .arg(networkTimeoutMs() / 1000.0)
+                                                 .arg(stoppedAt / 1000));
+                           else if (atEndPoint)
+                               reportEndPoint();
+                           else
+                               reportEndOfMedia(soundEnd);
+                       });
+}
+
+void MpvEngine::reportEndPoint()
+{
+    endReported = true;
+    if (currentPosition != end) {
+        currentPosition = end;
+        emit positionChanged(end);
+    }
+    emit endPointReached(end);
+}
+
+void MpvEngine::reportEndOfMedia(qint64 position)
+{
+    atEndOfFile = true;
+    setMpvPause(true);
+    if (currentPosition != position) {
+        currentPosition = position;
+        emit positionChanged(position);
+    }
+    setStatus(QMediaPlayer::EndOfMedia);
+    setState(QMediaPlayer::StoppedState);
+}
+
+void MpvEngine::onFileEnded(int reason, int error)
+{
+    if (reason != MPV_END_FILE_REASON_ERROR)
+        return;
+    qDebug() << "mpv playback failed:" << currentSource.toString() << mpv_error_string(error) << lastError;
+    reportFailure(unplayableMediaMessage(lastError));
+}
+
+void MpvEngine::reportFailure(const QString &message)
+{
+    setState(QMediaPlayer::StoppedState);
+    setStatus(QMediaPlayer::InvalidMedia);
+    emit errorOccurred(QMediaPlayer::ResourceError, message);
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "media/mediaengine.h"
+
+#include <QPointer>
+#include <QSize>
+
+#include <memory>
+
+struct mpv_handle;
+struct mpv_event;
+struct mpv_event_property;
+class MpvVideoRenderer;
+class QGraphicsVideoItem;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTemporaryFile;
+
+// The engine on libmpv: speed changes keep the pitch, seeks are exact, the sound of a pass stops
+// at its end point to the sample, hardware decoding is one option and HTTPS streams are verified.
+// libmpv plays the sound through its own audio output (silently when the machine has none);
+// the video frames are rendered into the QGraphicsVideoItem's sink.
+class MpvEngine : public MediaEngine
+{
+    Q_OBJECT
+
+public:
+    // Null, with the reason in `failure`, when libmpv cannot start on this machine.
+    static std::unique_ptr<MpvEngine> start(const MediaEngineOptions &options, QObject *parent,
+                                            QString *failure);
+    ~MpvEngine() override;
+
+    QString name() const override { return QStringLiteral("mpv"); }
+
+    void setSource(const QUrl &source) override;
+    QUrl source() const override { return currentSource; }
+    void play() override;
+    void pause() override;
+    void stop() override;
+    void setPosition(qint64 position) override;
+    qint64 position() const override { return currentPosition; }
+    qint64 duration() const override { return currentDuration; }
+    PlaybackState playbackState() const override { return state; }
+    MediaStatus mediaStatus() const override { return status; }
+    void setPlaybackRate(qreal rate) override;
+    qreal playbackRate() const override { return rate; }
+    float volume() const override { return currentVolume; }
+    void setVolume(float volume) override;
+    bool isMuted() const override { return muted; }
+    void setMuted(bool muted) override;
+    void setVideoOutput(QGraphicsVideoItem *item) override;
+    QVideoSink *videoSink() const override;
+    QSize videoSize() const override { return displaySize; }
+    void setEndPoint(qint64 position) override;
+    qint64 endPoint() const override { return end; }
+
+    // The value of an mpv property as text ("" when it has none), for diagnostics and tests.
+    QString mpvProperty(const char *name) const;
+
+private:
+    // Takes over `handle`, created and not yet initialised.
+    MpvEngine(mpv_handle *handle, QObject *parent);
+    // Run on the GUI thread whenever mpv has events: its wakeup callback queues it.
+    Q_INVOKABLE void drainMpvEvents();
+    void configure(const MediaEngineOptions &options);
+    void handleEvent(const mpv_event &event);
+    void onPropertyChanged(const mpv_event_property &property);
+    void onTimePos(double seconds);
+    void updateDuration(double seconds);
+    void onEndOfFileReached();
+    void reportEndPoint();
+    void reportEndOfMedia(qint64 position);
+    void startPass();
+    qint64 wallMsUntilHeard(qint64 position) const;
+    qint64 decodingEnd() const;
+    // The tempo filter's sound lags the position mpv gives by up to this (wall milliseconds): the
+    // end of a pass at another rate is reported that much later, so no seek cuts its last sound.
+    static constexpr qint64 tempoFilterLeadMs = 40;
+    // A video frame shown after an exact seek may start a few milliseconds before the target.
+    static constexpr qint64 landingEarlyMs = 100;
+    void onFileEnded(int reason, int error);
+    void reportFailure(const QString &message);
+    void openNetworkSource(const QUrl &source);
+    void onNetworkSourceFound(QNetworkReply *reply);
+    void setState(PlaybackState newState);
+    void setStatus(MediaStatus newStatus);
+    void setMpvPause(bool paused);
+    void setOption(const char *name, const QString &value);
+    // The reply to a command comes back as an event carrying `replyTo`.
+    void command(const QStringList &arguments, quint64 replyTo = 0);
+
+    mpv_handle *mpv = nullptr;
+    std::unique_ptr<MpvVideoRenderer> renderer;
+    QPointer<QGraphicsVideoItem> videoItem;
+    std::unique_ptr<QTemporaryFile> caBundle;
+
+    QUrl currentSource;
+    QNetworkAccessManager *network = nullptr;
+    // The request finding where the network source leads; nothing is loaded into mpv meanwhile.
+    QPointer<QNetworkReply> redirectProbe;
+    qint64 currentPosition = 0;
+    qint64 currentDuration = 0;
+    PlaybackState state = QMediaPlayer::StoppedState;
+    MediaStatus status = QMediaPlayer::NoMedia;
+    qreal rate = 1.0;
+    float currentVolume = 1.0f;
+    bool muted = false;
+    qint64 end = -1;
+    bool endReported = false;
+    // A seek is under way: mpv's position is the seek target's, not yet played.
+    bool seeking = false;
+    // mpv has decoded to the end; its audio output still plays the last of it.
+    bool draining = false;
+    int passNumber = 0;
+    // mpv has taken the command that started the pass: a playback restart from then on is this
+    // pass's, not one of a seek made before it.
+    bool passAcknowledged = false;
+    // A new source is opening and has not started to play.
+    bool opening = false;
+    // The target of the last seek, until mpv plays near it.
+    qint64 landing = -1;
+    // The last position mpv gave while playing, and when (steady clock).
+    struct Heard
+    {
+        double positionMs = 0;
+        qint64 clockNs = 0;
+    };
+    Heard heard;
+    bool atEndOfFile = false;
+    QString lastError;
+    QSize displaySize;
+};

@@ -1,0 +1,172 @@
+#include "media/mpvvideorenderer.h"
+
+#include <QDebug>
+#include <QGraphicsScene>
+#include <QGraphicsVideoItem>
+#include <QGraphicsView>
+#include <QMutexLocker>
+#include <QVideoFrame>
+#include <QVideoFrameFormat>
+#include <QVideoSink>
+
+#include <mpv/client.h>
+#include <mpv/render.h>
+
+namespace {
+
+// Frames waiting for the GUI thread beyond this are not handed over: a busy window shows the
+// newest frame late rather than a queue of old ones.
+constexpr int maxFramesInFlight = 2;
+
+// Before the item has been laid out its shown size means nothing; a first frame at most this
+// size gives the layout the video's shape.
+const QSize largestFirstFrame(1280, 720);
+
+} // namespace
+
+MpvVideoRenderer::MpvVideoRenderer(mpv_handle *mpv, QGraphicsVideoItem *item)
+    : item(item)
+{
+    // "rgba" rather than "rgb0": Qt 6.4 takes the padding byte of RGBX frames for alpha.
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_SW)},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_create(&context, mpv, params) < 0) {
+        qDebug() << "mpv:"
+                 << "no video renderer";
+        context = nullptr;
+        return;
+    }
+    thread.setObjectName("mpv video");
+    worker = new QObject;
+    worker->moveToThread(&thread);
+    connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+    thread.start();
+    mpv_render_context_set_update_callback(context, &MpvVideoRenderer::onUpdate, this);
+}
+
+MpvVideoRenderer::~MpvVideoRenderer()
+{
+    if (!context)
+        return;
+    // No more calls from mpv first: they would queue work for the thread's object.
+    mpv_render_context_set_update_callback(context, nullptr, nullptr);
+    thread.quit();
+    thread.wait();
+    mpv_render_context_free(context);
+}
+
+// Called by mpv from its own threads: only queue the work.
+void MpvVideoRenderer::onUpdate(void *renderer)
+{
+    auto *self = static_cast<MpvVideoRenderer *>(renderer);
+    if (self->renderQueued.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        self->worker, [self] { self->renderFrame(); }, Qt::QueuedConnection);
+}
+
+void MpvVideoRenderer::renderFrame()
+{
+    renderQueued = false;
+    const bool newFrame = mpv_render_context_update(context) & MPV_RENDER_UPDATE_FRAME;
+    QSize size;
+    {
+        QMutexLocker lock(&sizeMutex);
+        size = renderSize;
+    }
+    const bool wanted = !size.isEmpty();
+    // The first frame usually comes before its size is known here: it is drawn again once it is,
+    // rather than shown only with the next frame.
+    if (!newFrame && !(wanted && unshownFrame))
+        return;
+    unshownFrame = !wanted;
+    if (!wanted)
+        size = QSize(16, 16); // mpv waits for its frame to be taken even when nobody shows it
+    QVideoFrame frame(QVideoFrameFormat(size, QVideoFrameFormat::Format_RGBA8888));
+    if (!frame.map(QVideoFrame::WriteOnly))
+        return;
+    int dimensions[2] = {size.width(), size.height()};
+    size_t stride = size_t(frame.bytesPerLine(0));
+    // mpv holds each frame back until it is due; the first one is shown as soon as it is there,
+    // a still picture until the sound starts.
+    int waitUntilDue = shownAny ? 1 : 0;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, dimensions},
+                                 {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char *>("rgba")},
+                                 {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+                                 {MPV_RENDER_PARAM_SW_POINTER, frame.bits(0)},
+                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &waitUntilDue},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    const int result = mpv_render_context_render(context, params);
+    frame.unmap();
+    shownAny = shownAny || (result >= 0 && wanted);
+    if (result < 0 || !wanted || framesInFlight.load() >= maxFramesInFlight)
+        return;
+    ++framesInFlight;
+    QMetaObject::invokeMethod(
+        this, [this, frame] { present(frame); }, Qt::QueuedConnection);
+}
+
+void MpvVideoRenderer::present(const QVideoFrame &frame)
+{
+    --framesInFlight;
+    if (!item)
+        return;
+    item->videoSink()->setVideoFrame(frame);
+    ++presented;
+    chooseRenderSize();
+}
+
+void MpvVideoRenderer::setVideoSize(int width, int height)
+{
+    videoSize = QSize(width, height);
+    chooseRenderSize();
+    if (context)
+        onUpdate(this);
+}
+
+const QGraphicsView *MpvVideoRenderer::view() const
+{
+    if (!item || !item->scene() || item->scene()->views().isEmpty())
+        return nullptr;
+    return item->scene()->views().constFirst();
+}
+
+QSize MpvVideoRenderer::shownSize() const
+{
+    const QGraphicsView *view = this->view();
+    if (!view)
+        return {};
+    const QRectF shown = view->mapFromScene(item->sceneBoundingRect()).boundingRect();
+    return (shown.size() * view->devicePixelRatioF()).toSize();
+}
+
+// Until the item is laid out, the video will be fitted into the view: a frame at most the view's
+// size costs less to draw and has the video's shape.
+QSize MpvVideoRenderer::firstFrameLimit() const
+{
+    const QGraphicsView *view = this->view();
+    if (!view)
+        return largestFirstFrame;
+    const QSize viewport = view->viewport()->size() * view->devicePixelRatioF();
+    return viewport.width() >= 160 && viewport.height() >= 90 ? viewport.boundedTo(largestFirstFrame)
+                                                              : largestFirstFrame;
+}
+
+void MpvVideoRenderer::chooseRenderSize()
+{
+    QSize size;
+    if (videoSize.width() > 0 && videoSize.height() > 0) {
+        const QSize shown = shownSize();
+        const bool laidOut = item && item->nativeSize().isValid() && !shown.isEmpty();
+        const QSize limit = laidOut ? shown : firstFrameLimit();
+        size = videoSize.width() <= limit.width() && videoSize.height() <= limit.height()
+                   ? videoSize
+                   : videoSize.scaled(limit, Qt::KeepAspectRatio);
+        size = size.expandedTo(QSize(2, 2));
+    }
+    QMutexLocker lock(&sizeMutex);
+    // A pixel or two of rounding is not worth a new layout.
+    if (qAbs(size.width() - renderSize.width()) > 2 || qAbs(size.height() - renderSize.height()) > 2 ||
+        size.isEmpty() != renderSize.isEmpty())
+        renderSize = size;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "media/mediaengine.h"
+#include "media/playablesource.h"
+
+class QAudioOutput;
+class QtEndPointTimer;
+
+// The engine on QMediaPlayer with Qt's FFmpeg back end. Up to Qt 6.9 that back end cannot
+// keep the pitch at other rates, reports the position only every 100 ms, hangs on a seek made
+// while playing near the end of a file, forgets the rate on load, cannot open paths that are
+// not ASCII and ignores the hardware-decoding variable before 6.5: each has its workaround here.
+class QtMediaEngine : public MediaEngine
+{
+    Q_OBJECT
+
+public:
+    QtMediaEngine(const MediaEngineOptions &options, QObject *parent = nullptr);
+    ~QtMediaEngine() override;
+
+    QString name() const override { return QStringLiteral("qt"); }
+
+    void setSource(const QUrl &source) override;
+    QUrl source() const override { return requestedSource; }
+    void play() override;
+    void pause() override;
+    void stop() override;
+    void setPosition(qint64 position) override;
+    qint64 position() const override;
+    qint64 duration() const override;
+    PlaybackState playbackState() const override;
+    MediaStatus mediaStatus() const override;
+    void setPlaybackRate(qreal rate) override;
+    qreal playbackRate() const override;
+    float volume() const override;
+    void setVolume(float volume) override;
+    bool isMuted() const override;
+    void setMuted(bool muted) override;
+    void setVideoOutput(QGraphicsVideoItem *item) override;
+    QVideoSink *videoSink() const override;
+    QSize videoSize() const override;
+    void setEndPoint(qint64 position) override;
+    qint64 endPoint() const override;
+
+    // The hardware-decoding choice reaches the back end through the environment, read when the
+    // first media player of the process is made.
+    static void applyHardwareDecodingEnvironment(bool enabled);
+
+private:
+    friend class tst_QtEndPointTimer;
+
+    void attachAudioOutputWhenAvailable();
+    void handOverRate();
+    void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
+
+    QMediaPlayer *player = nullptr;
+    QAudioOutput *audioOutput = nullptr;
+    QtEndPointTimer *endTimer = nullptr;
+    // What the media player is given for a local file (a link where the path is not ASCII).
+    PlayableSource playableSource;
+    QUrl requestedSource;
+    // The back end opens each source at normal speed; the rate is handed over at the first play.
+    bool rateHandedOver = false;
+    bool insideSeek = false;
+    // The back end could not open the source, yet goes on as if it played nothing (written by
+    // setSource and the error handler).
+    bool sourceFailed = false;
+};
