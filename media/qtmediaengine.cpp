@@ -128,6 +128,7 @@ void QtMediaEngine::setSource(const QUrl &source)
 {
     requestedSource = source;
     sourceFailed = false;
+    loadReported = false;
     endTimer->setEndPoint(-1);
     // Qt's FFmpeg back end opens HTTPS without checking the server's certificate, also after a
     // redirect, and follows a redirect to plain http: an unverified stream is not played.
@@ -147,13 +148,35 @@ void QtMediaEngine::setSource(const QUrl &source)
     player->setSource(playableSource.urlFor(source));
 }
 
+// The back end tells LoadedMedia on a queued call once the media has opened, and also at once for
+// a seek made while it is stopped, even before that call. The window played on the early word at
+// the place its play list had just chosen, and that sound was heard before the seek to the place
+// restored came. The early word is kept back and told after the back end's queued call, which
+// itself tells nothing when the status already stands at LoadedMedia: one LoadedMedia per source.
 void QtMediaEngine::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
     if (sourceFailed)
         return;
-    if (status == QMediaPlayer::LoadedMedia)
-        rateHandedOver = false;
+    if (status != QMediaPlayer::LoadedMedia) {
+        emit mediaStatusChanged(status);
+        return;
+    }
+    if (insideSeek && !loadReported) {
+        QMetaObject::invokeMethod(this, &QtMediaEngine::reportLoaded, Qt::QueuedConnection);
+        return;
+    }
+    loadReported = true;
+    rateHandedOver = false;
     emit mediaStatusChanged(status);
+}
+
+void QtMediaEngine::reportLoaded()
+{
+    if (loadReported || sourceFailed || player->mediaStatus() != QMediaPlayer::LoadedMedia)
+        return;
+    loadReported = true;
+    rateHandedOver = false;
+    emit mediaStatusChanged(QMediaPlayer::LoadedMedia);
 }
 
 // The back end opens each source at normal speed whatever rate the player holds, and takes no
@@ -226,7 +249,10 @@ MediaEngine::PlaybackState QtMediaEngine::playbackState() const
 
 MediaEngine::MediaStatus QtMediaEngine::mediaStatus() const
 {
-    return sourceFailed ? QMediaPlayer::InvalidMedia : player->mediaStatus();
+    if (sourceFailed)
+        return QMediaPlayer::InvalidMedia;
+    const MediaStatus status = player->mediaStatus();
+    return status == QMediaPlayer::LoadedMedia && !loadReported ? QMediaPlayer::LoadingMedia : status;
 }
 
 void QtMediaEngine::setPlaybackRate(qreal rate)

@@ -52,6 +52,7 @@ private:
     void attachAudioOutputWhenAvailable();
     void handOverRate();
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
+    void reportLoaded();
 
     QMediaPlayer *player = nullptr;
     QAudioOutput *audioOutput = nullptr;
@@ -62,6 +63,9 @@ private:
     // The back end opens each source at normal speed; the rate is handed over at the first play.
     bool rateHandedOver = false;
     bool insideSeek = false;
+    // LoadedMedia has been told for this source (once per source, written by setSource and
+    // reportLoaded).
+    bool loadReported = false;
     // The back end could not open the source, yet goes on as if it played nothing (written by
     // setSource and the error handler).
     bool sourceFailed = false;

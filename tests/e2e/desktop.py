@@ -105,11 +105,26 @@ def dominant_frequency(samples):
     return max(range(200, 601), key=lambda hz: tone_power(samples, hz))
 
 
+def levels(samples):
+    """The level of each 10 ms of the samples, in dBFS."""
+    n = RATE // 100
+    rms = (math.sqrt(sum(x * x for x in samples[i:i + n]) / n) for i in range(0, len(samples) - n + 1, n))
+    return [20 * math.log10(r / 32768) if r > 0 else -200.0 for r in rms]
+
+
 def loud_windows(samples, threshold=300):
     """The 50 ms windows whose sound is louder than the threshold (RMS), by index."""
     n = RATE // 20
     windows = (samples[i:i + n] for i in range(0, len(samples) - n + 1, n))
     return [i for i, w in enumerate(windows) if math.sqrt(sum(x * x for x in w) / n) > threshold]
+
+
+def first_run(windows, length):
+    """The first of the given window indices that begins `length` consecutive ones, or None."""
+    for k, start in enumerate(windows):
+        if windows[k:k + length] == list(range(start, start + length)):
+            return start
+    return None
 
 
 class Desktop:
@@ -344,6 +359,20 @@ class AsALearner(unittest.TestCase):
                 session.player_window()
                 session.reads(SENTENCES[0])
                 session.close()
+
+    def test_nothing_heard_before_the_first_sentence(self):
+        # The lesson opens on 0.8 s of silence; its first sentence is the first thing heard, at every start.
+        for engine in ("mpv", "qt"):
+            for start in range(3):
+                with self.subTest(engine=engine, start=start):
+                    session = self.open("video lesson.mp4", engine=engine, settings={"playMode": 1})
+                    # The sentence: the first quarter second of sound without a break (a burst is shorter).
+                    sentence = wait_for("the first sentence is heard",
+                                        lambda: session.alive() and first_run(loud_windows(session.samples()), 5), 20)
+                    # Its first 100 ms may be the speech's own soft onset.
+                    before = levels(session.samples())[:max(0, sentence * 5 - 10)]
+                    self.assertLess(max(before, default=-200.0), -60.0, "sound before the first sentence")
+                    session.close()
 
     def test_tone_keeps_its_pitch_at_a_slow_rate(self):
         session = self.open("tone lesson.wav", engine="mpv", settings={"playMode": 0, "playRate": 0.6})
