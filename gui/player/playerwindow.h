@@ -19,6 +19,7 @@ class QPushButton;
 class QTimer;
 class SubAudioExporter;
 class SpeechAnalysisTask;
+class TakeController;
 struct SpeechAnalysis;
 
 namespace Ui {
@@ -93,6 +94,7 @@ private:
     friend class tst_Shadowing;
     friend class tst_Unwritable;
     friend class tst_SpeechAlignment;
+    friend class tst_Takes;
     friend class LoopLatencyBench;  // bench/bench_loop_latency.cpp
     friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
     friend class VideoBench;        // bench/bench_video.cpp
@@ -302,6 +304,8 @@ private:
     int lastAlignedCount = 0;
     QProgressBar *alignBar = nullptr;
     QTimer *alignNoticeTimer = nullptr;
+    // The learner's takes in the pauses to speak (player/takecontroller.cpp).
+    TakeController *takes = nullptr;
     // The program started by the hardware-decoding switch; the running executable by default.
     QString restartProgram;
 };

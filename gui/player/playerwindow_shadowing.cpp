@@ -1,5 +1,6 @@
 #include "gui/player/playerwindow.h"
 
+#include "gui/player/takecontroller.h"
 #include "core/subtitles/mendedtimes.h"
 
 #include "ui_playerwindow.h"
@@ -73,6 +74,7 @@ void PlayerWindow::beginShadowPause(const EndAction &action, qint64 pauseMs)
     // The seek the engine decided on is made at once, paused, so that only the sound has to
     // start again when the time is up.
     player->pause();
+    takes->onSpeakingPauseStarted(lastEndHandledIndex, pauseMs);
     shadowPause.runsOn = !carryOutEndAction(action);
     shadowPause.endsAtMs = clock.elapsed() + pauseMs;
     shadowPause.timer->start(int(pauseMs));
@@ -96,6 +98,7 @@ void PlayerWindow::finishShadowPause()
 {
     if (!shadowPause.timer)
         return;
+    takes->onSpeakingPauseEnded(lastEndHandledIndex);
     shadowPause.timer->stop();
     shadowPause.ticker->stop();
     shadowPauseBar->hide();
@@ -109,6 +112,7 @@ void PlayerWindow::cancelShadowPause()
 {
     if (!shadowPauseActive())
         return;
+    takes->onSpeakingPauseEnded(lastEndHandledIndex);
     shadowPause.timer->stop();
     shadowPause.ticker->stop();
     shadowPauseBar->hide();
