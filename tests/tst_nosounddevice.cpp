@@ -1,10 +1,13 @@
 #include "gui/player/playerwindow.h"
+#include "gui/player/takecontroller.h"
 #include "testsupport.h"
+#include "ui_playerwindow.h"
 
 #include <QApplication>
 #include <QAudioDevice>
 #include <QDir>
 #include <QMediaDevices>
+#include <QSettings>
 #include <QTest>
 
 // Plays the demo lesson on a machine whose sound server cannot be reached: the player
@@ -16,6 +19,7 @@ class tst_NoSoundDevice : public QObject
 private slots:
     void initTestCase();
     void playsSilentlyWithoutAudioDevice();
+    void takesSayThereIsNoMicrophone();
 
 private:
     QTemporaryDir settingsDir;
@@ -37,6 +41,25 @@ void tst_NoSoundDevice::playsSilentlyWithoutAudioDevice()
     window.show();
     QTRY_COMPARE_WITH_TIMEOUT(window.player->playbackState(), QMediaPlayer::PlayingState, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(window.player->position() > 1500, 10000);
+}
+
+// 录音跟读 on without a microphone: the switch says so, the pauses record nothing, the lesson
+// plays on.
+void tst_NoSoundDevice::takesSayThereIsNoMicrophone()
+{
+    if (!QMediaDevices::audioInputs().isEmpty())
+        QSKIP("a microphone answers despite the unreachable sound server");
+    QSettings("Orvi", "OrviLoop").setValue("global/recordTakes", true);
+    const QString demo = QCoreApplication::applicationDirPath() + "/OrviLoop Demo.mp4";
+    PlayerWindow window(nullptr, demo);
+    window.show();
+    QVERIFY(window.ui->checkRecordTakes->isChecked());
+    QVERIFY(window.ui->checkRecordTakes->text().contains("无麦克风"));
+    QVERIFY(window.ui->checkRecordTakes->toolTip().contains("没有找到麦克风"));
+    QTRY_COMPARE_WITH_TIMEOUT(window.player->playbackState(), QMediaPlayer::PlayingState, 10000);
+    window.takes->onSpeakingPauseStarted(0, 1000);
+    QVERIFY(!window.takes->isRecording());
+    QVERIFY(!QFileInfo::exists(window.takes->store().lessonFolder(demo)));
 }
 
 int main(int argc, char *argv[])

@@ -1,6 +1,8 @@
 #include "gui/player/playerwindow.h"
 
 #include "core/library/appdata.h"
+#include "gui/player/takecontourview.h"
+#include "gui/player/takecontroller.h"
 #include "ui_playerwindow.h"
 
 #include <QAbstractSpinBox>
@@ -120,6 +122,24 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     createBusyIndicator();
     createShadowPauseBar();
     createAlignControls();
+    takes = new TakeController(
+        {[this] { return currentFile; }, [this] { return currentIndex; },
+         [this](int i) { return isSentenceIndex(i) ? std::optional(subtitles.at(i)) : std::nullopt; }},
+        this);
+    takes->attachControls(ui->checkRecordTakes, ui->btnPlayTake, new TakeContourView(ui->videoView));
+    // The take is heard alone, then its sentence from its start.
+    connect(takes, &TakeController::takePlaybackStarted, this, [this] {
+        shadowPause.timer->stop();
+        shadowPause.ticker->stop();
+        shadowPauseBar->hide();
+        player->pause();
+    });
+    connect(takes, &TakeController::sentenceReplayRequested, this, [this](int sentence) {
+        beginSentencePass(sentence);
+        seekToSentence(sentence);
+        refreshSubtitle();
+        player->play();
+    });
     connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
     createDonationLabel();
     ui->btnFilterMp3->hide();

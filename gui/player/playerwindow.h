@@ -20,6 +20,7 @@ class QTimer;
 class SubAudioExporter;
 class SpeechAnalysisTask;
 struct SubtitleLookup;
+class TakeController;
 struct SpeechAnalysis;
 
 namespace Ui {
@@ -95,6 +96,7 @@ private:
     friend class tst_Shadowing;
     friend class tst_Unwritable;
     friend class tst_SpeechAlignment;
+    friend class tst_Takes;
     friend class LoopLatencyBench;  // bench/bench_loop_latency.cpp
     friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
     friend class VideoBench;        // bench/bench_video.cpp
@@ -308,6 +310,8 @@ private:
     int lastAlignedCount = 0;
     QProgressBar *alignBar = nullptr;
     QTimer *alignNoticeTimer = nullptr;
+    // The learner's takes in the pauses to speak (player/takecontroller.cpp).
+    TakeController *takes = nullptr;
     // The program started by the hardware-decoding switch; the running executable by default.
     QString restartProgram;
 };

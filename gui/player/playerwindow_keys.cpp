@@ -1,5 +1,7 @@
 #include "gui/player/playerwindow.h"
 
+#include "gui/player/takecontroller.h"
+
 #include "ui_playerwindow.h"
 
 #include <QDebug>
@@ -81,6 +83,9 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
         break;
     case Qt::Key_T:
         toggleSecondSubtitle();
+        break;
+    case Qt::Key_R:
+        takes->playLastTake();
         break;
     default:
         QMainWindow::keyPressEvent(event);

@@ -1,6 +1,7 @@
 #include "gui/player/playerwindow.h"
 
 #include "core/settings/settings.h"
+#include "gui/player/takecontroller.h"
 #include "core/subtitles/mendedtimes.h"
 
 #include "ui_playerwindow.h"
@@ -72,6 +73,7 @@ void PlayerWindow::beginShadowPause(const EndAction &action, qint64 pauseMs)
     // The seek the engine decided on is made at once, paused, so that only the sound has to
     // start again when the time is up.
     player->pause();
+    takes->onSpeakingPauseStarted(lastEndHandledIndex, pauseMs);
     shadowPause.runsOn = !carryOutEndAction(action);
     shadowPause.endsAtMs = clock.elapsed() + pauseMs;
     shadowPause.timer->start(int(pauseMs));
@@ -95,6 +97,7 @@ void PlayerWindow::finishShadowPause()
 {
     if (!shadowPause.timer)
         return;
+    takes->onSpeakingPauseEnded(lastEndHandledIndex);
     shadowPause.timer->stop();
     shadowPause.ticker->stop();
     shadowPauseBar->hide();
@@ -108,6 +111,7 @@ void PlayerWindow::cancelShadowPause()
 {
     if (!shadowPauseActive())
         return;
+    takes->onSpeakingPauseEnded(lastEndHandledIndex);
     shadowPause.timer->stop();
     shadowPause.ticker->stop();
     shadowPauseBar->hide();
