@@ -1,5 +1,7 @@
 #include "core/library/termination.h"
 
+#include <QtGlobal>
+
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
