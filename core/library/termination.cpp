@@ -1,6 +1,6 @@
 #include "core/library/termination.h"
 
-#include <QtGlobal>
+#include <QCoreApplication>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
