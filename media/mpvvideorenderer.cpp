@@ -27,7 +27,6 @@ const QSize largestFirstFrame(1280, 720);
 MpvVideoRenderer::MpvVideoRenderer(mpv_handle *mpv, QGraphicsVideoItem *item)
     : item(item)
 {
-    // "rgba" rather than "rgb0": Qt 6.4 takes the padding byte of RGBX frames for alpha.
     mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_SW)},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
     if (mpv_render_context_create(&context, mpv, params) < 0) {
@@ -82,7 +81,9 @@ void MpvVideoRenderer::renderFrame()
     unshownFrame = !wanted;
     if (!wanted)
         size = QSize(16, 16); // mpv waits for its frame to be taken even when nobody shows it
-    QVideoFrame frame(QVideoFrameFormat(size, QVideoFrameFormat::Format_RGBA8888));
+    // Laid out as QImage's RGB32, which the view copies to the screen as it is. mpv is asked for
+    // "bgra" rather than "bgr0": its padding byte is then opaque, not garbage.
+    QVideoFrame frame(QVideoFrameFormat(size, QVideoFrameFormat::Format_BGRX8888));
     if (!frame.map(QVideoFrame::WriteOnly))
         return;
     int dimensions[2] = {size.width(), size.height()};
@@ -91,7 +92,7 @@ void MpvVideoRenderer::renderFrame()
     // a still picture until the sound starts.
     int waitUntilDue = shownAny ? 1 : 0;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, dimensions},
-                                 {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char *>("rgba")},
+                                 {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char *>("bgra")},
                                  {MPV_RENDER_PARAM_SW_STRIDE, &stride},
                                  {MPV_RENDER_PARAM_SW_POINTER, frame.bits(0)},
                                  {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &waitUntilDue},
@@ -136,8 +137,10 @@ QSize MpvVideoRenderer::shownSize() const
     const QGraphicsView *view = this->view();
     if (!view)
         return {};
-    const QRectF shown = view->mapFromScene(item->sceneBoundingRect()).boundingRect();
-    return (shown.size() * view->devicePixelRatioF()).toSize();
+    // Rounded as the video item rounds the place it draws a frame at.
+    const QRectF shown = view->viewportTransform().mapRect(item->sceneBoundingRect());
+    const qreal ratio = view->devicePixelRatioF();
+    return QRectF(shown.topLeft() * ratio, shown.size() * ratio).toRect().size();
 }
 
 // Until the item is laid out, the video will be fitted into the view: a frame at most the view's
@@ -158,10 +161,11 @@ void MpvVideoRenderer::chooseRenderSize()
     if (videoSize.width() > 0 && videoSize.height() > 0) {
         const QSize shown = shownSize();
         const bool laidOut = item && item->nativeSize().isValid() && !shown.isEmpty();
+        // Once laid out, exactly the size shown, larger than the video's own too: the view then
+        // copies the frame to the screen, where scaling it there would cost on every repaint.
         const QSize limit = laidOut ? shown : firstFrameLimit();
-        size = videoSize.width() <= limit.width() && videoSize.height() <= limit.height()
-                   ? videoSize
-                   : videoSize.scaled(limit, Qt::KeepAspectRatio);
+        const bool fits = videoSize.width() <= limit.width() && videoSize.height() <= limit.height();
+        size = fits && !laidOut ? videoSize : videoSize.scaled(limit, Qt::KeepAspectRatio);
         size = size.expandedTo(QSize(2, 2));
     }
     QMutexLocker lock(&sizeMutex);

@@ -16,7 +16,7 @@ class QVideoFrame;
 
 // Renders mpv's video in memory on a thread of its own and hands each frame to the video item's
 // sink, so the window shows it like any other video. Frames are rendered at the size the item is
-// shown at (never above the video's own): scaling a large video on the processor is what costs.
+// shown at, in the layout of QImage's RGB32: the view copies them to the screen as they are.
 class MpvVideoRenderer : public QObject
 {
     Q_OBJECT

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6multimediawidgets6 qt6-qpa-plugins
-  libgl-dev libvulkan-dev libmpv-dev
+  libgl-dev libvulkan-dev libmpv-dev libswscale-dev
   ffmpeg espeak-ng sox fonts-wqy-microhei fonts-symbola
   pulseaudio pulseaudio-utils xvfb xauth imagemagick
   libbenchmark-dev openssl python3 clang libclang-rt-14-dev clang-format

@@ -3,6 +3,8 @@
 #include "core/library/appdata.h"
 #include "gui/player/takecontourview.h"
 #include "gui/player/takecontroller.h"
+#include "gui/player/subtitleshadow.h"
+#include "gui/player/videoframeitem.h"
 #include "ui_playerwindow.h"
 
 #include <QAbstractSpinBox>
@@ -59,7 +61,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
 
     scene = new QGraphicsScene(this);
     ui->videoView->setScene(scene);
-    videoItem = new QGraphicsVideoItem;
+    videoItem = new VideoFrameItem;
     scene->addItem(videoItem);
     ui->videoView->setAlignment(Qt::AlignCenter);
     ui->videoView->setTransformationAnchor(QGraphicsView::AnchorViewCenter);
@@ -69,10 +71,13 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     ui->videoView->setFrameShape(QFrame::NoFrame);
     // A player's dark stage: the white sentence reads on it when a lesson has no picture.
     ui->videoView->setBackgroundBrush(Qt::black);
+    // The view fills every pixel itself (the stage, then the picture): nothing under it is
+    // painted again with each frame.
+    ui->videoView->viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
 
     subtitleTextItem = new QGraphicsTextItem;
     subtitleTextItem->setDefaultTextColor(Qt::white);
-    auto *shadow = new QGraphicsDropShadowEffect;
+    auto *shadow = new SubtitleShadowEffect;
     shadow->setColor(Qt::red);
     shadow->setOffset(1.0, 1.0);
     shadow->setBlurRadius(2.0);
@@ -453,7 +458,9 @@ void PlayerWindow::updateSubtitleFont()
 {
     QFont font = ui->label4->font();
     font.setPointSize(subtitleFontPointSize());
-    subtitleTextItem->setFont(font);
+    // Called for every frame: the same font set again would lay the sentence out and draw it anew.
+    if (subtitleTextItem->font() != font)
+        subtitleTextItem->setFont(font);
 }
 
 void PlayerWindow::positionDonationLabel()

@@ -1,0 +1,148 @@
+// What the video view draws for each frame: the frame itself, one pixel to one, or converted once;
+// the sentence's shadow made once for as long as the sentence stands.
+
+#include "gui/player/subtitleshadow.h"
+#include "gui/player/videoframeitem.h"
+
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
+#include <QGraphicsView>
+#include <QPainter>
+#include <QVideoFrame>
+#include <QVideoFrameFormat>
+#include <QVideoSink>
+#include <QtTest>
+
+class tst_VideoPaint : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void drawsFrameOnePixelToOne();
+    void convertsOtherFramesOncePerFrame_data();
+    void convertsOtherFramesOncePerFrame();
+    void blursShadowOncePerSentence();
+
+private:
+    // A scene twice the size of the view, so the view scales the items down by half.
+    QImage shown();
+    static QVideoFrame solidYuvFrame(const QSize &size, uchar y, uchar u, uchar v);
+
+    std::unique_ptr<QGraphicsScene> scene;
+    std::unique_ptr<QGraphicsView> view;
+    VideoFrameItem *item = nullptr;
+};
+
+void tst_VideoPaint::init()
+{
+    scene = std::make_unique<QGraphicsScene>();
+    view = std::make_unique<QGraphicsView>(scene.get());
+    view->setFrameShape(QFrame::NoFrame);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setBackgroundBrush(Qt::black);
+    view->resize(400, 300);
+    item = new VideoFrameItem;
+    item->setSize(QSizeF(800, 600));
+    scene->addItem(item);
+    scene->setSceneRect(0, 0, 800, 600);
+    view->scale(0.5, 0.5);
+}
+
+QImage tst_VideoPaint::shown()
+{
+    return view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QVideoFrame tst_VideoPaint::solidYuvFrame(const QSize &size, uchar y, uchar u, uchar v)
+{
+    QVideoFrame frame(QVideoFrameFormat(size, QVideoFrameFormat::Format_YUV420P));
+    if (!frame.map(QVideoFrame::WriteOnly))
+        return {};
+    const uchar values[3] = {y, u, v};
+    for (int plane = 0; plane < 3; ++plane)
+        memset(frame.bits(plane), values[plane], size_t(frame.mappedBytes(plane)));
+    frame.unmap();
+    return frame;
+}
+
+// A one-pixel line of the frame stays one sharp pixel: the frame is copied, not scaled.
+void tst_VideoPaint::drawsFrameOnePixelToOne()
+{
+    QVideoFrame frame(QVideoFrameFormat(QSize(400, 300), QVideoFrameFormat::Format_BGRX8888));
+    QVERIFY(frame.map(QVideoFrame::WriteOnly));
+    QImage pixels(frame.bits(0), 400, 300, frame.bytesPerLine(0), QImage::Format_RGB32);
+    pixels.fill(Qt::red);
+    for (int y = 0; y < 300; ++y)
+        pixels.setPixel(123, y, qRgb(0, 255, 0));
+    frame.unmap();
+    item->videoSink()->setVideoFrame(frame);
+
+    const QImage picture = shown();
+    QCOMPARE(picture.pixel(123, 150), qRgb(0, 255, 0));
+    QCOMPARE(picture.pixel(122, 150), qRgb(255, 0, 0));
+    QCOMPARE(picture.pixel(124, 150), qRgb(255, 0, 0));
+    QCOMPARE(picture.pixel(0, 0), qRgb(255, 0, 0));
+    QCOMPARE(picture.pixel(399, 299), qRgb(255, 0, 0));
+    QCOMPARE(item->framesConverted(), 0);
+}
+
+void tst_VideoPaint::convertsOtherFramesOncePerFrame_data()
+{
+    QTest::addColumn<QSize>("frameSize");
+    QTest::newRow("smaller than shown") << QSize(64, 48);
+    QTest::newRow("larger than shown") << QSize(1280, 960);
+}
+
+// A frame QImage cannot read is converted at the size shown, once however often it is drawn.
+void tst_VideoPaint::convertsOtherFramesOncePerFrame()
+{
+    QFETCH(QSize, frameSize);
+    // Red and blue in the colours of video (limited range).
+    item->videoSink()->setVideoFrame(solidYuvFrame(frameSize, 81, 90, 240));
+    for (int i = 0; i < 3; ++i)
+        shown();
+    QCOMPARE(item->framesConverted(), 1);
+    const QRgb red = shown().pixel(200, 150);
+    QVERIFY2(qRed(red) > 200 && qGreen(red) < 50 && qBlue(red) < 50, qPrintable(QColor(red).name()));
+
+    item->videoSink()->setVideoFrame(solidYuvFrame(frameSize, 41, 240, 110));
+    const QRgb blue = shown().pixel(200, 150);
+    QVERIFY2(qBlue(blue) > 200 && qRed(blue) < 50 && qGreen(blue) < 50, qPrintable(QColor(blue).name()));
+    QCOMPARE(item->framesConverted(), 2);
+}
+
+// Frames repaint the sentence over them; its shadow is made again only for a new sentence.
+void tst_VideoPaint::blursShadowOncePerSentence()
+{
+    auto *text = new QGraphicsTextItem("这是一句话");
+    text->setDefaultTextColor(Qt::white);
+    text->setFont(QFont(text->font().family(), 40));
+    auto *shadow = new SubtitleShadowEffect;
+    shadow->setColor(Qt::red);
+    shadow->setOffset(1.0, 1.0);
+    shadow->setBlurRadius(2.0);
+    text->setGraphicsEffect(shadow);
+    scene->addItem(text);
+    for (int i = 0; i < 3; ++i) {
+        item->videoSink()->setVideoFrame(solidYuvFrame(QSize(64, 48), 16, 128, 128));
+        shown();
+    }
+    QCOMPARE(shadow->shadowsMade(), 1);
+    // The shadow is there: red pixels beside the white text on the black frame.
+    const QRect textArea = view->mapFromScene(text->sceneBoundingRect()).boundingRect();
+    const QImage picture = shown().copy(textArea);
+    int reddish = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            reddish += qRed(picture.pixel(x, y)) > 60 && qGreen(picture.pixel(x, y)) < 40;
+    QVERIFY2(reddish > 20, qPrintable(QString::number(reddish)));
+
+    text->setPlainText("下一句");
+    shown();
+    QCOMPARE(shadow->shadowsMade(), 2);
+}
+
+QTEST_MAIN(tst_VideoPaint)
+#include "tst_videopaint.moc"
