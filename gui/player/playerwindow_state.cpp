@@ -8,7 +8,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QSettings>
-#include <QTimer>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <cmath>
@@ -22,12 +22,6 @@ namespace {
 QString fileGroup(const QString &file)
 {
     return QString("files/%1").arg(qHash(file, 0));
-}
-
-bool mediaHasLoaded(QMediaPlayer::MediaStatus status)
-{
-    return status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferingMedia ||
-           status == QMediaPlayer::BufferedMedia;
 }
 
 int storedPlayMode(int mode)
@@ -46,17 +40,19 @@ double storedPlaybackRate(double rate)
 void PlayerWindow::loadPlayerState()
 {
     double rate = 1.0;
+    int playMode = 1;
+    int displayMode = 0;
+    int repeatCount = 1;
     {
         QSettings settings("Orvi", "OrviLoop");
         settings.beginGroup("global");
         playMode = storedPlayMode(settings.value("playMode", 1).toInt());
-        requestedPlayMode = playMode;
-        subtitleDisplayMode = settings.value("subtitleDisplayMode", 0).toInt();
+        displayMode = std::clamp(settings.value("subtitleDisplayMode", 0).toInt(), 0, 3);
         rate = settings.value("playRate", 1.0).toDouble();
         currentFile = settings.value("lastFile", QString()).toString();
         repeatCount = std::max(1, settings.value("repeatCount", 1).toInt());
-        playGroup = settings.value("playGroup", 0).toInt();
-        filterChineseEnabled = settings.value("filterChineseEnabled", false).toBool();
+        session->setPlayGroup(PlayGroup(std::clamp(settings.value("playGroup", 0).toInt(), 0, 2)));
+        session->setChineseLinesHidden(settings.value("filterChineseEnabled", false).toBool());
         rootDir = settings.value("rootDir", appDataDirectory()).toString();
         settings.endGroup();
     }
@@ -66,24 +62,22 @@ void PlayerWindow::loadPlayerState()
     readShadowingSettings();
     storedGroup2Pending = true;
 
-    // The repeat and mode widgets are connected already: setting them acts like the user. The
-    // rate box is not: the player takes the rate as the box shows it, within the box's range.
+    session->setRepeatCount(repeatCount);
+    session->setDisplayMode(SubtitleDisplay(displayMode));
+    session->setPlayMode(PlayMode(playMode));
+    // The rate box is not connected to the session: the player takes the rate as the box shows
+    // it, within the box's range.
     ui->doubleSpinBoxRate->setValue(storedPlaybackRate(rate));
-    ui->spinRepeat->setValue(repeatCount);
-    ui->comboPlayMode->setCurrentIndex(playMode);
-    ui->comboSubtitleMode->setCurrentIndex(subtitleDisplayMode);
+    {
+        const QSignalBlocker quietRepeat(ui->spinRepeat);
+        const QSignalBlocker quietMode(ui->comboSubtitleMode);
+        ui->spinRepeat->setValue(repeatCount);
+        ui->comboSubtitleMode->setCurrentIndex(displayMode);
+    }
     player->setPlaybackRate(ui->doubleSpinBoxRate->value());
 
-    requestedPlayMode = storedPlayMode(requestedPlayMode);
-    if (subtitles.isEmpty()) {
-        playModePending = requestedPlayMode != 0;
-        applyPlayMode(0, false);
-    } else {
-        playModePending = false;
-        applyPlayMode(requestedPlayMode, true);
-    }
-
-    // A window opened for a file plays that file, one opened without plays the last one.
+    // A window opened for a file plays that file, one opened without plays the last one. One
+    // opened for a network address plays that, once its opener has set where its subtitle is.
     if (!mediaPath.isEmpty()) {
         currentFile = mediaPath;
         mediaPath.clear();
@@ -91,85 +85,40 @@ void PlayerWindow::loadPlayerState()
     if (currentFile.isEmpty() || !QFile::exists(currentFile))
         return;
 
+    restorePlaceOnLoad();
     loadSubtitles(currentFile);
-    qDebug() << "groupAllIndexes:" << groupAllIndexes.size() << "groupLeftIndexes:" << groupLeftIndexes.size()
-             << "groupRightIndexes:" << groupRightIndexes.size()
-             << "currentPlayList:" << (currentPlayList ? currentPlayList->size() : 0);
-    connect(player, &MediaEngine::mediaStatusChanged, this, &PlayerWindow::restorePosition);
-    restoreIfAlreadyLoaded();
+    qDebug() << "sentences:" << session->sentences().size() << "group 2:" << session->group2().size()
+             << "play list:" << session->playList().size();
 }
 
-// Qt 6.4's FFmpeg back end reports LoadedMedia at once when the player is moved while the
-// media is still opening, which the play list does while the subtitles load: the restore
-// would then wait for a notification that never comes. It runs on the next turn of the
-// event loop instead, unless the real notification or another source came first.
-void PlayerWindow::restoreIfAlreadyLoaded()
+// Where the learner left this lesson, taken up once it has loaded.
+void PlayerWindow::restorePlaceOnLoad()
 {
-    QTimer::singleShot(0, this, [this] {
-        if (!mediaHasLoaded(player->mediaStatus()))
-            return;
-        if (QObject::disconnect(player, &MediaEngine::mediaStatusChanged, this,
-                                &PlayerWindow::restorePosition))
-            restorePosition(QMediaPlayer::LoadedMedia);
-    });
-}
-
-void PlayerWindow::restorePosition(QMediaPlayer::MediaStatus status)
-{
-    if (status != QMediaPlayer::LoadedMedia)
-        return;
-    // One shot: later status changes (another source, end of media) reach nobody.
-    QObject::disconnect(player, &MediaEngine::mediaStatusChanged, nullptr, nullptr);
-
-    qint64 position = 0;
-    int counter = 0;
-    int sentence = -1;
-    if (!currentFile.isEmpty()) {
-        QSettings settings("Orvi", "OrviLoop");
-        settings.beginGroup(fileGroup(currentFile));
-        position = settings.value("position", qint64(0)).toLongLong();
-        counter = settings.value("repeatCounter", 0).toInt();
-        sentence = settings.value("sentence", -1).toInt();
-        settings.endGroup();
-    }
-    // The file may have been replaced by a shorter one since the position was stored.
-    if (position < 0 || position > player->duration()) {
+    QSettings settings("Orvi", "OrviLoop");
+    settings.beginGroup(fileGroup(currentFile));
+    qint64 position = settings.value("position", qint64(0)).toLongLong();
+    const int counter = settings.value("repeatCounter", 0).toInt();
+    int sentence = settings.value("sentence", -1).toInt();
+    settings.endGroup();
+    if (position < 0) {
         position = 0;
         sentence = -1;
     }
-    restoreSentence(position, sentence);
-    setRepeatRound(std::clamp(counter, 0, repeatCount - 1));
-    refreshSubtitle();
-    player->play();
-}
-
-// The tail of one sentence and the lead-in of the next overlap: a position stored there returns
-// to the sentence that was current, when the store says which one it was.
-void PlayerWindow::restoreSentence(qint64 position, int sentence)
-{
-    const bool inPlayList = isSentenceIndex(sentence) && currentPlayList &&
-                            (currentPlayList->isEmpty() || currentPlayList->contains(sentence));
-    if (!inPlayList || position < sentenceLeadStart(sentence) ||
-        position > SentenceTiming::passEndPoint(subtitles, sentence)) {
-        seekToPosition(position);
-        return;
-    }
-    beginSentencePass(sentence);
-    movePlayer(position, qMax(position, subtitles.at(sentence).startMs));
+    session->restorePlaceOnLoad(position, sentence, counter);
 }
 
 void PlayerWindow::savePlayerState()
 {
     QSettings settings("Orvi", "OrviLoop");
     settings.beginGroup("global");
-    settings.setValue("playMode", requestedPlayMode);
-    settings.setValue("subtitleDisplayMode", subtitleDisplayMode);
+    settings.setValue("playMode", int(session->requestedPlayMode()));
+    settings.setValue("subtitleDisplayMode", int(session->displayMode()));
     settings.setValue("playRate", player->playbackRate());
     settings.setValue("lastFile", currentFile);
-    settings.setValue("repeatCount", repeatCount);
-    settings.setValue("currentGroup", playGroup);
-    settings.setValue("playGroup", playGroup);
-    settings.setValue("filterChineseEnabled", filterChineseEnabled);
+    settings.setValue("repeatCount", session->repeatCount());
+    settings.setValue("currentGroup", int(session->playGroup()));
+    settings.setValue("playGroup", int(session->playGroup()));
+    settings.setValue("filterChineseEnabled", session->chineseLinesHidden());
     settings.setValue("playbackRate", ui->doubleSpinBoxRate->value());
     settings.endGroup();
 
@@ -177,8 +126,8 @@ void PlayerWindow::savePlayerState()
     if (!currentFile.isEmpty() && player->mediaStatus() != QMediaPlayer::InvalidMedia) {
         settings.beginGroup(fileGroup(currentFile));
         settings.setValue("position", player->position());
-        settings.setValue("repeatCounter", repeatRound % std::max(1, repeatCount));
-        settings.setValue("sentence", currentIndex);
+        settings.setValue("repeatCounter", session->repeatRound() % session->repeatCount());
+        settings.setValue("sentence", session->currentSentence());
         settings.endGroup();
     }
 

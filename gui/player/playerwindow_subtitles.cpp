@@ -34,9 +34,6 @@ void PlayerWindow::loadSubtitles(const QString &path)
         return;
     currentFile = path;
     updateTitle();
-    subtitles.clear();
-    beginSentencePass(0);
-
     const QUrl url = mediaUrlFor(path);
     player->setSource(url);
 
@@ -45,6 +42,7 @@ void PlayerWindow::loadSubtitles(const QString &path)
         writeDebugLine(line);
     const bool found = !lookup.path.isEmpty() && QFileInfo::exists(lookup.path);
     subtitlePath = found ? lookup.path : QString();
+    QList<SubtitleItem> subtitles;
     if (found) {
         subtitles = MendedTimes::read(lookup.path);
         subtitles.removeIf([](const SubtitleItem &item) { return item.text.trimmed().isEmpty(); });
@@ -56,10 +54,11 @@ void PlayerWindow::loadSubtitles(const QString &path)
     } else {
         writeDebugLine(subtitleNotFoundLine(lookup));
     }
+    QList<int> group2 = session->group2();
     if (storedGroup2Pending) {
         // A damaged store may claim billions of entries; a lesson uses no more than its sentences.
         storedGroup2Pending = false;
-        groupRightIndexes = Group2Store::read(int(subtitles.size()));
+        group2 = Group2Store::read(int(subtitles.size()));
     }
     if (found && subtitles.isEmpty())
         showSubtitleNotice(noSentenceLabel.toString() + QFileInfo(lookup.path).fileName() +
@@ -71,10 +70,10 @@ void PlayerWindow::loadSubtitles(const QString &path)
     else
         showSubtitleNotice(QString());
 
+    session->setSentences(subtitles, group2);
     loadSecondSubtitle();
-    detectChineseText();
-    applyPlayModeForSubtitles();
-    rebuildPlayList();
+    updateFilterChineseButton();
+    showPlayModeForSubtitles();
 }
 
 // The second subtitle beside a local lesson, paired to its sentences; its button shows only
@@ -83,9 +82,9 @@ void PlayerWindow::loadSecondSubtitle()
 {
     const QUrl url = mediaUrlFor(currentFile);
     const QString secondPath = url.isLocalFile() ? findSecondSubtitle(url.toLocalFile()) : QString();
-    secondSubtitleLines.clear();
-    if (!secondPath.isEmpty() && !subtitles.isEmpty()) {
-        secondSubtitleLines = pairByOverlap(subtitles, readSubtitleFile(secondPath));
+    QStringList secondLines;
+    if (!secondPath.isEmpty() && !session->sentences().isEmpty()) {
+        secondLines = pairByOverlap(session->sentences(), readSubtitleFile(secondPath));
         writeDebugLine(QString("第二字幕: \"%1\"").arg(secondPath));
     }
     if (ui && !btnSecondSubtitle) {
@@ -97,20 +96,19 @@ void PlayerWindow::loadSecondSubtitle()
                                         btnSecondSubtitle);
         connect(btnSecondSubtitle, &QPushButton::clicked, this, &PlayerWindow::toggleSecondSubtitle);
     }
+    session->setSecondLines(secondLines);
     if (btnSecondSubtitle) {
-        btnSecondSubtitle->setVisible(!secondSubtitleLines.isEmpty());
-        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
+        btnSecondSubtitle->setVisible(!secondLines.isEmpty());
+        btnSecondSubtitle->setText(session->secondLinesShown() ? "字幕2:关" : "字幕2:开");
     }
 }
 
 void PlayerWindow::toggleSecondSubtitle()
 {
-    if (secondSubtitleLines.isEmpty())
+    if (!btnSecondSubtitle || !btnSecondSubtitle->isVisibleTo(this))
         return;
-    secondSubtitleShown = !secondSubtitleShown;
-    if (btnSecondSubtitle)
-        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
-    refreshSubtitle();
+    session->setSecondLinesShown(!session->secondLinesShown());
+    btnSecondSubtitle->setText(session->secondLinesShown() ? "字幕2:关" : "字幕2:开");
 }
 
 void PlayerWindow::setWorkingDirectory(const QString &dir)
@@ -140,28 +138,11 @@ void PlayerWindow::showSubtitleNotice(const QString &notice, bool keepUsualTitle
         showNotice(notice);
 }
 
-// Without subtitles only normal play makes sense; the mode the user asked for waits in
-// requestedPlayMode until a file with subtitles comes.
-void PlayerWindow::applyPlayModeForSubtitles()
+// Without subtitles only normal play makes sense: the list says so until a lesson with
+// sentences comes (the session keeps the mode asked for).
+void PlayerWindow::showPlayModeForSubtitles()
 {
-    QComboBox *combo = ui ? ui->comboPlayMode : nullptr;
-    if (!subtitles.isEmpty()) {
-        if (combo) {
-            combo->setEnabled(true);
-            combo->setToolTip(QString());
-        }
-        if (playModePending) {
-            playModePending = false;
-            applyPlayMode(requestedPlayMode, false);
-        } else {
-            applyPlayMode(playMode, false);
-        }
-        return;
-    }
-    playModePending = requestedPlayMode != 0;
-    applyPlayMode(0, false);
-    if (combo) {
-        combo->setEnabled(false);
-        combo->setToolTip("未找到字幕：只能正常播放");
-    }
+    const bool hasSentences = !session->sentences().isEmpty();
+    ui->comboPlayMode->setEnabled(hasSentences);
+    ui->comboPlayMode->setToolTip(hasSentences ? QString() : QString("未找到字幕：只能正常播放"));
 }
