@@ -45,24 +45,20 @@
 class EndOvershootBench
 {
 public:
-    static int lastEndHandled(const PlayerWindow &w) { return w.lastEndHandledIndex; }
-    static int current(const PlayerWindow &w) { return w.currentIndex; }
-    static void nextSentence(PlayerWindow &w) { w.nextSentence(); }
     static void setup(PlayerWindow &w, int mode, int repeats, double rate)
     {
         w.ui->doubleSpinBoxRate->setValue(rate);
         w.ui->comboPlayMode->setCurrentIndex(mode);
         w.ui->spinRepeat->setValue(repeats);
     }
-    static void pause(PlayerWindow &w) { w.player->pause(); }
     static void traceReports(PlayerWindow &w)
     {
         auto *clock = new QElapsedTimer;
         clock->start();
-        QObject::connect(w.player, &MediaEngine::positionChanged, &w, [clock, &w](qint64 position) {
+        QObject::connect(w.mediaEngine(), &MediaEngine::positionChanged, &w, [clock, &w](qint64 position) {
             std::fprintf(stderr, "    report %lld at %lld: wall - position/rate %.1f\n",
                          static_cast<long long>(position), static_cast<long long>(clock->elapsed()),
-                         double(clock->elapsed()) - double(position) / w.player->playbackRate());
+                         double(clock->elapsed()) - double(position) / w.mediaEngine()->playbackRate());
         });
     }
 };
@@ -333,26 +329,19 @@ QByteArray drill(int mode, double rate, const std::string &engine, int endsPerSe
 
     const int totalEnds = endsPerSentence * sentenceCount;
     int handled = 0;
-    int lastSeen = -1;
+    QObject::connect(w->mediaEngine(), &MediaEngine::endPointReached, w.get(), [&] {
+        ++handled;
+        // The repeater loops on one sentence until told to move on.
+        if (mode == 1 && handled % endsPerSentence == 0 && handled < totalEnds)
+            QTimer::singleShot(0, w->repeatSession(), &RepeatSession::next);
+    });
     QElapsedTimer clock;
     clock.start();
     const int budgetMs = int(totalEnds * 2500 / rate) + 5000;
-    waitUntil(
-        [&] {
-            const int now = EndOvershootBench::lastEndHandled(*w);
-            if (now >= 0 && now != lastSeen) {
-                ++handled;
-                // The repeater loops on one sentence until told to move on.
-                if (mode == 1 && handled % endsPerSentence == 0 && handled < totalEnds)
-                    EndOvershootBench::nextSentence(*w);
-            }
-            lastSeen = now;
-            return handled >= totalEnds;
-        },
-        budgetMs);
+    waitUntil([&] { return handled >= totalEnds; }, budgetMs);
     // Let the last pass sound into the recording, then stop.
     waitUntil([] { return false; }, int(1500 / rate));
-    EndOvershootBench::pause(*w);
+    w->mediaEngine()->pause();
     waitUntil([] { return false; }, 300);
     w.reset();
     recorder.terminate();

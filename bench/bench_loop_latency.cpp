@@ -90,7 +90,7 @@ public:
         probe.done = [&] { loop.quit(); };
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
         loop.exec();
-        probe.figures.complete = probe.sentence >= window.subtitles.size();
+        probe.figures.complete = probe.sentence >= window.repeatSession()->sentences().size();
         return probe.figures;
     }
 
@@ -102,21 +102,22 @@ private:
     {
         clock.start();
         // The probe hears each report first, so it knows the report on which the engine acts.
-        disconnect(window.player, &MediaEngine::positionChanged, &window, &PlayerWindow::onPositionChanged);
-        connect(window.player, &MediaEngine::positionChanged, this, &LoopLatencyBench::onReport);
-        connect(window.player, &MediaEngine::positionChanged, &window, &PlayerWindow::onPositionChanged);
+        RepeatSession *session = window.repeatSession();
+        disconnect(window.mediaEngine(), &MediaEngine::positionChanged, session, &RepeatSession::onPosition);
+        connect(window.mediaEngine(), &MediaEngine::positionChanged, this, &LoopLatencyBench::onReport);
+        connect(window.mediaEngine(), &MediaEngine::positionChanged, session, &RepeatSession::onPosition);
     }
 
     bool inside(qint64 position) const
     {
-        const SubtitleItem &item = window.subtitles.at(sentence);
+        const SubtitleItem &item = window.repeatSession()->sentences().at(sentence);
         return item.startMs <= position && position < item.endMs;
     }
 
     void onReport(qint64 position)
     {
         const qint64 now = clock.nsecsElapsed();
-        if (sentence >= window.subtitles.size())
+        if (sentence >= window.repeatSession()->sentences().size())
             return;
         if (lastNs > 0 && position > lastPosition)
             figures.reportIntervalMs.push_back(double(now - lastNs) / 1e6);
@@ -128,9 +129,9 @@ private:
         case Phase::Playing:
             if (position < lastPosition - 200) {
                 const double at =
-                    double(lastPosition) + double(now - lastNs) / 1e6 * window.player->playbackRate();
-                figures.lateMs.push_back(at -
-                                         double(SentenceTiming::endReachedAt(window.subtitles, sentence)));
+                    double(lastPosition) + double(now - lastNs) / 1e6 * window.mediaEngine()->playbackRate();
+                figures.lateMs.push_back(
+                    at - double(SentenceTiming::endReachedAt(window.repeatSession()->sentences(), sentence)));
                 seekNs = now;
                 phase = Phase::Settling;
             }
@@ -153,7 +154,7 @@ private:
     {
         loops = 0;
         phase = Phase::WaitInside;
-        if (++sentence >= window.subtitles.size()) {
+        if (++sentence >= window.repeatSession()->sentences().size()) {
             QTimer::singleShot(0, this, [this] { done(); });
             return;
         }

@@ -9,8 +9,8 @@
 
 // A media engine whose playback the test scripts: it reports the positions the test feeds it,
 // records the seeks it is asked for, and stops a pass at its end point as an exact back end does.
-// Like a real one it knows where it seeked to: reports the test makes from before the seek (the
-// stale reports of a busy back end) do not reach the end point until playback has landed.
+// It keeps the engines' promise: a report the test makes from before the last seek (the stale
+// report of a busy back end) reaches nobody, until playback has landed near the seek.
 class ScriptedEngine : public MediaEngine
 {
 public:
@@ -21,9 +21,10 @@ public:
     // Playback reaches position: a report, and the end point when it lies at or before it.
     void report(qint64 position)
     {
+        if (landing >= 0 && (position < landing - 1000 || position > landing + 1000))
+            return;
+        landing = -1;
         currentPosition = position;
-        if (landing >= 0 && position >= landing - 1000 && position <= landing + 1000)
-            landing = -1;
         emit positionChanged(position);
         if (end >= 0 && !endReported && landing < 0 && position >= end) {
             endReported = true;
@@ -67,7 +68,7 @@ public:
         if (status == QMediaPlayer::EndOfMedia)
             setStatus(QMediaPlayer::LoadedMedia);
         if (reportsFromInsideSeek)
-            emit positionChanged(position); // an echo of the request: playback has not moved yet
+            emit positionChanged(position); // the target, as Qt 6.4's back end tells it at once
     }
     qint64 position() const override { return currentPosition; }
     qint64 duration() const override { return currentDuration; }

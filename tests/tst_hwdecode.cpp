@@ -211,10 +211,10 @@ void tst_HwDecode::buttonAndEnvironmentFollowStore()
     PlayerWindow window(nullptr, QString());
     QCOMPARE(window.hwDecodeEnabled, enabled);
 #ifdef ORVILOOP_HAVE_MPV
-    if (auto *mpv = qobject_cast<MpvEngine *>(window.player))
+    if (auto *mpv = qobject_cast<MpvEngine *>(window.mediaEngine()))
         QCOMPARE(mpv->mpvProperty("hwdec"), QString(enabled ? "auto-copy-safe" : "no"));
 #endif
-    if (window.player->name() == "qt") {
+    if (window.mediaEngine()->name() == "qt") {
         QCOMPARE(qgetenv("QT_MEDIA_BACKEND"), QByteArray("ffmpeg"));
         QCOMPARE(environmentValue(hwTypesVariable),
                  enabled ? std::nullopt : std::optional<QByteArray>("none"));
@@ -386,20 +386,20 @@ void tst_HwDecode::restartResumesFileInNewInstance()
     QVERIFY(window.hwDecodeEnabled);
     window.restartProgram = wrapper;
     window.show();
-    QTRY_COMPARE_WITH_TIMEOUT(window.player->mediaStatus() == QMediaPlayer::LoadedMedia ||
-                                  window.player->mediaStatus() == QMediaPlayer::BufferedMedia,
+    QTRY_COMPARE_WITH_TIMEOUT(window.mediaEngine()->mediaStatus() == QMediaPlayer::LoadedMedia ||
+                                  window.mediaEngine()->mediaStatus() == QMediaPlayer::BufferedMedia,
                               true, 15000);
-    QTRY_VERIFY2_WITH_TIMEOUT(window.player->position() > 1000,
+    QTRY_VERIFY2_WITH_TIMEOUT(window.mediaEngine()->position() > 1000,
                               qPrintable(QString("%1 %2 %3")
-                                             .arg(window.player->position())
-                                             .arg(window.player->playbackState())
-                                             .arg(window.player->mediaStatus())),
+                                             .arg(window.mediaEngine()->position())
+                                             .arg(window.mediaEngine()->playbackState())
+                                             .arg(window.mediaEngine()->mediaStatus())),
                               15000);
     // Through the engine, so that it drills the sentence there instead of jumping back.
-    window.seekToPosition(resumeAt);
-    window.player->play();
-    QTRY_VERIFY2_WITH_TIMEOUT(window.player->position() >= resumeAt,
-                              qPrintable(QString::number(window.player->position())), 15000);
+    window.repeatSession()->seekTo(resumeAt);
+    window.mediaEngine()->play();
+    QTRY_VERIFY2_WITH_TIMEOUT(window.mediaEngine()->position() >= resumeAt,
+                              qPrintable(QString::number(window.mediaEngine()->position())), 15000);
 
     ProcessKiller newInstance;
     QCOMPARE(runUntilQuit(window), 0);
@@ -426,7 +426,7 @@ void tst_HwDecode::restartResumesFileInNewInstance()
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     };
     const QString offLine =
-        window.player->name() == "mpv" ? "mpv hwdec: \"no\"" : QString(hwTypesVariable) + ": \"none\"";
+        window.mediaEngine()->name() == "mpv" ? "mpv hwdec: \"no\"" : QString(hwTypesVariable) + ": \"none\"";
     QTRY_VERIFY2_WITH_TIMEOUT(logText().contains(offLine), qPrintable(logText()), 10000);
 }
 

@@ -1,5 +1,6 @@
 #include "core/groups/group2store.h"
 #include "lessonmedia.h"
+#include "core/drill/sentencetiming.h"
 #include "playerwindowtest.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
@@ -116,10 +117,9 @@ std::unique_ptr<PlayerWindow> tst_Keys::openStill(const QString &media, qint64 p
     window->activateWindow();
     if (!QTest::qWaitForWindowActive(window.get()))
         return nullptr;
-    engine->setPosition(position);
-    window->syncIndexToPosition(position);
-    window->pendingSeek = {};
+    window->repeatSession()->seekTo(position);
     engine->settle();
+    engine->report(position);
     engine->reportsFromInsideSeek = true;
     return window;
 }
@@ -154,18 +154,15 @@ void tst_Keys::seekKeys()
     QFETCH(QString, text);
     auto window = openStill(lessonPath, from);
     QVERIFY(window);
-    QCOMPARE(window->player->duration(), lessonDuration);
-    window->applyPlayMode(playMode, false);
-    window->seekGuardPosition = 1234;
-    window->repeatRound = 2;
+    QCOMPARE(window->mediaEngine()->duration(), lessonDuration);
+    window->repeatSession()->setPlayMode(PlayMode(playMode));
 
     typeKey(key);
-    QTRY_COMPARE(window->player->position(), to);
-    QCOMPARE(window->currentIndex, sentence);
+    QTRY_COMPARE(window->mediaEngine()->position(), to);
+    QCOMPARE(window->repeatSession()->currentSentence(), sentence);
     QCOMPARE(window->subtitleTextItem->toPlainText(), text);
     // A jump by the user is a fresh start: no guard, no repetition carried over.
-    QCOMPARE(window->seekGuardPosition, qint64(-1));
-    QCOMPARE(window->repeatRound, 0);
+    QCOMPARE(window->repeatSession()->repeatRound(), 0);
 }
 
 void tst_Keys::volumeKeys_data()
@@ -194,14 +191,14 @@ void tst_Keys::volumeKeys()
     QFETCH(QString, keyLine);
     auto window = openStill(lessonPath, 2000);
     QVERIFY(window);
-    window->player->setVolume(before);
+    window->mediaEngine()->setVolume(before);
 
     QTest::ignoreMessage(QtDebugMsg, qPrintable(volumeLine));
     QTest::ignoreMessage(QtDebugMsg, qPrintable(keyLine));
     typeKey(key);
-    QVERIFY2(qAbs(window->player->volume() - after) < 1e-4f,
-             qPrintable(QString::number(window->player->volume())));
-    QCOMPARE(window->player->position(), qint64(2000));
+    QVERIFY2(qAbs(window->mediaEngine()->volume() - after) < 1e-4f,
+             qPrintable(QString::number(window->mediaEngine()->volume())));
+    QCOMPARE(window->mediaEngine()->position(), qint64(2000));
 }
 
 void tst_Keys::spaceTogglesPlayback()
@@ -213,7 +210,7 @@ void tst_Keys::spaceTogglesPlayback()
          {std::pair{QMediaPlayer::PlayingState, "⏹"}, std::pair{QMediaPlayer::PausedState, "▶"},
           std::pair{QMediaPlayer::PlayingState, "⏹"}}) {
         typeKey(Qt::Key_Space);
-        QTRY_COMPARE(window->player->playbackState(), state);
+        QTRY_COMPARE(window->mediaEngine()->playbackState(), state);
         QCOMPARE(window->ui->btnPlayPause->text(), QString(text));
     }
 }
@@ -238,14 +235,11 @@ void tst_Keys::nextSentenceKeys()
     QFETCH(qint64, position);
     auto window = openStill(lessonPath, 6000);
     QVERIFY(window);
-    window->currentIndex = 1;
-    window->repeatRound = 0;
 
     press(window->ui->videoView->viewport(), key);
-    QTRY_COMPARE(window->player->position(), position);
-    QCOMPARE(window->currentIndex, sentence);
+    QTRY_COMPARE(window->mediaEngine()->position(), position);
+    QCOMPARE(window->repeatSession()->currentSentence(), sentence);
     if (sentence != 1) {
-        QCOMPARE(window->seekGuardPosition, lessonCues.at(sentence).startMs);
         QCOMPARE(window->subtitleTextItem->toPlainText(), QString("Sentence %1").arg(sentence));
     }
 }
@@ -289,23 +283,22 @@ void tst_Keys::skipKey()
     const qint64 inside = lessonCues.at(skipped).startMs + 100;
     auto window = openStill(lessonPath, inside);
     QVERIFY(window);
-    QCOMPARE(window->playGroup, playGroup);
-    window->currentIndex = skipped;
+    QCOMPARE(int(window->repeatSession()->playGroup()), playGroup);
     if (sliderMin < 0) {
         sliderMin = window->ui->horizontalSlider->minimum();
         sliderMax = window->ui->horizontalSlider->maximum();
     }
 
     typeKey(Qt::Key_F12);
-    QCOMPARE(window->currentIndex, sentence);
-    QCOMPARE(window->groupRightIndexes, group2);
+    QCOMPARE(window->repeatSession()->currentSentence(), sentence);
+    QCOMPARE(window->repeatSession()->group2(), group2);
     QCOMPARE(Group2Store::read(), group2);
-    QVERIFY(!window->groupLeftIndexes.contains(skipped));
-    QCOMPARE(window->playGroup, playGroupAfter);
+    QVERIFY(!window->repeatSession()->group1().contains(skipped));
+    QCOMPARE(int(window->repeatSession()->playGroup()), playGroupAfter);
     QCOMPARE(window->ui->horizontalSlider->minimum(), sliderMin);
     QCOMPARE(window->ui->horizontalSlider->maximum(), sliderMax);
-    QTRY_COMPARE(window->player->position(), window->sentenceLeadStart(sentence));
-    QCOMPARE(window->seekGuardPosition, lessonCues.at(sentence).startMs);
+    QTRY_COMPARE(window->mediaEngine()->position(),
+                 SentenceTiming::leadStart(window->repeatSession()->sentences(), sentence));
 }
 
 void tst_Keys::keysWithoutSubtitles_data()
@@ -334,14 +327,14 @@ void tst_Keys::keysWithoutSubtitles()
     QFETCH(bool, fullScreen);
     auto window = openStill(barePath, 30000);
     QVERIFY(window);
-    QVERIFY(window->subtitles.isEmpty());
-    window->player->setVolume(0.5f);
+    QVERIFY(window->repeatSession()->sentences().isEmpty());
+    window->mediaEngine()->setVolume(0.5f);
 
     press(window->ui->videoView->viewport(), key);
-    QTRY_COMPARE(window->player->playbackState() == QMediaPlayer::PlayingState, playing);
+    QTRY_COMPARE(window->mediaEngine()->playbackState() == QMediaPlayer::PlayingState, playing);
     if (!playing)
-        QCOMPARE(window->player->position(), qint64(30000));
-    QVERIFY(qAbs(window->player->volume() - volume) < 1e-4f);
+        QCOMPARE(window->mediaEngine()->position(), qint64(30000));
+    QVERIFY(qAbs(window->mediaEngine()->volume() - volume) < 1e-4f);
     QCOMPARE(window->isFullScreen(), fullScreen);
     QVERIFY(Group2Store::read().isEmpty());
 }
@@ -363,8 +356,8 @@ void tst_Keys::keysReachPlayerWhateverControlWasUsed()
     auto window = openStill(lessonPath, 6000);
     QVERIFY(window);
     Ui::PlayerWindow *ui = window->ui;
-    const QList<SubtitleItem> times = window->subtitles;
-    const auto state = window->player->playbackState();
+    const QList<SubtitleItem> times = window->repeatSession()->sentences();
+    const auto state = window->mediaEngine()->playbackState();
     if (lastUse == LastUse::RateBoxArrow) {
         QTest::mouseClick(ui->doubleSpinBoxRate, Qt::LeftButton, {},
                           QPoint(ui->doubleSpinBoxRate->width() - 4, 4));
@@ -382,26 +375,26 @@ void tst_Keys::keysReachPlayerWhateverControlWasUsed()
         QTest::mouseClick(ui->horizontalSlider, Qt::LeftButton);
     } else if (lastUse == LastUse::RatesTyped) {
         // Space, "." and "," belong to the rates while they are typed.
-        window->applyPlayMode(2, false);
+        window->repeatSession()->setPlayMode(PlayMode(2));
         QTest::mouseClick(ui->editPassRates, Qt::LeftButton);
         for (const int key : {Qt::Key_0, Qt::Key_Period, Qt::Key_7, Qt::Key_Comma, Qt::Key_Space, Qt::Key_1})
             typeKey(key);
-        QCOMPARE(window->player->playbackState(), state);
+        QCOMPARE(window->mediaEngine()->playbackState(), state);
         typeKey(Qt::Key_Return);
-        QCOMPARE(window->passRates, (QList<double>{0.7, 1.0}));
-        window->applyPlayMode(1, false);
+        QCOMPARE(window->repeatSession()->ratesPerPass(), (QList<double>{0.7, 1.0}));
+        window->repeatSession()->setPlayMode(PlayMode(1));
     }
-    QCOMPARE(window->subtitles.at(1).startMs, times.at(1).startMs);
+    QCOMPARE(window->repeatSession()->sentences().at(1).startMs, times.at(1).startMs);
     const double rate = ui->doubleSpinBoxRate->value();
-    window->player->setVolume(0.5f);
-    window->currentIndex = 1;
+    window->mediaEngine()->setVolume(0.5f);
+    window->repeatSession()->seekTo(window->repeatSession()->sentences().at(1).startMs);
 
     typeKey(Qt::Key_Down);
     typeKey(Qt::Key_Down);
-    QVERIFY(qAbs(window->player->volume() - 0.4f) < 1e-4f);
+    QVERIFY(qAbs(window->mediaEngine()->volume() - 0.4f) < 1e-4f);
     QCOMPARE(ui->doubleSpinBoxRate->value(), rate);
     typeKey(Qt::Key_N);
-    QCOMPARE(window->currentIndex, 2);
+    QCOMPARE(window->repeatSession()->currentSentence(), 2);
 }
 
 void tst_Keys::sliderClickJumps_data()
@@ -417,14 +410,14 @@ void tst_Keys::sliderClickJumps()
     QFETCH(double, at);
     auto window = openStill(lessonPath, 2000);
     QVERIFY(window);
-    window->applyPlayMode(0, false);
+    window->repeatSession()->setPlayMode(PlayMode(0));
     QSlider *slider = window->ui->horizontalSlider;
     QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(int(slider->width() * at), slider->height() / 2));
     const int span = slider->maximum() - slider->minimum();
     const double expected = slider->minimum() + span * at;
     QVERIFY2(qAbs(slider->value() - expected) < span * 0.05, qPrintable(QString::number(slider->value())));
-    QTRY_COMPARE(window->player->position(), qint64(slider->value()));
-    QTRY_VERIFY(!window->sliderDragging);
+    QTRY_COMPARE(window->mediaEngine()->position(), qint64(slider->value()));
+    QTRY_VERIFY(!window->repeatSession()->isSliderHeld());
 }
 
 QTEST_MAIN(tst_Keys)

@@ -620,16 +620,16 @@ void tst_Network::videoFailureIsShown()
     QFETCH(QString, mpvMessage);
     QFETCH(bool, mpvOpens);
     PlayerWindow window(nullptr, QString());
-    const bool qtEngine = window.player->name() == "qt";
+    const bool qtEngine = window.mediaEngine()->name() == "qt";
     window.show();
     window.loadSubtitles((trustedServer ? trusted : untrusted).baseUrl() + path);
     const QString expected = qtEngine ? "libmpv" : mpvMessage;
     QTRY_VERIFY2_WITH_TIMEOUT(window.windowTitle().startsWith("无法播放：") &&
                                   window.windowTitle().contains(expected),
                               qPrintable(window.windowTitle()), timeoutMs + 20000);
-    QCOMPARE(window.player->mediaStatus(), QMediaPlayer::InvalidMedia);
+    QCOMPARE(window.mediaEngine()->mediaStatus(), QMediaPlayer::InvalidMedia);
     QTRY_VERIFY(!window.findChildren<QMessageBox *>().isEmpty());
-    QCOMPARE(window.player->duration() > 0, mpvOpens && !qtEngine);
+    QCOMPARE(window.mediaEngine()->duration() > 0, mpvOpens && !qtEngine);
     if (qtEngine)
         QVERIFY(newRequests().isEmpty());
 }
@@ -686,9 +686,9 @@ void tst_Network::doubleClickStreamsVideo()
     QVERIFY(window.findChildren<QMessageBox *>(Qt::FindDirectChildrenOnly).isEmpty());
     QPointer<PlayerWindow> playerWindow = window.findChildren<PlayerWindow *>().first();
     QVERIFY(playerWindow->isVisible());
-    QCOMPARE(playerWindow->player->source(), QUrl(trusted.baseUrl() + entry));
+    QCOMPARE(playerWindow->mediaEngine()->source(), QUrl(trusted.baseUrl() + entry));
 
-    MediaEngine *player = playerWindow->player;
+    MediaEngine *player = playerWindow->mediaEngine();
     if (player->name() == "qt") {
         QTRY_VERIFY(playerWindow->windowTitle().contains("libmpv"));
         QCOMPARE(player->mediaStatus(), QMediaPlayer::InvalidMedia);
@@ -715,7 +715,7 @@ void tst_Network::doubleClickStreamsVideo()
              stored.isEmpty() ? QStringList() : QStringList{stored});
     if (!newFolder.isEmpty())
         QCOMPARE(workFiles(), QStringList{"local.mp3"});
-    QCOMPARE(playerWindow->subtitles.size(), cues);
+    QCOMPARE(playerWindow->repeatSession()->sentences().size(), cues);
     QCOMPARE(playerWindow->subtitlePath, stored.isEmpty() ? QString() : serverFolder + "/" + stored);
 }
 

@@ -56,7 +56,7 @@ std::unique_ptr<PlayerWindow> tst_Overlay::openWindow(const QStringList &texts, 
         sentences << SubtitleItem{int(sentences.size()), start, start + 1000, text};
     }
     auto w = PlayerWindowTest::open(sentences, playMode);
-    w->detectChineseText();
+    w->updateFilterChineseButton();
     return w;
 }
 
@@ -82,12 +82,12 @@ void tst_Overlay::displayModeAgainstRepetitions()
     QFETCH(QStringList, shownPerPass);
     auto w = openWindow({"Sentence", "Other"}, playMode);
     QVERIFY(w);
-    w->repeatCount = 3;
-    w->subtitleDisplayMode = displayMode;
+    w->ui->spinRepeat->setValue(3);
+    w->repeatSession()->setDisplayMode(SubtitleDisplay(displayMode));
     for (int pass = 0; pass < 3; ++pass) {
         report(*w, 1000);
         report(*w, 1500);
-        QCOMPARE(w->currentIndex, 0);
+        QCOMPARE(w->repeatSession()->currentSentence(), 0);
         QCOMPARE(w->subtitleTextItem->toPlainText(), shownPerPass.at(pass));
         QVERIFY(w->subtitleTextItem->isVisible());
         report(*w, 2500);
@@ -99,32 +99,27 @@ void tst_Overlay::displayModeChangeRestartsCount()
 {
     auto w = openWindow({"Sentence", "Other"}, 2);
     QVERIFY(w);
-    w->repeatCount = 3;
+    w->ui->spinRepeat->setValue(3);
     w->ui->comboSubtitleMode->setCurrentIndex(2);
     report(*w, 1500);
     report(*w, 2500);
     report(*w, 1000);
     report(*w, 1500);
-    QCOMPARE(w->repeatRound, 1);
+    QCOMPARE(w->repeatSession()->repeatRound(), 1);
     QCOMPARE(w->subtitleTextItem->toPlainText(), QString());
 
     w->ui->comboSubtitleMode->setCurrentIndex(3);
     w->ui->comboSubtitleMode->setCurrentIndex(2);
-    QCOMPARE(w->repeatRound, 0);
+    QCOMPARE(w->repeatSession()->repeatRound(), 0);
     QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence"));
 
     // The pass in progress is the first now: two more follow before the next sentence.
     report(*w, 2500);
-    QCOMPARE(w->repeatRound, 1);
+    QCOMPARE(w->repeatSession()->repeatRound(), 1);
     report(*w, 1000);
     report(*w, 2500);
-    QCOMPARE(w->repeatRound, 2);
-    QCOMPARE(w->currentIndex, 0);
-
-    w->repeatRound = 2;
-    w->applySubtitleMode();
-    QCOMPARE(w->repeatRound, 0);
-    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence"));
+    QCOMPARE(w->repeatSession()->repeatRound(), 2);
+    QCOMPARE(w->repeatSession()->currentSentence(), 0);
 }
 
 // "Never" hides the item; position reports inside the sentence must not bring it back,
@@ -133,7 +128,10 @@ void tst_Overlay::neverModeStaysHidden()
 {
     auto w = openWindow({"First", "Second"}, 0);
     QVERIFY(w);
-    w->subtitles[1].startMs = 2000; // touching cues: the engine never clears the text between them
+    // Touching cues: the session never clears the text between them.
+    QList<SubtitleItem> touching = w->repeatSession()->sentences();
+    touching[1].startMs = 2000;
+    w->repeatSession()->setSentenceTimes(touching);
     report(*w, 1500);
     QCOMPARE(w->subtitleTextItem->toPlainText(), QString("First"));
     QVERIFY(w->subtitleTextItem->isVisible());
@@ -143,7 +141,7 @@ void tst_Overlay::neverModeStaysHidden()
     report(*w, 1600);
     QVERIFY(!w->subtitleTextItem->isVisible());
     report(*w, 2500);
-    QCOMPARE(w->currentIndex, 1);
+    QCOMPARE(w->repeatSession()->currentSentence(), 1);
     QVERIFY(!w->subtitleTextItem->isVisible());
 
     w->ui->comboSubtitleMode->setCurrentIndex(0);
@@ -196,19 +194,17 @@ void tst_Overlay::filterButton()
     QFETCH(bool, visible);
     auto w = openWindow(texts, 1);
     QVERIFY(w);
-    QCOMPARE(w->hasChineseText, visible);
     QCOMPARE(!w->ui->btnFilterChinese->isHidden(), visible);
 
-    w->currentIndex = int(texts.size()) - 1;
-    w->refreshSubtitle();
+    PlayerWindowTest::goTo(*w, int(texts.size()) - 1);
     const QString unfiltered = w->subtitleTextItem->toPlainText();
     w->ui->btnFilterChinese->click();
-    QVERIFY(w->filterChineseEnabled);
+    QVERIFY(w->repeatSession()->chineseLinesHidden());
     QCOMPARE(w->ui->btnFilterChinese->text(), QString("中文:关"));
     QCOMPARE(w->subtitleTextItem->toPlainText(), visible ? QString("World") : unfiltered);
     QCOMPARE(!w->ui->btnFilterChinese->isHidden(), visible);
     w->ui->btnFilterChinese->click();
-    QVERIFY(!w->filterChineseEnabled);
+    QVERIFY(!w->repeatSession()->chineseLinesHidden());
     QCOMPARE(w->ui->btnFilterChinese->text(), QString("中文:开"));
     QCOMPARE(w->subtitleTextItem->toPlainText(), unfiltered);
 }

@@ -108,8 +108,9 @@ private:
 bool tst_Playback::insideSentence(const PlayerWindow &window, int sentence, qint64 fromStart,
                                   qint64 beforeEnd)
 {
-    const qint64 position = window.player->position();
-    return window.currentIndex == sentence && window.player->playbackState() == QMediaPlayer::PlayingState &&
+    const qint64 position = window.mediaEngine()->position();
+    return window.repeatSession()->currentSentence() == sentence &&
+           window.mediaEngine()->playbackState() == QMediaPlayer::PlayingState &&
            position >= lessonCues.at(sentence).startMs + fromStart &&
            position < lessonCues.at(sentence).endMs - beforeEnd;
 }
@@ -147,13 +148,13 @@ void tst_Playback::repeaterLoopsOneSentence()
     auto window = open(1, 1, 3200);
     QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 1, 0, 0), 10000);
 
-    PassRecorder recorder(window->player);
+    PassRecorder recorder(window->mediaEngine());
     // The pass under way and three more.
     QTRY_VERIFY_WITH_TIMEOUT(recorder.passes.size() >= 4, 15000);
     QCOMPARE(recorder.passes, Indexes(recorder.passes.size(), 1));
     QVERIFY2(recorder.maxPosition <= lessonCues.at(1).endMs + tail + lateAllowance,
              qPrintable(QString::number(recorder.maxPosition)));
-    QCOMPARE(window->currentIndex, 1);
+    QCOMPARE(window->repeatSession()->currentSentence(), 1);
 }
 
 void tst_Playback::autoNextRepeatsAndResumesAfterReopen()
@@ -162,19 +163,20 @@ void tst_Playback::autoNextRepeatsAndResumesAfterReopen()
     QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 1, 0, 0), 10000);
 
     // The learner pauses in the middle of the second pass of sentence 2, then closes.
-    PassRecorder recorder(window->player);
+    PassRecorder recorder(window->mediaEngine());
     qint64 pausedAt = -1;
     recorder.onReport = [&](qint64 position) {
-        if (pausedAt < 0 && window->currentIndex == 2 && window->repeatRound == 1 &&
-            position >= lessonCues.at(2).startMs + 100 && position < lessonCues.at(2).endMs - 200) {
-            window->player->pause();
+        if (pausedAt < 0 && window->repeatSession()->currentSentence() == 2 &&
+            window->repeatSession()->repeatRound() == 1 && position >= lessonCues.at(2).startMs + 100 &&
+            position < lessonCues.at(2).endMs - 200) {
+            window->mediaEngine()->pause();
             pausedAt = position;
         }
     };
     QTRY_VERIFY_WITH_TIMEOUT(pausedAt >= 0, 30000);
     QCOMPARE(recorder.passes, (Indexes{1, 1, 1, 2, 2}));
-    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
-    const qint64 closedAt = window->player->position();
+    QTRY_COMPARE(window->mediaEngine()->playbackState(), QMediaPlayer::PausedState);
+    const qint64 closedAt = window->mediaEngine()->position();
     window->close();
     window.reset();
     {
@@ -188,9 +190,9 @@ void tst_Playback::autoNextRepeatsAndResumesAfterReopen()
     reopened.show();
     QCOMPARE(reopened.currentFile, lessonPath);
     QTRY_VERIFY_WITH_TIMEOUT(insideSentence(reopened, 2, 0, 0), 10000);
-    QCOMPARE(reopened.repeatRound, 1);
-    QVERIFY(qAbs(reopened.player->position() - closedAt) < 300);
-    PassRecorder resumed(reopened.player);
+    QCOMPARE(reopened.repeatSession()->repeatRound(), 1);
+    QVERIFY(qAbs(reopened.mediaEngine()->position() - closedAt) < 300);
+    PassRecorder resumed(reopened.mediaEngine());
     // The rest of the second pass, the third, then the next sentence.
     QTRY_VERIFY_WITH_TIMEOUT(resumed.passes.size() >= 3, 10000);
     QCOMPARE(resumed.passes.mid(0, 3), (Indexes{2, 2, 3}));
@@ -225,7 +227,7 @@ void tst_Playback::keysOnPlayingLesson()
         QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, landings.at(i), 0, beforeEnd), 10000);
     }
     const int looped = landings.last();
-    PassRecorder recorder(window->player);
+    PassRecorder recorder(window->mediaEngine());
     QTRY_VERIFY_WITH_TIMEOUT(recorder.passes.size() >= 2, 10000);
     QCOMPARE(recorder.passes, Indexes(recorder.passes.size(), looped));
     QVERIFY(recorder.maxPosition <= lessonCues.at(looped).endMs + tail + lateAllowance);
@@ -238,14 +240,14 @@ void tst_Playback::spacePausesAndResumes()
     QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
 
     typeKey(*window, Qt::Key_Space);
-    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
-    const qint64 pausedAt = window->player->position();
+    QTRY_COMPARE(window->mediaEngine()->playbackState(), QMediaPlayer::PausedState);
+    const qint64 pausedAt = window->mediaEngine()->position();
     QTest::qWait(500);
-    QCOMPARE(window->player->position(), pausedAt);
+    QCOMPARE(window->mediaEngine()->position(), pausedAt);
 
     typeKey(*window, Qt::Key_Space);
-    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
-    QTRY_VERIFY_WITH_TIMEOUT(window->player->position() > pausedAt + 200, 5000);
+    QTRY_COMPARE(window->mediaEngine()->playbackState(), QMediaPlayer::PlayingState);
+    QTRY_VERIFY_WITH_TIMEOUT(window->mediaEngine()->position() > pausedAt + 200, 5000);
 }
 
 void tst_Playback::spaceAtTheEndOfAPass_data()
@@ -267,23 +269,23 @@ void tst_Playback::spaceAtTheEndOfAPass()
     QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
     // The reports come every 100 ms or so, and stop short of the end: the press is timed.
     const qint64 end = lessonCues.at(0).endMs;
-    QTRY_VERIFY_WITH_TIMEOUT(window->player->position() >= end - 300, 5000);
-    QTest::qWait(int(end + pressAt - window->player->position()));
-    const bool wasSpeaking = window->shadowPauseActive();
+    QTRY_VERIFY_WITH_TIMEOUT(window->mediaEngine()->position() >= end - 300, 5000);
+    QTest::qWait(int(end + pressAt - window->mediaEngine()->position()));
+    const bool wasSpeaking = window->repeatSession()->speakingPauseActive();
     QTest::keyClick(window.get(), Qt::Key_Space);
     QTest::qWait(1500);
     if (!wasSpeaking) {
-        QCOMPARE(window->player->playbackState(), QMediaPlayer::PausedState);
-        QVERIFY(!window->shadowPauseActive());
+        QCOMPARE(window->mediaEngine()->playbackState(), QMediaPlayer::PausedState);
+        QVERIFY(!window->repeatSession()->speakingPauseActive());
         QVERIFY(!window->shadowPauseBar->isVisible());
         QCOMPARE(window->ui->btnPlayPause->text(), QString("▶"));
         QTest::keyClick(window.get(), Qt::Key_Space);
     }
-    QTRY_COMPARE(window->player->playbackState(), QMediaPlayer::PlayingState);
+    QTRY_COMPARE(window->mediaEngine()->playbackState(), QMediaPlayer::PlayingState);
     QCOMPARE(window->ui->btnPlayPause->text(), QString("⏹"));
     // The sentence again, and the pause to speak after it.
-    QTRY_VERIFY_WITH_TIMEOUT(window->shadowPauseActive(), 6000);
-    QCOMPARE(window->currentIndex, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(window->repeatSession()->speakingPauseActive(), 6000);
+    QCOMPARE(window->repeatSession()->currentSentence(), 0);
 }
 
 void tst_Playback::lastSentenceRepeatsPastEndOfMedia_data()
@@ -318,19 +320,20 @@ void tst_Playback::lastSentenceRepeatsPastEndOfMedia()
     }
     PlayerWindow window(nullptr, path);
     window.show();
-    QTRY_VERIFY_WITH_TIMEOUT(window.currentIndex == 1 && window.player->position() >= 2300, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        window.repeatSession()->currentSentence() == 1 && window.mediaEngine()->position() >= 2300, 10000);
 
     int restarts = 0;
-    qint64 previous = window.player->position();
-    connect(window.player, &MediaEngine::positionChanged, &window, [&](qint64 position) {
+    qint64 previous = window.mediaEngine()->position();
+    connect(window.mediaEngine(), &MediaEngine::positionChanged, &window, [&](qint64 position) {
         if (position + 500 < previous)
             ++restarts;
         previous = position;
     });
     QTRY_VERIFY_WITH_TIMEOUT(restarts >= restartsWanted, 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(window.player->playbackState(), QMediaPlayer::PlayingState, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(window.player->position() >= cues.at(expectedIndex).startMs, 5000);
-    QCOMPARE(window.currentIndex, expectedIndex);
+    QTRY_COMPARE_WITH_TIMEOUT(window.mediaEngine()->playbackState(), QMediaPlayer::PlayingState, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.mediaEngine()->position() >= cues.at(expectedIndex).startMs, 5000);
+    QCOMPARE(window.repeatSession()->currentSentence(), expectedIndex);
 }
 
 void tst_Playback::storedRateIsPlayed_data()
@@ -351,16 +354,16 @@ void tst_Playback::storedRateIsPlayed()
         settings.sync();
     }
     auto window = open(0, 1, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(window->player->playbackState() == QMediaPlayer::PlayingState &&
-                                 window->player->position() > 1500,
+    QTRY_VERIFY_WITH_TIMEOUT(window->mediaEngine()->playbackState() == QMediaPlayer::PlayingState &&
+                                 window->mediaEngine()->position() > 1500,
                              10000);
-    QVERIFY(qAbs(window->player->playbackRate() - rate) < 1e-3);
+    QVERIFY(qAbs(window->mediaEngine()->playbackRate() - rate) < 1e-3);
 
     QElapsedTimer wall;
     wall.start();
-    const qint64 from = window->player->position();
+    const qint64 from = window->mediaEngine()->position();
     QTest::qWait(2000);
-    const double speed = double(window->player->position() - from) / double(wall.elapsed());
+    const double speed = double(window->mediaEngine()->position() - from) / double(wall.elapsed());
     QVERIFY2(qAbs(speed - rate) < 0.25 * rate, qPrintable(QString("played at %1").arg(speed)));
 }
 

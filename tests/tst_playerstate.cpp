@@ -1,5 +1,6 @@
 #include "lessonmedia.h"
 #include "gui/player/playerwindow.h"
+#include "core/drill/sentencetiming.h"
 #include "testsupport.h"
 #include "ui_playerwindow.h"
 
@@ -39,7 +40,6 @@ private slots:
 private:
     static QString fileKey(const QString &path);
     static QString settingsText();
-    static bool restoreArmed(PlayerWindow &window);
     static void waitUntilRestored(PlayerWindow &window);
     QString makeLesson(const QString &baseName);
 
@@ -112,27 +112,16 @@ QString tst_PlayerState::settingsText()
     return QString::fromUtf8(file.readAll());
 }
 
-// Whether the one-shot restore handler is still connected (the check disconnects it).
-bool tst_PlayerState::restoreArmed(PlayerWindow &window)
-{
-    return QObject::disconnect(window.player, &MediaEngine::mediaStatusChanged, &window,
-                               &PlayerWindow::restorePosition);
-}
-
-// The restore drops every handler of the media status, so a sentinel connected after the
-// window was built tells when it has run.
+// The lesson's place is restored as its media has loaded, and it plays.
 void tst_PlayerState::waitUntilRestored(PlayerWindow &window)
 {
-    QObject sentinel;
-    QObject::connect(window.player, &MediaEngine::mediaStatusChanged, &sentinel, [] {});
-    const auto sentinelConnected = [&] {
-        if (!QObject::disconnect(window.player, &MediaEngine::mediaStatusChanged, &sentinel, nullptr))
-            return false;
-        QObject::connect(window.player, &MediaEngine::mediaStatusChanged, &sentinel, [] {});
-        return true;
+    const auto loaded = [&] {
+        const QMediaPlayer::MediaStatus status = window.mediaEngine()->mediaStatus();
+        return status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferingMedia ||
+               status == QMediaPlayer::BufferedMedia;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(!sentinelConnected(), 10000);
-    QCOMPARE(window.player->playbackState(), QMediaPlayer::PlayingState);
+    QTRY_VERIFY_WITH_TIMEOUT(loaded(), 10000);
+    QTRY_COMPARE(window.mediaEngine()->playbackState(), QMediaPlayer::PlayingState);
 }
 
 void tst_PlayerState::firstRunDefaults_data()
@@ -146,26 +135,24 @@ void tst_PlayerState::firstRunDefaults()
 {
     QFETCH(bool, withFile);
     PlayerWindow window(nullptr, withFile ? asciiLesson : QString());
-    QCOMPARE(window.requestedPlayMode, 1);
-    QCOMPARE(window.repeatCount, 1);
+    QCOMPARE(int(window.repeatSession()->requestedPlayMode()), 1);
+    QCOMPARE(window.repeatSession()->repeatCount(), 1);
     QCOMPARE(window.ui->spinRepeat->value(), 1);
-    QCOMPARE(window.subtitleDisplayMode, 0);
+    QCOMPARE(int(window.repeatSession()->displayMode()), 0);
     QCOMPARE(window.ui->comboSubtitleMode->currentIndex(), 0);
-    QCOMPARE(window.player->playbackRate(), 1.0);
-    QCOMPARE(window.playGroup, 0);
-    QCOMPARE(window.filterChineseEnabled, false);
+    QCOMPARE(window.mediaEngine()->playbackRate(), 1.0);
+    QCOMPARE(int(window.repeatSession()->playGroup()), 0);
+    QCOMPARE(window.repeatSession()->chineseLinesHidden(), false);
     QCOMPARE(window.rootDir, QCoreApplication::applicationDirPath());
     if (withFile) {
         QCOMPARE(window.currentFile, asciiLesson);
-        QVERIFY(sourceLeadsTo(window.player->source(), asciiLesson));
-        QCOMPARE(window.playMode, 1);
-        QVERIFY(!window.playModePending);
+        QVERIFY(sourceLeadsTo(window.mediaEngine()->source(), asciiLesson));
+        QCOMPARE(int(window.repeatSession()->playMode()), 1);
     } else {
         QVERIFY(window.currentFile.isEmpty());
-        QVERIFY(window.player->source().isEmpty());
+        QVERIFY(window.mediaEngine()->source().isEmpty());
         // Without subtitles the repeater waits until a lesson with subtitles is loaded.
-        QCOMPARE(window.playMode, 0);
-        QVERIFY(window.playModePending);
+        QCOMPARE(int(window.repeatSession()->playMode()), 0);
     }
 }
 
@@ -210,18 +197,18 @@ void tst_PlayerState::storedValuesAreClamped()
         settings.sync();
     }
     PlayerWindow window(nullptr, asciiLesson);
-    QCOMPARE(window.requestedPlayMode, mode);
-    QCOMPARE(window.playMode, mode);
+    QCOMPARE(int(window.repeatSession()->requestedPlayMode()), mode);
+    QCOMPARE(int(window.repeatSession()->playMode()), mode);
     QCOMPARE(window.ui->comboPlayMode->currentIndex(), mode);
-    QCOMPARE(window.repeatCount, repeat);
+    QCOMPARE(window.repeatSession()->repeatCount(), repeat);
     QCOMPARE(window.ui->spinRepeat->value(), repeat);
     // The media back end keeps the rate in single precision.
-    QVERIFY2(qAbs(window.player->playbackRate() - rate) < 1e-6,
-             qPrintable(QString::number(window.player->playbackRate())));
+    QVERIFY2(qAbs(window.mediaEngine()->playbackRate() - rate) < 1e-6,
+             qPrintable(QString::number(window.mediaEngine()->playbackRate())));
     QCOMPARE(window.ui->doubleSpinBoxRate->value(), rate);
     // Choosing 1.0 again is a change the player follows.
     window.ui->doubleSpinBoxRate->setValue(1.0);
-    QCOMPARE(window.player->playbackRate(), 1.0);
+    QCOMPARE(window.mediaEngine()->playbackRate(), 1.0);
 }
 
 void tst_PlayerState::saveWritesWholeTable_data()
@@ -235,15 +222,16 @@ void tst_PlayerState::saveWritesWholeTable()
 {
     QFETCH(bool, withFile);
     PlayerWindow window(nullptr, withFile ? utf8Lesson : QString());
-    window.requestedPlayMode = 2;
-    window.subtitleDisplayMode = 3;
-    window.repeatCount = 3;
-    window.repeatRound = 7;
-    window.playGroup = 2;
-    window.filterChineseEnabled = true;
+    RepeatSession *session = window.repeatSession();
+    session->setPlayMode(PlayMode::AutoNext);
+    session->setDisplayMode(SubtitleDisplay::LastPass);
+    session->setRepeatCount(3);
+    session->restorePlace(0, -1, 1);
+    session->setPlayGroup(PlayGroup::Group1);
+    session->setChineseLinesHidden(true);
     // The spin box drives the player once the window is built: set it before the rate.
     window.ui->doubleSpinBoxRate->setValue(1.2);
-    window.player->setPlaybackRate(1.4);
+    window.mediaEngine()->setPlaybackRate(1.4);
     window.savePlayerState();
 
     QSettings settings("Orvi", "OrviLoop");
@@ -266,7 +254,7 @@ void tst_PlayerState::saveWritesWholeTable()
     const QString key = fileKey(utf8Lesson);
     QCOMPARE(settings.contains(key + "/position"), withFile);
     if (withFile) {
-        // 7 repetitions into a count of 3 is the second pass of the third round.
+        // The second pass of three.
         QCOMPARE(settings.value(key + "/repeatCounter").toInt(), 1);
         // The key is the hash as an unsigned decimal, in the store's own array-free layout.
         const QRegularExpression layout(
@@ -303,16 +291,15 @@ void tst_PlayerState::closeAndReopenResumesRepetition()
 
     auto first = std::make_unique<PlayerWindow>(nullptr, lesson);
     waitUntilRestored(*first);
-    first->player->pause();
-    first->seekToPosition(83456);
+    first->mediaEngine()->pause();
+    first->repeatSession()->restorePlace(83456, -1, 2);
 #if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
     // Qt 6.4's FFmpeg back end opens a file with a non-ASCII name without its duration
     // and cannot seek in it.
-    if (first->player->duration() == 0)
+    if (first->mediaEngine()->duration() == 0)
         QEXPECT_FAIL("utf8 path with space", "Qt 6.4 cannot seek in a file with a non-ASCII name", Abort);
 #endif
-    QTRY_COMPARE(first->player->position(), qint64(83456));
-    first->repeatRound = 2;
+    QTRY_COMPARE(first->mediaEngine()->position(), qint64(83456));
     first->close();
 
     const QString key = fileKey(lesson);
@@ -323,17 +310,17 @@ void tst_PlayerState::closeAndReopenResumesRepetition()
 
     PlayerWindow second(nullptr, lesson);
     waitUntilRestored(second);
-    QCOMPARE(second.currentIndex, 8);
-    QCOMPARE(second.repeatRound, 2);
+    QCOMPARE(second.repeatSession()->currentSentence(), 8);
+    QCOMPARE(second.repeatSession()->repeatRound(), 2);
     QCOMPARE(second.subtitleTextItem->toPlainText(), shownText);
     // A busy back end may drop the restoring seek at first; the window asks again.
     const auto atRestoredPlace = [&] {
-        const qint64 position = second.player->position();
+        const qint64 position = second.mediaEngine()->position();
         return position >= 83456 - 100 && position < sentenceEnd(8);
     };
-    QTRY_VERIFY2_WITH_TIMEOUT(atRestoredPlace(), qPrintable(QString::number(second.player->position())),
-                              3000);
-    QCOMPARE(second.currentIndex, 8);
+    QTRY_VERIFY2_WITH_TIMEOUT(atRestoredPlace(),
+                              qPrintable(QString::number(second.mediaEngine()->position())), 3000);
+    QCOMPARE(second.repeatSession()->currentSentence(), 8);
 }
 
 void tst_PlayerState::restoreClampsStoredEntry_data()
@@ -382,14 +369,16 @@ void tst_PlayerState::restoreClampsStoredEntry()
     }
     PlayerWindow window(nullptr, asciiLesson);
     waitUntilRestored(window);
-    QCOMPARE(window.currentIndex, index);
-    QCOMPARE(window.repeatRound, round);
-    const qint64 position = window.player->position();
-    QVERIFY2(position <= sentenceEnd(index) + window.sentenceTailMargin(index),
+    QCOMPARE(window.repeatSession()->currentSentence(), index);
+    QCOMPARE(window.repeatSession()->repeatRound(), round);
+    const qint64 position = window.mediaEngine()->position();
+    QVERIFY2(position <=
+                 sentenceEnd(index) + SentenceTiming::tailMargin(window.repeatSession()->sentences(), index),
              qPrintable(QString::number(position)));
     // On a slow machine the sentence may already have looped back into its lead-in.
     if (index > 0)
-        QVERIFY2(position >= window.sentenceLeadStart(index), qPrintable(QString::number(position)));
+        QVERIFY2(position >= SentenceTiming::leadStart(window.repeatSession()->sentences(), index),
+                 qPrintable(QString::number(position)));
 }
 
 void tst_PlayerState::restoreArmedOnlyForExistingFile_data()
@@ -424,11 +413,10 @@ void tst_PlayerState::restoreArmedOnlyForExistingFile()
     QCOMPARE(window.currentFile, opened);
     QVERIFY(window.mediaPath.isEmpty());
     // The player may be given a link to the lesson; it must lead to the lesson opened.
-    QCOMPARE(window.player->source().isEmpty(), !armed);
+    QCOMPARE(window.mediaEngine()->source().isEmpty(), !armed);
     if (armed)
-        QVERIFY(sourceLeadsTo(window.player->source(), opened));
-    QCOMPARE(window.subtitles.size(), armed ? 10 : 0);
-    QCOMPARE(restoreArmed(window), armed);
+        QVERIFY(sourceLeadsTo(window.mediaEngine()->source(), opened));
+    QCOMPARE(window.repeatSession()->sentences().size(), armed ? 10 : 0);
 }
 
 QTEST_MAIN(tst_PlayerState)

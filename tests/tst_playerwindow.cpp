@@ -75,7 +75,7 @@ void tst_PlayerWindow::init()
 void tst_PlayerWindow::showFrame(PlayerWindow &window, const QSize &size)
 {
     QVideoFrame frame(QVideoFrameFormat(size, QVideoFrameFormat::Format_BGRA8888));
-    window.player->videoSink()->setVideoFrame(frame);
+    window.mediaEngine()->videoSink()->setVideoFrame(frame);
 }
 
 void tst_PlayerWindow::formMatchesDesign()
@@ -112,7 +112,7 @@ void tst_PlayerWindow::missingFileStillShowsWindow()
     QTRY_VERIFY(window.busyIndicator->isVisible());
     QVERIFY(window.donationLabel->isVisible());
     QVERIFY(!window.donationLabel->pixmap().isNull());
-    QVERIFY(window.subtitles.isEmpty());
+    QVERIFY(window.repeatSession()->sentences().isEmpty());
 }
 
 void tst_PlayerWindow::subtitleFontFollowsVideoHeight_data()
@@ -223,12 +223,12 @@ void tst_PlayerWindow::lessonPathsInAnyScriptPlay()
     {
         PlayerWindow window(nullptr, path);
         QCOMPARE(window.currentFile, path);
-        QTRY_VERIFY_WITH_TIMEOUT(window.player->mediaStatus() != QMediaPlayer::LoadingMedia &&
-                                     window.player->mediaStatus() != QMediaPlayer::NoMedia,
+        QTRY_VERIFY_WITH_TIMEOUT(window.mediaEngine()->mediaStatus() != QMediaPlayer::LoadingMedia &&
+                                     window.mediaEngine()->mediaStatus() != QMediaPlayer::NoMedia,
                                  10000);
-        QVERIFY(window.player->mediaStatus() != QMediaPlayer::InvalidMedia);
-        QVERIFY(window.player->duration() > 2500);
-        played = window.player->source();
+        QVERIFY(window.mediaEngine()->mediaStatus() != QMediaPlayer::InvalidMedia);
+        QVERIFY(window.mediaEngine()->duration() > 2500);
+        played = window.mediaEngine()->source();
     }
     // A link made for playing goes with the window; the lesson itself stays.
     QVERIFY(QFileInfo::exists(path));
@@ -354,7 +354,7 @@ void tst_PlayerWindow::fitsLaptopScreenInEveryPlayMode()
     QList<SubtitleItem> sentences = lessonOf({{1000, 3000}});
     sentences[0].text = "你好";
     auto window = PlayerWindowTest::open(sentences, playMode);
-    window->detectChineseText();
+    window->updateFilterChineseButton();
     window->ui->labelCurrentTime->setText("01:05:33 / 01:30:00");
     window->ui->btnSwitchGroup->setText("请先分组");
     window->show();
@@ -390,7 +390,7 @@ void tst_PlayerWindow::oneNumberFormatInAnyLocale()
     QCOMPARE(rate->valueFromText(rate->text()), 0.7);
     window->ui->editPassRates->setText(rate->text() + ", 1");
     emit window->ui->editPassRates->editingFinished();
-    QCOMPARE(window->passRates, (QList<double>{0.7, 1.0}));
+    QCOMPARE(window->repeatSession()->ratesPerPass(), (QList<double>{0.7, 1.0}));
 }
 
 // A lesson without a picture shows its sentence whole and white on a dark view.
@@ -399,7 +399,7 @@ void tst_PlayerWindow::sentenceReadableWithoutPicture()
     auto window = PlayerWindowTest::open(Times{{1000, 3000}}, 1);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    window->refreshSubtitle();
+    window->layoutSubtitle();
     QGraphicsView *view = window->ui->videoView;
     const QRect text = view->mapFromScene(window->subtitleTextItem->sceneBoundingRect()).boundingRect();
     QVERIFY(text.width() > 100 && view->viewport()->rect().adjusted(-1, -1, 1, 1).contains(text));

@@ -1,6 +1,7 @@
 #include "keyboard.h"
 #include "lessonmedia.h"
 #include "core/drill/shadowing.h"
+#include "core/drill/sentencetiming.h"
 #include "playerwindowtest.h"
 #include "core/subtitles/srtparser.h"
 #include "testsupport.h"
@@ -239,28 +240,28 @@ void tst_Shadowing::pauseAfterPass()
     QFETCH(int, roundAfter);
     auto w = PlayerWindowTest::open(Times{{1000, 2000}, {5000, 6000}}, playMode);
     w->show();
-    w->repeatCount = repeats;
+    w->ui->spinRepeat->setValue(repeats);
     w->ui->comboShadowPause->setCurrentIndex(1);
     engine(*w).play();
     report(*w, 1500);
     QCOMPARE(engine(*w).endPoint(), qint64(2500));
     report(*w, 2500);
-    QVERIFY(w->shadowPauseActive());
-    QCOMPARE(w->shadowPause.timer->interval(), int(pause));
+    QVERIFY(w->repeatSession()->speakingPauseActive());
+    QCOMPARE(w->shadowPauseBar->maximum(), int(pause));
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PausedState);
     QCOMPARE(engine(*w).seeks, seeksAfter);
     QVERIFY(w->shadowPauseBar->isVisible());
     QVERIFY(!w->busyIndicator->isVisible());
     QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
-    QCOMPARE(w->currentIndex, sentenceAfter);
+    QCOMPARE(w->repeatSession()->currentSentence(), sentenceAfter);
     report(*w, 2500); // a report from where it stands changes nothing
-    QVERIFY(w->shadowPauseActive());
+    QVERIFY(w->repeatSession()->speakingPauseActive());
 
-    QTRY_VERIFY_WITH_TIMEOUT(!w->shadowPauseActive(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->repeatSession()->speakingPauseActive(), 3000);
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PlayingState);
     QCOMPARE(engine(*w).seeks, seeksAfter);
-    QCOMPARE(w->currentIndex, sentenceAfter);
-    QCOMPARE(w->repeatRound, roundAfter);
+    QCOMPARE(w->repeatSession()->currentSentence(), sentenceAfter);
+    QCOMPARE(w->repeatSession()->repeatRound(), roundAfter);
     if (seeksAfter.isEmpty())
         QCOMPARE(engine(*w).endPoint(), qint64(-1));
 }
@@ -275,14 +276,13 @@ void tst_Shadowing::pauseEndedOrDropped_data()
     QTest::newRow("N goes to the next sentence")
         << Action([](PlayerWindow &w) { typeKey(w, Qt::Key_N); }) << Positions{500, 4500} << 1;
     QTest::newRow("a seek drops the plan")
-        << Action([](PlayerWindow &w) { w.seekRelative(3000); }) << Positions{500, 3500} << 1;
+        << Action([](PlayerWindow &w) { w.repeatSession()->seekBy(3000); }) << Positions{500, 3500} << 1;
     QTest::newRow("another mode runs on")
         << Action([](PlayerWindow &w) { w.ui->comboPlayMode->setCurrentIndex(0); }) << Positions{500} << 0;
     QTest::newRow("another group starts it") << Action([](PlayerWindow &w) {
-        w.groupRightIndexes = {1};
-        w.groupLeftIndexes = {0};
-        w.onSwitchGroupClicked();
-    }) << Positions{500, 5000, 5000} << 1;
+        w.repeatSession()->setGroups({0}, {1});
+        w.repeatSession()->switchGroup();
+    }) << Positions{500, 1000, 5000} << 1;
 }
 
 void tst_Shadowing::pauseEndedOrDropped()
@@ -296,13 +296,13 @@ void tst_Shadowing::pauseEndedOrDropped()
     engine(*w).play();
     report(*w, 1500);
     report(*w, 2500);
-    QVERIFY(w->shadowPauseActive());
+    QVERIFY(w->repeatSession()->speakingPauseActive());
     action(*w);
-    QVERIFY(!w->shadowPauseActive());
+    QVERIFY(!w->repeatSession()->speakingPauseActive());
     QVERIFY(!w->shadowPauseBar->isVisible());
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PlayingState);
     QCOMPARE(engine(*w).seeks, seeks);
-    QCOMPARE(w->currentIndex, sentence);
+    QCOMPARE(w->repeatSession()->currentSentence(), sentence);
 }
 
 // Space pressed in the tail, just before the engine tells of the end: the learner's pause holds,
@@ -316,7 +316,7 @@ void tst_Shadowing::spaceAsTheSentenceEnds()
     report(*w, 2300);
     QTest::keyClick(w.get(), Qt::Key_Space);
     report(*w, 2500);
-    QVERIFY(!w->shadowPauseActive());
+    QVERIFY(!w->repeatSession()->speakingPauseActive());
     QVERIFY(!w->shadowPauseBar->isVisible());
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PausedState);
     QCOMPARE(w->ui->btnPlayPause->text(), QString("▶"));
@@ -325,7 +325,7 @@ void tst_Shadowing::spaceAsTheSentenceEnds()
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PlayingState);
     QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
     QCOMPARE(engine(*w).seeks, Positions{500});
-    QCOMPARE(w->currentIndex, 0);
+    QCOMPARE(w->repeatSession()->currentSentence(), 0);
 }
 
 // Auto next with a list of two rates and four passes: the last rate holds for the rest.
@@ -346,13 +346,13 @@ void tst_Shadowing::ratePerPass()
     }
     report(*w, 1500);
     report(*w, 2500);
-    QCOMPARE(w->currentIndex, 1);
+    QCOMPARE(w->repeatSession()->currentSentence(), 1);
     QCOMPARE(engine(*w).playbackRate(), 0.7);
 
     // A list that cannot be read is not taken.
     w->ui->editPassRates->setText("0.7, quick");
     emit w->ui->editPassRates->editingFinished();
-    QCOMPARE(w->passRates, (Rates{0.7, 1.4}));
+    QCOMPARE(w->repeatSession()->ratesPerPass(), (Rates{0.7, 1.4}));
     QVERIFY(!w->ui->editPassRates->styleSheet().isEmpty());
 }
 
@@ -422,12 +422,13 @@ void tst_Shadowing::timingKeys()
     file.close();
     auto w = PlayerWindowTest::open(times, 1);
     w->subtitlePath = path;
-    w->beginSentencePass(current);
+    PlayerWindowTest::goTo(*w, current);
 
     typeKey(*w, Qt::Key(key));
     const QList<SubtitleItem> now = expected.isEmpty() ? lessonOf(times) : lessonOf(expected);
-    QCOMPARE(w->subtitles, now);
-    QCOMPARE(engine(*w).endPoint(), w->subtitles.at(current).endMs + w->sentenceTailMargin(current));
+    QCOMPARE(w->repeatSession()->sentences(), now);
+    QCOMPARE(engine(*w).endPoint(), w->repeatSession()->sentences().at(current).endMs +
+                                        SentenceTiming::tailMargin(w->repeatSession()->sentences(), current));
     QCOMPARE(parseSrtFile(path), now);
     QCOMPARE(QFile::exists(path + ".orig"), !expected.isEmpty());
 }

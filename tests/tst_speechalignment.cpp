@@ -371,7 +371,7 @@ void tst_SpeechAlignment::playerAlignsSentenceThenLesson()
     auto w = PlayerWindowTest::open(before, 1);
     w->currentFile = lesson.media;
     w->subtitlePath = srt1;
-    w->beginSentencePass(2);
+    PlayerWindowTest::goTo(*w, 2);
     QSignalSpy progress(w->speechAnalysis, &SpeechAnalysisTask::progress);
 
     QTest::keyClick(w.get(), Qt::Key_A);
@@ -380,16 +380,16 @@ void tst_SpeechAlignment::playerAlignsSentenceThenLesson()
     QVERIFY(!progress.isEmpty());
     QCOMPARE(w->lastAlignedCount, 1);
     for (int k : {0, 1, 3})
-        QCOMPARE(w->subtitles.at(k), before.at(k));
-    QVERIFY(w->subtitles.at(2).startMs <= lesson.onsets.at(2));
-    QVERIFY(w->subtitles.at(2).endMs >= lesson.offsets.at(2));
-    QCOMPARE(parseSrtFile(srt1), w->subtitles);
+        QCOMPARE(w->repeatSession()->sentences().at(k), before.at(k));
+    QVERIFY(w->repeatSession()->sentences().at(2).startMs <= lesson.onsets.at(2));
+    QVERIFY(w->repeatSession()->sentences().at(2).endMs >= lesson.offsets.at(2));
+    QCOMPARE(parseSrtFile(srt1), w->repeatSession()->sentences());
 
     QTest::keyClick(w.get(), Qt::Key_A, Qt::ShiftModifier);
     QTRY_VERIFY_WITH_TIMEOUT(w->ui->btnAlignLesson->isEnabled(), 30000);
     QCOMPARE(w->lastAlignedCount, 3);
     QCOMPARE(w->alignBar->format(), QString("已对齐 3 / 4 句"));
-    QCOMPARE(parseSrtFile(srt1), w->subtitles);
+    QCOMPARE(parseSrtFile(srt1), w->repeatSession()->sentences());
     QCOMPARE(contentsOf(srt1 + ".orig"), lesson.subtitleBytes);
 }
 

@@ -226,7 +226,7 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     QFETCH(IndexList, nextDialogRight);
     Group2Store::write({5, 2});
     PlayerWindow window(nullptr, QString());
-    window.subtitles = sentences(8);
+    window.repeatSession()->setSentences(sentences(8), Group2Store::read());
     window.onBrowseSubtitlesClicked();
     auto *browser = window.findChild<SubtitleBrowser *>();
     QVERIFY(browser);
@@ -247,8 +247,8 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     QCOMPARE(updated.at(0).at(0).value<IndexList>(), range(0, 7));
     QCOMPARE(updated.at(0).at(1).value<IndexList>(), IndexList{});
     QVERIFY(!browser->isVisible());
-    QCOMPARE(window.groupLeftIndexes, range(0, 7));
-    QCOMPARE(window.groupRightIndexes, IndexList{});
+    QCOMPARE(window.repeatSession()->group1(), range(0, 7));
+    QCOMPARE(window.repeatSession()->group2(), IndexList{});
     QCOMPARE(Group2Store::read(), storedAfter);
 
     window.onBrowseSubtitlesClicked();
@@ -263,22 +263,23 @@ void tst_SubtitleBrowser::sentenceAddedByPlayerReachesOpenDialogs()
 {
     Group2Store::write({5});
     PlayerWindow window(nullptr, QString());
-    window.subtitles = sentences(8);
-    window.rebuildPlayList();
+    window.repeatSession()->setPlayMode(PlayMode::Repeat);
+    window.repeatSession()->setSentences(sentences(8), Group2Store::read());
     window.onBrowseSubtitlesClicked();
     window.onBrowseSubtitlesClicked();
     const auto browsers = window.findChildren<SubtitleBrowser *>();
     QCOMPARE(browsers.size(), 2);
 
-    window.addCurrentToGroup2(3);
+    window.repeatSession()->seekTo(sentences(8).at(3).startMs);
+    window.repeatSession()->skip();
     for (SubtitleBrowser *browser : browsers) {
         QCOMPARE(indexes(browser->rightList), (IndexList{3, 5}));
         QCOMPARE(indexes(browser->leftList), (IndexList{0, 1, 2, 4, 6, 7}));
     }
     QVERIFY(browsers.first()->close());
-    QCOMPARE(window.groupRightIndexes, (IndexList{3, 5}));
+    QCOMPARE(window.repeatSession()->group2(), (IndexList{3, 5}));
     QTest::mouseClick(browsers.last()->btnClose, Qt::LeftButton);
-    QCOMPARE(window.groupRightIndexes, (IndexList{3, 5}));
+    QCOMPARE(window.repeatSession()->group2(), (IndexList{3, 5}));
     QCOMPARE(Group2Store::read(), (IndexList{3, 5}));
 }
 
@@ -317,7 +318,7 @@ void tst_SubtitleBrowser::browseButtonOpensOneDialogPerClick()
     QTest::mouseClick(window.ui->btnBrowseSubtitles, Qt::LeftButton);
     QVERIFY(window.findChildren<SubtitleBrowser *>().isEmpty());
 
-    window.subtitles = sentences(3);
+    window.repeatSession()->setSentences(sentences(3), {});
     QTest::mouseClick(window.ui->btnBrowseSubtitles, Qt::LeftButton);
     QTest::mouseClick(window.ui->btnBrowseSubtitles, Qt::LeftButton);
     const auto browsers = window.findChildren<SubtitleBrowser *>();

@@ -290,11 +290,11 @@ void tst_SubtitleLookup::windowLoadsTheAdoptedSubtitle()
                               "字幕加载成功: \"" + adopted + "\" 共 1 句"}));
     }
     QCOMPARE(window.currentFile, mediaPath);
-    QVERIFY(sourceLeadsTo(window.player->source(), mediaPath));
-    QCOMPARE(window.subtitles.size(), 1);
-    QCOMPARE(window.subtitles.first().text, QString("adopted"));
-    QCOMPARE(window.subtitles.first().startMs, qint64(1000));
-    QCOMPARE(window.subtitles.first().endMs, qint64(2500));
+    QVERIFY(sourceLeadsTo(window.mediaEngine()->source(), mediaPath));
+    QCOMPARE(window.repeatSession()->sentences().size(), 1);
+    QCOMPARE(window.repeatSession()->sentences().first().text, QString("adopted"));
+    QCOMPARE(window.repeatSession()->sentences().first().startMs, qint64(1000));
+    QCOMPARE(window.repeatSession()->sentences().first().endMs, qint64(2500));
 }
 
 void tst_SubtitleLookup::networkPrefixIgnoresCase_data()
@@ -321,10 +321,10 @@ void tst_SubtitleLookup::networkPrefixIgnoresCase()
     window.loadSubtitles(url);
 
     QCOMPARE(window.currentFile, url);
-    QVERIFY(!window.player->source().isLocalFile());
-    QCOMPARE(window.player->source().host(), QString("127.0.0.1"));
-    QCOMPARE(window.subtitles.size(), 1);
-    QCOMPARE(window.subtitles.first().text, QString("downloaded"));
+    QVERIFY(!window.mediaEngine()->source().isLocalFile());
+    QCOMPARE(window.mediaEngine()->source().host(), QString("127.0.0.1"));
+    QCOMPARE(window.repeatSession()->sentences().size(), 1);
+    QCOMPARE(window.repeatSession()->sentences().first().text, QString("downloaded"));
 }
 
 void tst_SubtitleLookup::emptyPathChangesNothing()
@@ -334,15 +334,14 @@ void tst_SubtitleLookup::emptyPathChangesNothing()
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
     window.loadSubtitles(mediaPath);
-    window.currentIndex = 0;
-    QCOMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.repeatSession()->sentences().size(), 1);
 
     MessageCapture capture;
     window.loadSubtitles(QString());
     QCOMPARE(window.currentFile, mediaPath);
-    QVERIFY(sourceLeadsTo(window.player->source(), mediaPath));
-    QCOMPARE(window.subtitles.size(), 1);
-    QCOMPARE(window.subtitles.first().text, QString("first"));
+    QVERIFY(sourceLeadsTo(window.mediaEngine()->source(), mediaPath));
+    QCOMPARE(window.repeatSession()->sentences().size(), 1);
+    QCOMPARE(window.repeatSession()->sentences().first().text, QString("first"));
     QCOMPARE(MessageCapture::lookupLines(), QStringList());
 }
 
@@ -384,13 +383,13 @@ void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed()
             expected.prepend(expand(parserLine));
         QCOMPARE(MessageCapture::lookupLines(), expected);
     }
-    QVERIFY(window.subtitles.isEmpty());
-    QCOMPARE(window.playMode, 0);
+    QVERIFY(window.repeatSession()->sentences().isEmpty());
+    QCOMPARE(int(window.repeatSession()->playMode()), 0);
     QVERIFY(!window.ui->comboPlayMode->isEnabled());
     QCOMPARE(window.windowTitle(), QString("字幕文件中没有可用的句子：a.srt1（只能正常播放）"));
 
     window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
-    QCOMPARE(window.subtitles.size(), 1);
+    QCOMPARE(window.repeatSession()->sentences().size(), 1);
     QVERIFY2(window.windowTitle().startsWith("b.mp4 - 复读机播放器OrviLoop"),
              qPrintable(window.windowTitle()));
 }
@@ -496,11 +495,12 @@ void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
     window.rootDir = rootDir();
     window.loadSubtitles(mediaPath);
     // Read on another thread: the lesson plays meanwhile, and the library does not warn.
-    QVERIFY(window.subtitles.isEmpty());
+    const RepeatSession *session = window.repeatSession();
+    QVERIFY(session->sentences().isEmpty());
     QVERIFY(window.hasSubtitle());
     QVERIFY2(window.windowTitle().startsWith("正在读取媒体内的字幕轨…"), qPrintable(window.windowTitle()));
-    QTRY_COMPARE(window.subtitles.size(), 1);
-    QCOMPARE(window.subtitles.first().text, QString("inside"));
+    QTRY_COMPARE(session->sentences().size(), 1);
+    QCOMPARE(session->sentences().first().text, QString("inside"));
     QVERIFY(QFileInfo::exists(QDir(mediaDir()).filePath("第二课.srt1")));
     // This MKV holds no sound: the title may tell that it cannot play by then.
     QVERIFY2(window.windowTitle().startsWith("字幕取自 媒体内字幕轨 1（subrip）   "),
@@ -527,8 +527,8 @@ void tst_SubtitleLookup::windowTakesTheChosenTrackAndTheOther()
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
     window.loadSubtitles(mediaPath);
-    QTRY_COMPARE(window.subtitles.size(), 1);
-    QCOMPARE(window.subtitles.first().text, QString("你好"));
+    QTRY_COMPARE(window.repeatSession()->sentences().size(), 1);
+    QCOMPARE(window.repeatSession()->sentences().first().text, QString("你好"));
     QTRY_VERIFY(!window.btnSecondSubtitle->isHidden());
     QTest::keyClick(&window, Qt::Key_T);
     QCOMPARE(window.subtitleTextItem->toPlainText(), QString("你好\nHello"));
@@ -542,7 +542,6 @@ void tst_SubtitleLookup::secondSubtitleShownWithItsKey()
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
     window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
-    window.refreshSubtitle();
     QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello"));
     QVERIFY(!window.btnSecondSubtitle->isHidden());
 
@@ -562,13 +561,12 @@ void tst_SubtitleLookup::newLoadReplacesSubtitleState()
     PlayerWindow window(nullptr, QString());
     window.rootDir = rootDir();
     window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
-    QCOMPARE(window.subtitles.size(), 1);
-    window.currentIndex = 5;
-    window.repeatRound = 3;
+    QCOMPARE(window.repeatSession()->sentences().size(), 1);
+    window.repeatSession()->restorePlace(1000, 0, 3);
 
     window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
-    QVERIFY(window.subtitles.isEmpty());
-    QCOMPARE(window.repeatRound, 0);
+    QVERIFY(window.repeatSession()->sentences().isEmpty());
+    QCOMPARE(window.repeatSession()->repeatRound(), 0);
     QCOMPARE(window.currentFile, QDir(mediaDir()).filePath("b.mp4"));
 }
 
@@ -582,35 +580,32 @@ void tst_SubtitleLookup::playModeWaitsForSubtitles()
     QComboBox *combo = window.ui->comboPlayMode;
 
     window.loadSubtitles(QDir(mediaDir()).filePath("without.mp4"));
-    QCOMPARE(window.playMode, 0);
-    QVERIFY(window.playModePending);
+    QCOMPARE(int(window.repeatSession()->playMode()), 0);
     QVERIFY(!combo->isEnabled());
     QCOMPARE(combo->toolTip(), QString("未找到字幕：只能正常播放"));
 
     // The learner picks "auto next sentence" while nothing can be repeated yet.
     combo->setCurrentIndex(2);
-    QCOMPARE(window.requestedPlayMode, 2);
-    QVERIFY(window.playModePending);
-    QCOMPARE(window.playMode, 0);
+    QCOMPARE(int(window.repeatSession()->requestedPlayMode()), 2);
+    QCOMPARE(int(window.repeatSession()->playMode()), 0);
 
     window.loadSubtitles(QDir(mediaDir()).filePath("with.mp4"));
-    QCOMPARE(window.subtitles.size(), 1);
-    QCOMPARE(window.playMode, 2);
-    QCOMPARE(window.requestedPlayMode, 2);
-    QVERIFY(!window.playModePending);
+    QCOMPARE(window.repeatSession()->sentences().size(), 1);
+    QCOMPARE(int(window.repeatSession()->playMode()), 2);
+    QCOMPARE(int(window.repeatSession()->requestedPlayMode()), 2);
     QVERIFY(combo->isEnabled());
     QCOMPARE(combo->toolTip(), QString());
     QCOMPARE(combo->currentIndex(), 2);
 
     // Once applied, a further load with subtitles keeps the mode in force.
     window.loadSubtitles(QDir(mediaDir()).filePath("with.mp4"));
-    QCOMPARE(window.playMode, 2);
+    QCOMPARE(int(window.repeatSession()->playMode()), 2);
 
     // Normal play asked for: nothing waits for subtitles.
-    window.requestedPlayMode = 0;
+    window.repeatSession()->setPlayMode(PlayMode::NormalPlay);
     window.loadSubtitles(QDir(mediaDir()).filePath("without.mp4"));
-    QVERIFY(!window.playModePending);
-    QCOMPARE(window.playMode, 0);
+    QCOMPARE(window.repeatSession()->requestedPlayMode(), PlayMode::NormalPlay);
+    QCOMPARE(int(window.repeatSession()->playMode()), 0);
 }
 
 QTEST_MAIN(tst_SubtitleLookup)

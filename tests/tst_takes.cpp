@@ -294,7 +294,7 @@ void tst_Takes::takesInThePauses()
     int recordedWhilePlaying = 0;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
-        if (window->takes->isRecording() && !window->shadowPauseActive())
+        if (window->takes->isRecording() && !window->repeatSession()->speakingPauseActive())
             ++recordedWhilePlaying;
     });
     watch.start(10);

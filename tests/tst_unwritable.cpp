@@ -125,7 +125,7 @@ void tst_Unwritable::mendedTimesKept()
         fillUpTo(freeBytes);
 
     auto window = openLesson();
-    QCOMPARE(window->subtitles.size(), 1000);
+    QCOMPARE(window->repeatSession()->sentences().size(), 1000);
     QTest::keyClick(window.get(), Qt::Key_Period); // every sentence 100 ms later
     QFile file(subtitlePath);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -138,7 +138,7 @@ void tst_Unwritable::mendedTimesKept()
     window->noticeLabel->hide();
     QTest::keyClick(window.get(), Qt::Key_Period);
     QVERIFY(!window->noticeLabel->isVisible());
-    QCOMPARE(window->subtitles.first().startMs, 700);
+    QCOMPARE(window->repeatSession()->sentences().first().startMs, 700);
     // It fades by itself.
     window->noticeLabel->show();
     window->noticeTimer->setInterval(0);
@@ -146,7 +146,7 @@ void tst_Unwritable::mendedTimesKept()
     window.reset();
 
     // The next session takes the mended times, though the file still has the old ones.
-    QCOMPARE(openLesson()->subtitles.first().startMs, 700);
+    QCOMPARE(openLesson()->repeatSession()->sentences().first().startMs, 700);
     QCOMPARE(parseSrtFile(subtitlePath).first().startMs, 500);
 
     // Once the folder takes writes again, the times go into the file and wait no longer.
@@ -156,7 +156,7 @@ void tst_Unwritable::mendedTimesKept()
     const QString waiting = MendedTimes::waitingFile(subtitlePath, original);
     QVERIFY(QFile::exists(waiting));
     const auto reopened = openLesson();
-    QCOMPARE(reopened->subtitles.last().endMs, 999 * 3000 + 2700);
+    QCOMPARE(reopened->repeatSession()->sentences().last().endMs, 999 * 3000 + 2700);
     QCOMPARE(parseSrtFile(reopened->subtitlePath).last().endMs, 999 * 3000 + 2700);
     QVERIFY(!QFile::exists(waiting));
 }

@@ -179,7 +179,8 @@ void MainWindow::openNetworkPlayer(const QString &videoUrl)
 {
     if (raiseOpenPlayer(videoUrl))
         return;
-    auto *playerWindow = new PlayerWindow(this, QString());
+    // Opened for the address: the last local lesson is not opened on the way.
+    auto *playerWindow = new PlayerWindow(this, videoUrl);
     playerWindow->setAttribute(Qt::WA_DeleteOnClose);
     // The subtitle was downloaded under this window's working directory, which may have been
     // chosen after the stored one the player starts with.

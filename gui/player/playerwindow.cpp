@@ -56,6 +56,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     else
         engine = createMediaEngine({hwDecodeEnabled}, this, &engineFailure).release();
     player = engine;
+    session = new RepeatSession(this);
     if (!engineFailure.isEmpty())
         statusBar()->showMessage(engineFailure + "，改用 Qt 播放");
 
@@ -91,9 +92,10 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     ui->horizontalSlider->setRange(0, 0);
     fitControlsToTheirTexts();
 
-    connect(ui->horizontalSlider, &QSlider::sliderPressed, this, [this] { sliderDragging = true; });
+    connect(ui->horizontalSlider, &QSlider::sliderPressed, session, &RepeatSession::holdSlider);
     connect(ui->horizontalSlider, &QSlider::sliderReleased, this, &PlayerWindow::onSliderReleased);
-    connect(player, &MediaEngine::mediaStatusChanged, this, &PlayerWindow::onLoadedMedia);
+    connect(player, &MediaEngine::mediaStatusChanged, this, &PlayerWindow::onMediaStatusChanged);
+    connectSession();
 
     // The rate box takes its range before the stored rate is put into it: it shows the rate
     // that plays.
@@ -108,12 +110,11 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     loadPlayerState();
 
     ui->btnPlayPause->setText("⏹");
-    ui->btnNextSentence->setEnabled(playMode == 1);
-    ui->btnSkipSentence->setEnabled(playMode == 1);
+    showPlayMode(session->playMode());
 
     connect(videoItem, &QGraphicsVideoItem::nativeSizeChanged, this, &PlayerWindow::layoutVideo);
 
-    updateGroupButton();
+    showGroup(session->playGroup());
 
     qDebug() << "video resolution:" << player->videoSize();
 
@@ -127,24 +128,19 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     createBusyIndicator();
     createShadowPauseBar();
     createAlignControls();
-    takes = new TakeController(
-        {[this] { return currentFile; }, [this] { return currentIndex; },
-         [this](int i) { return isSentenceIndex(i) ? std::optional(subtitles.at(i)) : std::nullopt; }},
-        this);
+    takes = new TakeController({[this] { return currentFile; }, [this] { return session->currentSentence(); },
+                                [this](int i) {
+                                    const QList<SubtitleItem> &sentences = session->sentences();
+                                    return i >= 0 && i < sentences.size() ? std::optional(sentences.at(i))
+                                                                          : std::nullopt;
+                                }},
+                               this);
     takes->attachControls(ui->checkRecordTakes, ui->btnPlayTake, new TakeContourView(ui->videoView));
+    connect(session, &RepeatSession::speakingPauseStarted, takes, &TakeController::onSpeakingPauseStarted);
+    connect(session, &RepeatSession::speakingPauseEnded, takes, &TakeController::onSpeakingPauseEnded);
     // The take is heard alone, then its sentence from its start.
-    connect(takes, &TakeController::takePlaybackStarted, this, [this] {
-        shadowPause.timer->stop();
-        shadowPause.ticker->stop();
-        shadowPauseBar->hide();
-        player->pause();
-    });
-    connect(takes, &TakeController::sentenceReplayRequested, this, [this](int sentence) {
-        beginSentencePass(sentence);
-        seekToSentence(sentence);
-        refreshSubtitle();
-        player->play();
-    });
+    connect(takes, &TakeController::takePlaybackStarted, session, &RepeatSession::hold);
+    connect(takes, &TakeController::sentenceReplayRequested, session, &RepeatSession::replaySentence);
     connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
     createDonationLabel();
     ui->btnFilterMp3->hide();
@@ -348,14 +344,12 @@ void PlayerWindow::connectSignals()
     makeSliderJumpOnClick();
     connect(ui->btnFilterChinese, &QPushButton::clicked, this, &PlayerWindow::onFilterChineseClicked);
     connect(ui->btnBrowseSubtitles, &QPushButton::clicked, this, &PlayerWindow::onBrowseSubtitlesClicked);
-    connect(ui->btnPlayPause, &QPushButton::clicked, this, &PlayerWindow::togglePlayback);
-    connect(ui->btnNextSentence, &QPushButton::clicked, this, &PlayerWindow::nextSentence);
-    connect(ui->btnSkipSentence, &QPushButton::clicked, this, &PlayerWindow::skipSentence);
-    connect(player, &MediaEngine::positionChanged, this, &PlayerWindow::onPositionChanged);
-    connect(player, &MediaEngine::endPointReached, this, &PlayerWindow::onEndPointReached);
+    connect(ui->btnPlayPause, &QPushButton::clicked, session, &RepeatSession::togglePlay);
+    connect(ui->btnNextSentence, &QPushButton::clicked, session, &RepeatSession::next);
+    connect(ui->btnSkipSentence, &QPushButton::clicked, session, &RepeatSession::skip);
     ui->videoView->viewport()->installEventFilter(this);
     updateRepeatControls();
-    connect(ui->btnSwitchGroup, &QPushButton::clicked, this, &PlayerWindow::onSwitchGroupClicked);
+    connect(ui->btnSwitchGroup, &QPushButton::clicked, session, &RepeatSession::switchGroup);
     connect(ui->btnExportMp3, &QPushButton::clicked, this, &PlayerWindow::onExportMp3Clicked);
     connect(ui->btnFilterMp3, &QPushButton::clicked, this, &PlayerWindow::onFilterMp3Clicked);
     connect(ui->btnHwDecode, &QPushButton::clicked, this, &PlayerWindow::toggleHardwareDecoding);
@@ -371,7 +365,7 @@ void PlayerWindow::connectSignals()
 
 void PlayerWindow::updateRepeatControls()
 {
-    const bool autoNext = playMode == 2;
+    const bool autoNext = session->playMode() == PlayMode::AutoNext;
     ui->label4->setVisible(autoNext);
     ui->spinRepeat->setVisible(autoNext);
     ui->editPassRates->setVisible(autoNext);
@@ -380,14 +374,14 @@ void PlayerWindow::updateRepeatControls()
 void PlayerWindow::onPlaybackStateChanged(QMediaPlayer::PlaybackState state)
 {
     // The pause to speak shows its own bar: nothing is loading.
-    busyIndicator->setVisible(state != QMediaPlayer::PlayingState && !shadowPauseActive());
+    busyIndicator->setVisible(state != QMediaPlayer::PlayingState && !session->speakingPauseActive());
     showPlaybackState();
     // The media status may change just after the state; look once both have settled.
     if (state == QMediaPlayer::StoppedState) {
         QTimer::singleShot(0, this, [this] {
             if (player->playbackState() == QMediaPlayer::StoppedState &&
                 player->mediaStatus() == QMediaPlayer::EndOfMedia)
-                repeatAfterEndOfMedia();
+                session->onEndOfMedia();
         });
     }
 }

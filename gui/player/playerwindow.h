@@ -1,11 +1,10 @@
 #pragma once
 
 #include "media/mediaengine.h"
-#include "core/drill/sentencechoice.h"
+#include "core/drill/repeatsession.h"
 #include "core/drill/shadowing.h"
 #include "core/subtitles/subtitleitem.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -47,25 +46,21 @@ public:
     // export/playerwindow_export.cpp
     static QString exportSubtitlePath(const QString &mediaFile);
 
-    // player/playerwindow_engine.cpp
-    static QString formatTime(qint64 ms);
-
     // The lesson this window plays: a local path or a network address.
     QString lessonFile() const { return currentFile; }
     // A subtitle was found for the lesson, in any form the player reads, or a track inside the
     // media is being read.
     bool hasSubtitle() const;
+    // The drill and the engine it plays through.
+    RepeatSession *repeatSession() const { return session; }
+    MediaEngine *mediaEngine() const { return player; }
 
 private slots:
     void onBrowseSubtitlesClicked(); // groups/playerwindow_groups.cpp
     void onPlayModeChanged(int index);
-    void refreshSubtitle();
     void onSubtitleModeChanged(int index);
-    void applySubtitleMode();
-    void togglePlayback();
-    void onSwitchGroupClicked();
-    void onBtnBackClicked();
     void onPositionChanged(qint64 position);
+    void onBtnBackClicked();
     void onExportMp3Clicked();
     void onFilterMp3Clicked();
 
@@ -78,9 +73,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    friend class PlayerWindowTest;
     friend class tst_PlayerWindow;
-    friend class tst_Engine;
     friend class tst_Overlay;
     friend class tst_Keys;
     friend class tst_PlayerState;
@@ -97,27 +90,25 @@ private:
     friend class tst_Unwritable;
     friend class tst_SpeechAlignment;
     friend class tst_Takes;
-    friend class LoopLatencyBench;  // bench/bench_loop_latency.cpp
     friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
     friend class VideoBench;        // bench/bench_video.cpp
 
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
     void applySubtitleLookup(const SubtitleLookup &lookup);
     void readSubtitleTrack(const QUrl &media, const QString &language);
-    void applyPlayModeForSubtitles();
     void showSubtitleNotice(const QString &notice, bool keepUsualTitle = false);
     QString titleBeforeSubtitleNotice;
     QString subtitleNoticeTitle; // the title while a notice is shown
     void loadSecondSubtitle();
     void readSecondTrack(const QString &mediaPath);
-    void updateSecondSubtitleButton();
+    void showSecondSubtitle(const QStringList &secondLines);
     void toggleSecondSubtitle();
-    QStringList secondSubtitleLines; // per sentence, the second subtitle's text ("" for none)
-    bool secondSubtitleShown = false;
+    void showPlayModeForSubtitles();
     QPushButton *btnSecondSubtitle = nullptr;
 
     // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
     void connectSignals();
+    void connectSession();
     void layoutVideo();
     void layoutSubtitle();
     int subtitleFontPointSize() const;
@@ -138,37 +129,18 @@ private:
     void fitControlsToTheirTexts();
     void keepKeysForThePlayer();
 
-    // ---- repeat engine: player/playerwindow_engine.cpp ----
-    qint64 sentenceLeadStart(int index) const;
-    qint64 sentenceTailMargin(int index) const;
-    int sentenceIndexAt(qint64 position) const;
-    bool isSentenceIndex(int index) const;
-    void beginSentencePass(int index);
-    void setRepeatRound(int round);
-    bool handleSentenceEnd(int index);
-    bool carryOutEndAction(const SentenceChoice::EndAction &action);
-    void onEndPointReached(qint64 position);
-    void armEndPoint();
-    int nextPlayListIndex() const;
-    void onLoadedMedia(QMediaPlayer::MediaStatus status);
-    void repeatAfterEndOfMedia();
+    // ---- the drill drawn, the engine fed: player/playerwindow_engine.cpp ----
+    void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
     void onDurationChanged(qint64 duration);
     // "place / length" beside the slider.
     void showTime(qint64 position, qint64 duration);
     void onRepeatCountChanged(int value);
-    void applyPlayMode(int mode, bool save);
+    void showPlayMode(PlayMode mode);
     void savePlayModeSettings();
     void showPlaybackState();
+    void showText(const QString &text);
 
-    // ---- seeks and the seek guard: player/playerwindow_seek.cpp ----
-    void movePlayer(qint64 position, qint64 guardFrom);
-    bool isStrayReport(qint64 position);
-    void requestSeek(qint64 position);
-    void askSeekAgain();
-    void seekToSentence(int index);
-    int syncIndexToPosition(qint64 position);
-    void seekToPosition(qint64 position);
-    void nextSentence();
+    // ---- the slider: player/playerwindow_seek.cpp ----
     void updateSliderRange();
     void onSliderReleased();
     void makeSliderJumpOnClick();
@@ -176,17 +148,12 @@ private:
     // ---- shadowing: player/playerwindow_shadowing.cpp ----
     void createShadowPauseBar();
     void onShadowPauseChanged(int choice);
-    void beginShadowPause(const SentenceChoice::EndAction &action, qint64 pauseMs);
-    void finishShadowPause();
-    void cancelShadowPause();
-    bool shadowPauseActive() const;
-    void showShadowPauseLeft();
+    void showShadowPause(int sentence, qint64 lengthMs);
+    void showShadowPauseLeft(int sentence, qint64 leftMs);
     void onPassRatesEdited();
-    void applyPassRate();
     void moveSentenceEdge(Shadowing::Edge edge, qint64 deltaMs);
     void shiftSubtitle(qint64 deltaMs);
     void saveCorrectedTimes();
-    void setRevealed(bool shown);
     void readShadowingSettings();
 
     // ---- aligning sentences to the speech: player/playerwindow_align.cpp ----
@@ -199,19 +166,14 @@ private:
     void onFilterChineseClicked();
     void backText();
     void updateFilterChineseButton();
-    void detectChineseText();
 
     // ---- keyboard and mouse: player/playerwindow_keys.cpp ----
-    void seekRelative(qint64 delta);
     void adjustVolume(double step);
-    void skipSentence();
 
     // ---- persistence: player/playerwindow_state.cpp ----
     void loadPlayerState();
     void savePlayerState();
-    void restorePosition(QMediaPlayer::MediaStatus status);
-    void restoreIfAlreadyLoaded();
-    void restoreSentence(qint64 position, int sentence);
+    void restorePlaceOnLoad();
 
     // ---- hardware decoding switch: player/playerwindow_hwdecode.cpp ----
     void readHardwareDecodingChoice();
@@ -228,35 +190,15 @@ private:
     void showExportFailure(const QString &msg);
 
     // ---- groups and play list: groups/playerwindow_groups.cpp ----
-    void rebuildPlayList();
-    QList<int> *playListFor(int group);
-    void applyPlayList();
-    void updateGroupButton();
-    void onGroupsUpdated(QList<int> left, QList<int> right);
-    void addCurrentToGroup2(int index);
+    void showGroup(PlayGroup group);
+    void onGroup2Changed(const QList<int> &group2);
 
     // ---- fields ----
-    int playMode = 1;
-    int requestedPlayMode = 1;
-    bool playModePending = false;
-    int subtitleDisplayMode = 0;
-    int repeatCount = 1;
-    int layoutRetryCount = 0;
     Ui::PlayerWindow *ui = nullptr;
     MediaEngine *player = nullptr;
-    bool filterChineseEnabled = false;
-    bool hasChineseText = false;
-    int currentIndex = 0;
-    QList<int> groupLeftIndexes;
-    QList<int> groupAllIndexes;
-    QList<int> groupRightIndexes;
-    int playGroup = 0;
-    QList<int> *currentPlayList = nullptr;
-    bool sliderDragging = false;
-    QList<SubtitleItem> subtitles;
-    int repeatRound = 0;
-    int lastEndHandledIndex = -1;
-    qint64 seekGuardPosition = -1;
+    // The drill: every decision of what plays, and the text shown.
+    RepeatSession *session = nullptr;
+    int layoutRetryCount = 0;
     QGraphicsScene *scene = nullptr;
     QGraphicsVideoItem *videoItem = nullptr;
     QGraphicsTextItem *subtitleTextItem = nullptr;
@@ -269,40 +211,12 @@ private:
     // A message drawn over the video, seen in full screen too; it fades by itself.
     QLabel *noticeLabel = nullptr;
     QTimer *noticeTimer = nullptr;
-
-    // The last seek of the window, while its reports have not arrived (written by movePlayer).
-    struct PendingSeek
-    {
-        qint64 target = -1; // -1: none
-        qint64 from = -1;   // the position before it, which stale reports still give
-        int strayReports = 0;
-        bool requested = false;  // false while the back end is being asked: its reports echo the request
-        bool askedAgain = false; // the back end has been asked a second time
-    };
-    PendingSeek pendingSeek;
-    // The sentence whose end point the media engine holds (written by armEndPoint).
-    int endPointSentence = -1;
     // The subtitle file the sentences came from (written by loadSubtitles).
     QString subtitlePath;
     // The subtitle whose file could not take mended times, told once (written by saveCorrectedTimes).
     QString unwritableSubtitleTold;
     // Group 2 is read from the store with the first subtitle, up to its number of sentences.
     bool storedGroup2Pending = false;
-
-    // Shadowing (written by the shadowing controls and their handlers).
-    int shadowPauseChoice = 0;
-    QList<double> passRates;
-    bool revealed = false;
-    // The pause to speak after a pass, and what follows it (written by begin/finish/cancel).
-    struct ShadowPause
-    {
-        QTimer *timer = nullptr;  // single shot: the pause is over
-        QTimer *ticker = nullptr; // the time left, shown in the bar
-        bool runsOn = false;      // playback runs on from the end point, with no seek
-        qint64 endsAtMs = 0;      // of `clock`
-    };
-    ShadowPause shadowPause;
-    QElapsedTimer clock;
     QProgressBar *shadowPauseBar = nullptr;
     // Aligning to the speech (written by createAlignControls, startAlignment, applyAlignment).
     SpeechAnalysisTask *speechAnalysis = nullptr;

@@ -28,7 +28,8 @@ void PlayerWindow::createAlignControls()
     speechAnalysis = new SpeechAnalysisTask(this);
     connect(speechAnalysis, &SpeechAnalysisTask::progress, this, &PlayerWindow::showAlignProgress);
     connect(speechAnalysis, &SpeechAnalysisTask::finished, this, &PlayerWindow::applyAlignment);
-    connect(ui->btnAlignSentence, &QPushButton::clicked, this, [this] { startAlignment(currentIndex); });
+    connect(ui->btnAlignSentence, &QPushButton::clicked, this,
+            [this] { startAlignment(session->currentSentence()); });
     connect(ui->btnAlignLesson, &QPushButton::clicked, this, [this] { startAlignment(-1); });
 
     alignBar = new QProgressBar;
@@ -47,7 +48,8 @@ void PlayerWindow::createAlignControls()
 // onlySentence: the sentence to align, or -1 for every one.
 void PlayerWindow::startAlignment(int onlySentence)
 {
-    if (subtitles.isEmpty() || (onlySentence >= 0 && !isSentenceIndex(onlySentence)) ||
+    const QList<SubtitleItem> &sentences = session->sentences();
+    if (sentences.isEmpty() || (onlySentence >= 0 && onlySentence >= sentences.size()) ||
         speechAnalysis->isRunning())
         return;
     alignSentence = onlySentence;
@@ -79,17 +81,19 @@ void PlayerWindow::applyAlignment(const SpeechAnalysis &analysis)
         showNotice("无法对齐：" + analysis.message);
         return;
     }
-    const SentenceAlignment aligned = alignToSpeech(speechSegments(analysis.activity),
-                                                    analysis.activity.durationMs(), subtitles, alignSentence);
+    const SentenceAlignment aligned =
+        alignToSpeech(speechSegments(analysis.activity), analysis.activity.durationMs(), session->sentences(),
+                      alignSentence);
     lastAlignedCount = int(aligned.moved.size());
     qDebug() << "对齐:" << (alignSentence < 0 ? "全部" : "本句") << "移动" << lastAlignedCount << "句";
     alignBar->setValue(100);
-    alignBar->setFormat(alignSentence >= 0
-                            ? (aligned.moved.isEmpty() ? "本句无需对齐" : "本句已对齐")
-                            : QString("已对齐 %1 / %2 句").arg(lastAlignedCount).arg(subtitles.size()));
+    alignBar->setFormat(
+        alignSentence >= 0
+            ? (aligned.moved.isEmpty() ? "本句无需对齐" : "本句已对齐")
+            : QString("已对齐 %1 / %2 句").arg(lastAlignedCount).arg(session->sentences().size()));
     alignNoticeTimer->start(alignNoticeMs);
     if (aligned.moved.isEmpty())
         return;
-    subtitles = aligned.sentences;
+    session->setSentenceTimes(aligned.sentences);
     saveCorrectedTimes();
 }

@@ -1,6 +1,5 @@
 #include "gui/player/playerwindow.h"
 
-#include "core/drill/sentencechoice.h"
 #include "core/drill/sentencetiming.h"
 #include "core/settings/settings.h"
 
@@ -8,313 +7,136 @@
 
 #include <QCoreApplication>
 #include <QGraphicsTextItem>
-#include <QScopeGuard>
+#include <QProgressBar>
 #include <QSignalBlocker>
 #include <QTimer>
 
-// The sentence repeat engine: which sentence is current, and what happens at its end.
-
-using SentenceChoice::EndAction;
+// The drill's wiring: what the media engine reports goes to the session, what the session
+// decides goes to the engine, and the window draws what both say.
 
 namespace {
 
-// A back end that holds the end point of a pass reports it itself; should it not, a report this
-// far past the end point still ends the pass.
-constexpr qint64 endPointSlackMs = 250;
+RepeatSession::Playback playbackOf(QMediaPlayer::PlaybackState state)
+{
+    switch (state) {
+    case QMediaPlayer::PlayingState:
+        return RepeatSession::Playback::Playing;
+    case QMediaPlayer::PausedState:
+        return RepeatSession::Playback::Paused;
+    default:
+        return RepeatSession::Playback::Stopped;
+    }
+}
 
 } // namespace
 
-qint64 PlayerWindow::sentenceLeadStart(int index) const
+void PlayerWindow::connectSession()
 {
-    return SentenceTiming::leadStart(subtitles, index);
-}
+    connect(player, &MediaEngine::positionChanged, this, &PlayerWindow::onPositionChanged);
+    connect(player, &MediaEngine::positionChanged, session, &RepeatSession::onPosition);
+    connect(player, &MediaEngine::endPointReached, session, &RepeatSession::onEndPointReached);
+    connect(player, &MediaEngine::playbackStateChanged, session,
+            [this](QMediaPlayer::PlaybackState state) { session->setPlayback(playbackOf(state)); });
 
-qint64 PlayerWindow::sentenceTailMargin(int index) const
-{
-    return SentenceTiming::tailMargin(subtitles, index);
-}
-
-int PlayerWindow::sentenceIndexAt(qint64 position) const
-{
-    return SentenceTiming::indexAt(subtitles, position);
-}
-
-bool PlayerWindow::isSentenceIndex(int index) const
-{
-    return index >= 0 && index < subtitles.size();
-}
-
-QString PlayerWindow::formatTime(qint64 ms)
-{
-    return SentenceTiming::formatTime(ms);
-}
-
-// The one way a sentence becomes current: its first repetition, its end not yet acted on.
-void PlayerWindow::beginSentencePass(int index)
-{
-    currentIndex = index;
-    setRepeatRound(0);
-    lastEndHandledIndex = -1;
-    armEndPoint();
-}
-
-// The one writer of the repetition count: each pass may have a rate of its own.
-void PlayerWindow::setRepeatRound(int round)
-{
-    repeatRound = round;
-    applyPassRate();
+    connect(session, &RepeatSession::seekRequested, player, &MediaEngine::setPosition);
+    connect(session, &RepeatSession::endPointChanged, player, &MediaEngine::setEndPoint);
+    connect(session, &RepeatSession::pauseRequested, player, &MediaEngine::pause);
+    connect(session, &RepeatSession::playRequested, player, &MediaEngine::play);
+    // The rate box shows the rate of the pass, and hands it to the engine.
+    connect(session, &RepeatSession::rateChanged, ui->doubleSpinBoxRate, &QDoubleSpinBox::setValue);
+    connect(session, &RepeatSession::textChanged, this, &PlayerWindow::showText);
+    connect(session, &RepeatSession::playModeChanged, this, &PlayerWindow::showPlayMode);
+    connect(session, &RepeatSession::playListChanged, this, [this](PlayGroup group) {
+        showGroup(group);
+        updateSliderRange();
+    });
+    connect(session, &RepeatSession::group2Changed, this, &PlayerWindow::onGroup2Changed);
+    connect(session, &RepeatSession::speakingPauseStarted, this, &PlayerWindow::showShadowPause);
+    connect(session, &RepeatSession::speakingPauseProgress, this, &PlayerWindow::showShadowPauseLeft);
+    connect(session, &RepeatSession::speakingPauseEnded, this, [this] {
+        shadowPauseBar->hide();
+        showPlaybackState();
+    });
 }
 
 void PlayerWindow::onPositionChanged(qint64 position)
 {
-    const auto rearm = qScopeGuard([this] { armEndPoint(); });
-    if (sliderDragging || subtitles.isEmpty())
+    if (session->isSliderHeld())
         return;
     ui->horizontalSlider->setValue(int(position));
     showTime(position, player->duration());
-
-    // Reports that still come from before a seek would undo it.
-    if (isStrayReport(position))
-        return;
-    if (seekGuardPosition >= 0) {
-        if (position < seekGuardPosition)
-            return;
-        seekGuardPosition = -1;
-    }
-
-    const QList<int> *list = playListFor(playGroup);
-    if (list->isEmpty())
-        return;
-    const SentenceChoice::Span span = SentenceChoice::spanOf(subtitles, *list);
-    if (span.last < span.first)
-        return;
-
-    const int g = currentIndex;
-    if (span.contains(g)) {
-        const SubtitleItem &current = subtitles.at(g);
-        // The "never" display mode keeps the item hidden, whatever text it still holds.
-        if (position >= current.startMs && position < current.endMs && (subtitleDisplayMode != 1 || revealed))
-            subtitleTextItem->setVisible(true);
-        // The end point held by the media engine is its to report; playback stands there until
-        // then, whatever sentence the position would fall into.
-        const qint64 endPoint = player->endPoint();
-        const bool heldByEngine = endPointSentence == g && position < endPoint + endPointSlackMs;
-        if (heldByEngine && position >= endPoint)
-            return;
-        if (position < SentenceTiming::endReachedAt(subtitles, g)) {
-            lastEndHandledIndex = -1;
-        } else if (g != lastEndHandledIndex && !heldByEngine) {
-            // Once per pass over the end, however many reports fall into the tail.
-            if (handleSentenceEnd(g))
-                return;
-        }
-    }
-
-    // While a sentence is being repeated it keeps the position until its own end, even where the
-    // next cue already overlaps it; otherwise the overlap would end the repetition.
-    const bool repeating = playMode == 1 || playMode == 2;
-    const int found = SentenceChoice::holdingSentence(subtitles, span, position, repeating ? g : -1);
-    if (found < 0) {
-        // Between sentences nothing is said; text asked for on demand stays until let go.
-        if (!revealed && !subtitleTextItem->toPlainText().isEmpty())
-            subtitleTextItem->setPlainText(QString());
-        return;
-    }
-    if (found != currentIndex) {
-        beginSentencePass(found);
-        refreshSubtitle();
-        return;
-    }
-    if (subtitleTextItem->toPlainText().isEmpty())
-        refreshSubtitle();
 }
 
-void PlayerWindow::onEndPointReached(qint64 position)
-{
-    const auto rearm = qScopeGuard([this] { armEndPoint(); });
-    const int g = endPointSentence;
-    if (sliderDragging || g != currentIndex || g == lastEndHandledIndex || !isSentenceIndex(g))
-        return;
-    ui->horizontalSlider->setValue(int(position));
-    showTime(position, player->duration());
-    // The pass went all the way through: whatever seek began it has landed.
-    pendingSeek = {};
-    seekGuardPosition = -1;
-    if (!handleSentenceEnd(g))
-        player->setEndPoint(-1); // it runs on from here
-}
-
-bool PlayerWindow::handleSentenceEnd(int index)
-{
-    if (!isSentenceIndex(index))
-        return false;
-    lastEndHandledIndex = index;
-    const EndAction action = SentenceChoice::endActionFor(playMode, repeatRound, repeatCount, subtitles,
-                                                          index, nextPlayListIndex());
-    const qint64 pauseMs = Shadowing::pauseMs(shadowPauseChoice, subtitles.at(index));
-    // Paused by the learner as the sentence ended (the engine tells of the end a little after
-    // the sound): their pause holds, and Space goes on with what the end leads to.
-    const bool learnerPaused = player->playbackState() == QMediaPlayer::PausedState;
-    if (pauseMs > 0 && !learnerPaused) {
-        beginShadowPause(action, pauseMs);
-        return true;
-    }
-    return carryOutEndAction(action);
-}
-
-bool PlayerWindow::carryOutEndAction(const EndAction &action)
-{
-    switch (action.kind) {
-    case EndAction::Replay:
-        setRepeatRound(action.countsPass ? repeatRound + 1 : 0);
-        break;
-    case EndAction::Next:
-        beginSentencePass(action.sentence);
-        break;
-    case EndAction::RunOn:
-        setRepeatRound(0);
-        return false;
-    }
-    seekToSentence(action.sentence);
-    refreshSubtitle();
-    return true;
-}
-
-// The media engine stops the sound at the end of a pass that ends in a seek or a pause to speak,
-// exactly where it is due; a pass that simply runs on needs no end point.
-void PlayerWindow::armEndPoint()
-{
-    int sentence = -1;
-    const int g = currentIndex;
-    const QList<int> *list = playListFor(playGroup);
-    const bool newPass = g != lastEndHandledIndex || pendingSeek.target >= 0 || seekGuardPosition >= 0;
-    if (!subtitles.isEmpty() && !sliderDragging && isSentenceIndex(g) && newPass &&
-        SentenceChoice::spanOf(subtitles, *list).contains(g)) {
-        const EndAction action = SentenceChoice::endActionFor(playMode, repeatRound, repeatCount, subtitles,
-                                                              g, nextPlayListIndex());
-        if (action.kind != EndAction::RunOn || Shadowing::pauseMs(shadowPauseChoice, subtitles.at(g)) > 0)
-            sentence = g;
-    }
-    endPointSentence = sentence;
-    player->setEndPoint(sentence >= 0 ? SentenceTiming::passEndPoint(subtitles, sentence) : -1);
-}
-
-int PlayerWindow::nextPlayListIndex() const
-{
-    return SentenceChoice::nextInPlayList(subtitles, currentPlayList ? *currentPlayList : QList<int>(),
-                                          currentIndex);
-}
-
-void PlayerWindow::onLoadedMedia(QMediaPlayer::MediaStatus status)
+void PlayerWindow::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
     if (status != QMediaPlayer::LoadedMedia)
         return;
-    beginSentencePass(sentenceIndexAt(player->position()));
-    refreshSubtitle();
-    player->play();
-}
-
-// A last sentence whose tail runs past the end of the media never gets a report at its end
-// point: the player stops first. A repeater must still repeat it, so the end of the media
-// counts as the end of the sentence being drilled.
-void PlayerWindow::repeatAfterEndOfMedia()
-{
-    if ((playMode != 1 && playMode != 2) || sliderDragging)
-        return;
-    // A back end told to seek just as it reached the end may play on from the end instead, and
-    // end once more: the seek never landed.
-    if (pendingSeek.target >= 0 && !pendingSeek.askedAgain) {
-        askSeekAgain();
-        player->play();
-        return;
-    }
-    const int index = currentIndex;
-    if (!isSentenceIndex(index) || index == lastEndHandledIndex)
-        return;
-    if (player->duration() < subtitles.at(index).startMs)
-        return;
-    if (handleSentenceEnd(index) && !shadowPauseActive())
-        player->play();
+    if (player->duration() != session->duration())
+        session->setDuration(player->duration());
+    session->onMediaLoaded();
 }
 
 void PlayerWindow::showTime(qint64 position, qint64 duration)
 {
-    ui->labelCurrentTime->setText(formatTime(position) + " / " + formatTime(duration));
+    ui->labelCurrentTime->setText(SentenceTiming::formatTime(position) + " / " +
+                                  SentenceTiming::formatTime(duration));
 }
 
 void PlayerWindow::onDurationChanged(qint64 duration)
 {
     ui->horizontalSlider->setRange(0, int(duration));
     showTime(player->position(), duration);
-    currentIndex = sentenceIndexAt(player->position());
-    refreshSubtitle();
+    session->setDuration(duration);
 }
 
 void PlayerWindow::onRepeatCountChanged(int value)
 {
-    repeatCount = value > 0 ? value : 1;
+    session->setRepeatCount(value);
     savePlayModeSettings();
-    armEndPoint();
 }
 
 void PlayerWindow::onPlayModeChanged(int index)
 {
-    const int requested = (index >= 0 && index <= 2) ? index : 1;
-    requestedPlayMode = requested;
-    if (!subtitles.isEmpty()) {
-        playModePending = false;
-        applyPlayMode(requested, true);
-    } else {
-        // Without sentences there is nothing to repeat: play normally until a subtitle loads.
-        playModePending = requested != 0;
-        applyPlayMode(0, false);
-    }
+    session->setPlayMode(index >= 0 && index <= 2 ? PlayMode(index) : PlayMode::Repeat);
+    savePlayModeSettings();
 }
 
-void PlayerWindow::applyPlayMode(int mode, bool save)
+// The mode played, which a lesson without sentences keeps at normal play.
+void PlayerWindow::showPlayMode(PlayMode mode)
 {
-    cancelShadowPause();
-    playMode = mode;
-    setRepeatRound(0);
-    lastEndHandledIndex = -1;
-    seekGuardPosition = -1;
-    const bool manualMoves = !subtitles.isEmpty() && mode == 1;
+    const bool manualMoves = mode == PlayMode::Repeat;
     ui->btnNextSentence->setEnabled(manualMoves);
     ui->btnSkipSentence->setEnabled(manualMoves);
     updateRepeatControls();
-    if (ui->comboPlayMode->currentIndex() != mode) {
+    if (ui->comboPlayMode->currentIndex() != int(mode)) {
         const QSignalBlocker blocker(ui->comboPlayMode);
-        ui->comboPlayMode->setCurrentIndex(mode);
+        ui->comboPlayMode->setCurrentIndex(int(mode));
     }
-    if (save)
-        savePlayModeSettings();
-    armEndPoint();
 }
 
 void PlayerWindow::savePlayModeSettings()
 {
     Settings stored = Settings::load();
-    stored.playMode = PlayMode(requestedPlayMode);
-    stored.repeatCount = repeatCount;
+    stored.playMode = session->requestedPlayMode();
+    stored.repeatCount = session->repeatCount();
     stored.save();
-}
-
-// Space and the "⏹/▶" button: the pause to speak ends at once, otherwise playback stops or goes on.
-void PlayerWindow::togglePlayback()
-{
-    if (shadowPauseActive())
-        finishShadowPause();
-    else if (player->playbackState() == QMediaPlayer::PlayingState)
-        player->pause();
-    else
-        player->play();
 }
 
 // While the learner speaks the drill goes on: the button stops it.
 void PlayerWindow::showPlaybackState()
 {
-    const bool going = player->playbackState() == QMediaPlayer::PlayingState || shadowPauseActive();
+    const bool going =
+        player->playbackState() == QMediaPlayer::PlayingState || session->speakingPauseActive();
     ui->btnPlayPause->setText(going ? "⏹" : "▶");
+}
+
+void PlayerWindow::showText(const QString &text)
+{
+    subtitleTextItem->setPlainText(text);
+    // The "never" display mode keeps the item hidden until the text is asked for.
+    subtitleTextItem->setVisible(session->displayMode() != SubtitleDisplay::Never || session->isRevealed());
+    backText();
+    layoutSubtitle();
 }
 
 void PlayerWindow::onBtnBackClicked()

@@ -22,7 +22,7 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {
     case Qt::Key_Space:
-        togglePlayback();
+        session->togglePlay();
         break;
     case Qt::Key_F:
         if (isFullScreen())
@@ -33,13 +33,13 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
     case Qt::Key_N:
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        nextSentence();
+        session->next();
         break;
     case Qt::Key_Left:
-        seekRelative(-10000);
+        session->seekBy(-10000);
         break;
     case Qt::Key_Right:
-        seekRelative(10000);
+        session->seekBy(10000);
         break;
     case Qt::Key_Up: {
         const float before = player->volume();
@@ -54,7 +54,7 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
         break;
     }
     case Qt::Key_F12:
-        skipSentence();
+        session->skip();
         break;
     case Qt::Key_BracketLeft:
         moveSentenceEdge(Shadowing::Edge::Start, -timingStepMs);
@@ -75,11 +75,11 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
         shiftSubtitle(timingStepMs);
         break;
     case Qt::Key_A:
-        startAlignment(event->modifiers() & Qt::ShiftModifier ? -1 : currentIndex);
+        startAlignment(event->modifiers() & Qt::ShiftModifier ? -1 : session->currentSentence());
         break;
     case Qt::Key_H:
         if (!event->isAutoRepeat())
-            setRevealed(true);
+            session->reveal(true);
         break;
     case Qt::Key_T:
         toggleSecondSubtitle();
@@ -96,7 +96,7 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
 void PlayerWindow::keyReleaseEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_H && !event->isAutoRepeat()) {
-        setRevealed(false);
+        session->reveal(false);
         return;
     }
     QMainWindow::keyReleaseEvent(event);
@@ -113,41 +113,19 @@ bool PlayerWindow::eventFilter(QObject *watched, QEvent *event)
         return QMainWindow::eventFilter(watched, event);
     const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
     if (press && button == Qt::RightButton) {
-        nextSentence();
+        session->next();
         return true;
     }
     const bool textHidden = !subtitleTextItem->isVisible() || subtitleTextItem->toPlainText().isEmpty();
     if (press && button == Qt::LeftButton && textHidden) {
-        setRevealed(true);
+        session->reveal(true);
         return true;
     }
-    if (!press && button == Qt::LeftButton && revealed) {
-        setRevealed(false);
+    if (!press && button == Qt::LeftButton && session->isRevealed()) {
+        session->reveal(false);
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void PlayerWindow::seekRelative(qint64 delta)
-{
-    if (subtitles.isEmpty())
-        return;
-    qint64 target = player->position() + delta;
-    const qint64 duration = player->duration();
-    if (duration > 0 && target > duration)
-        target = duration;
-    if (target < 0)
-        target = 0;
-
-    // The sentence is chosen before the player moves: a media back end may report from inside
-    // the seek, and the engine must not take that report as the end of the sentence left behind
-    // (which in the repeater would jump straight back to it).
-    syncIndexToPosition(target);
-    movePlayer(target, -1);
-    if (isSentenceIndex(currentIndex) && target >= subtitles.at(currentIndex).startMs)
-        refreshSubtitle();
-    else
-        subtitleTextItem->setPlainText(QString());
 }
 
 void PlayerWindow::adjustVolume(double step)
@@ -159,37 +137,4 @@ void PlayerWindow::adjustVolume(double step)
         volume = 0;
     player->setVolume(float(volume));
     qDebug() << "Volume:" << int(volume * 100);
-}
-
-void PlayerWindow::skipSentence()
-{
-    if (subtitles.isEmpty())
-        return;
-    int skipped = currentIndex;
-    const bool inPlayList =
-        !currentPlayList || currentPlayList->isEmpty() || currentPlayList->contains(skipped);
-    if (!isSentenceIndex(skipped) || !inPlayList) {
-        if (syncIndexToPosition(player->position()) < 0)
-            return;
-        skipped = currentIndex;
-        if (skipped < 0)
-            return;
-    }
-    if (!isSentenceIndex(skipped))
-        return;
-    // Taken before the skipped sentence leaves the play list.
-    const int next = nextPlayListIndex();
-
-    addCurrentToGroup2(skipped);
-    if (isSentenceIndex(next) && next != skipped) {
-        beginSentencePass(next);
-        seekToSentence(next);
-        refreshSubtitle();
-        updateSliderRange();
-    } else {
-        // The only sentence of the play list: it starts again.
-        beginSentencePass(skipped);
-        seekToSentence(skipped);
-        refreshSubtitle();
-    }
 }

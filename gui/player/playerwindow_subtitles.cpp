@@ -40,9 +40,6 @@ void PlayerWindow::loadSubtitles(const QString &path)
         return;
     currentFile = path;
     updateTitle();
-    subtitles.clear();
-    beginSentencePass(0);
-
     const QUrl url = mediaUrlFor(path);
     player->setSource(url);
 
@@ -62,9 +59,9 @@ void PlayerWindow::readSubtitleTrack(const QUrl &media, const QString &language)
 {
     auto *reader = new QFutureWatcher<SubtitleLookup>(this);
     reader->setObjectName(trackReaderName);
-    connect(reader, &QFutureWatcher<SubtitleLookup>::finished, this, [this, reader, group = playGroup] {
+    connect(reader, &QFutureWatcher<SubtitleLookup>::finished, this, [this, reader, group = session->playGroup()] {
         reader->deleteLater();
-        playGroup = group;
+        session->setPlayGroup(group);
         applySubtitleLookup(reader->result());
     });
     reader->setFuture(QtConcurrent::run(
@@ -82,6 +79,7 @@ void PlayerWindow::applySubtitleLookup(const SubtitleLookup &lookup)
         writeDebugLine(line);
     const bool found = !lookup.path.isEmpty() && QFileInfo::exists(lookup.path);
     subtitlePath = found ? lookup.path : QString();
+    QList<SubtitleItem> subtitles;
     if (found) {
         subtitles = MendedTimes::read(lookup.path);
         subtitles.removeIf([](const SubtitleItem &item) { return item.text.trimmed().isEmpty(); });
@@ -94,10 +92,11 @@ void PlayerWindow::applySubtitleLookup(const SubtitleLookup &lookup)
         writeDebugLine(subtitleNotFoundLine(lookup));
     }
     // Group 2 waits for the sentences of a track being read.
+    QList<int> group2 = session->group2();
     if (storedGroup2Pending && !lookup.trackPending) {
         // A damaged store may claim billions of entries; a lesson uses no more than its sentences.
         storedGroup2Pending = false;
-        groupRightIndexes = Group2Store::read(int(subtitles.size()));
+        group2 = Group2Store::read(int(subtitles.size()));
     }
     if (found && subtitles.isEmpty())
         showSubtitleNotice(noSentenceLabel.toString() + QFileInfo(lookup.path).fileName() +
@@ -111,10 +110,10 @@ void PlayerWindow::applySubtitleLookup(const SubtitleLookup &lookup)
     else
         showSubtitleNotice(QString());
 
+    session->setSentences(subtitles, group2);
     loadSecondSubtitle();
-    detectChineseText();
-    applyPlayModeForSubtitles();
-    rebuildPlayList();
+    updateFilterChineseButton();
+    showPlayModeForSubtitles();
 }
 
 // The second subtitle beside a local lesson, or else the media's next text track, paired to its
@@ -124,16 +123,17 @@ void PlayerWindow::loadSecondSubtitle()
     const QUrl url = mediaUrlFor(currentFile);
     const QString mediaPath = url.isLocalFile() ? url.toLocalFile() : QString();
     const QString secondPath = mediaPath.isEmpty() ? QString() : findSecondSubtitle(mediaPath);
-    secondSubtitleLines.clear();
+    const QList<SubtitleItem> &sentences = session->sentences();
+    QStringList secondLines;
     // A track still being read for the lesson before is not wanted any more.
     qDeleteAll(findChildren<QObject *>(secondTrackReaderName, Qt::FindDirectChildrenOnly));
-    if (!secondPath.isEmpty() && !subtitles.isEmpty()) {
-        secondSubtitleLines = pairByOverlap(subtitles, readSubtitleFile(secondPath));
+    if (!secondPath.isEmpty() && !sentences.isEmpty()) {
+        secondLines = pairByOverlap(sentences, readSubtitleFile(secondPath));
         writeDebugLine(QString("第二字幕: \"%1\"").arg(secondPath));
-    } else if (!mediaPath.isEmpty() && !subtitles.isEmpty()) {
+    } else if (!mediaPath.isEmpty() && !sentences.isEmpty()) {
         readSecondTrack(mediaPath);
     }
-    updateSecondSubtitleButton();
+    showSecondSubtitle(secondLines);
 }
 
 // ffmpeg reads the whole media to reach every cue: on a pool thread, while the lesson plays.
@@ -144,18 +144,16 @@ void PlayerWindow::readSecondTrack(const QString &mediaPath)
     connect(reader, &QFutureWatcher<TrackSentences>::finished, this, [this, reader] {
         reader->deleteLater();
         const TrackSentences second = reader->result();
-        if (second.items.isEmpty() || subtitles.isEmpty())
+        if (second.items.isEmpty() || session->sentences().isEmpty())
             return;
-        secondSubtitleLines = pairByOverlap(subtitles, second.items);
         writeDebugLine(QString("第二字幕: %1").arg(second.source));
-        updateSecondSubtitleButton();
-        refreshSubtitle();
+        showSecondSubtitle(pairByOverlap(session->sentences(), second.items));
     });
     reader->setFuture(
         QtConcurrent::run(readSecondTrackSentences, mediaPath, Settings::load().subtitleLanguage));
 }
 
-void PlayerWindow::updateSecondSubtitleButton()
+void PlayerWindow::showSecondSubtitle(const QStringList &secondLines)
 {
     if (ui && !btnSecondSubtitle) {
         btnSecondSubtitle = new QPushButton(this);
@@ -166,20 +164,19 @@ void PlayerWindow::updateSecondSubtitleButton()
                                         btnSecondSubtitle);
         connect(btnSecondSubtitle, &QPushButton::clicked, this, &PlayerWindow::toggleSecondSubtitle);
     }
+    session->setSecondLines(secondLines);
     if (btnSecondSubtitle) {
-        btnSecondSubtitle->setVisible(!secondSubtitleLines.isEmpty());
-        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
+        btnSecondSubtitle->setVisible(!secondLines.isEmpty());
+        btnSecondSubtitle->setText(session->secondLinesShown() ? "字幕2:关" : "字幕2:开");
     }
 }
 
 void PlayerWindow::toggleSecondSubtitle()
 {
-    if (secondSubtitleLines.isEmpty())
+    if (!btnSecondSubtitle || !btnSecondSubtitle->isVisibleTo(this))
         return;
-    secondSubtitleShown = !secondSubtitleShown;
-    if (btnSecondSubtitle)
-        btnSecondSubtitle->setText(secondSubtitleShown ? "字幕2:关" : "字幕2:开");
-    refreshSubtitle();
+    session->setSecondLinesShown(!session->secondLinesShown());
+    btnSecondSubtitle->setText(session->secondLinesShown() ? "字幕2:关" : "字幕2:开");
 }
 
 void PlayerWindow::setWorkingDirectory(const QString &dir)
@@ -209,28 +206,11 @@ void PlayerWindow::showSubtitleNotice(const QString &notice, bool keepUsualTitle
         showNotice(notice);
 }
 
-// Without subtitles only normal play makes sense; the mode the user asked for waits in
-// requestedPlayMode until a file with subtitles comes.
-void PlayerWindow::applyPlayModeForSubtitles()
+// Without subtitles only normal play makes sense: the list says so until a lesson with
+// sentences comes (the session keeps the mode asked for).
+void PlayerWindow::showPlayModeForSubtitles()
 {
-    QComboBox *combo = ui ? ui->comboPlayMode : nullptr;
-    if (!subtitles.isEmpty()) {
-        if (combo) {
-            combo->setEnabled(true);
-            combo->setToolTip(QString());
-        }
-        if (playModePending) {
-            playModePending = false;
-            applyPlayMode(requestedPlayMode, false);
-        } else {
-            applyPlayMode(playMode, false);
-        }
-        return;
-    }
-    playModePending = requestedPlayMode != 0;
-    applyPlayMode(0, false);
-    if (combo) {
-        combo->setEnabled(false);
-        combo->setToolTip("未找到字幕：只能正常播放");
-    }
+    const bool hasSentences = !session->sentences().isEmpty();
+    ui->comboPlayMode->setEnabled(hasSentences);
+    ui->comboPlayMode->setToolTip(hasSentences ? QString() : QString("未找到字幕：只能正常播放"));
 }
