@@ -39,8 +39,10 @@ public:
     void setVideoOutput(QGraphicsVideoItem *item) override;
     QVideoSink *videoSink() const override;
     QSize videoSize() const override;
-    void setEndPoint(qint64 position) override;
+    using MediaEngine::setEndPoint;
+    void setEndPoint(qint64 position, const PassEnd &then) override;
     qint64 endPoint() const override;
+    PassEnd passEnd() const override { return then; }
 
     // The hardware-decoding choice reaches the back end through the environment, read when the
     // first media player of the process is made.
@@ -52,16 +54,31 @@ private:
     void attachAudioOutputWhenAvailable();
     void handOverRate();
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
+    void onEndPointReached(qint64 position);
+    void onPlayerPosition(qint64 position);
+    bool isFromBeforeSeek(qint64 position);
+    void seek(qint64 position);
 
     QMediaPlayer *player = nullptr;
     QAudioOutput *audioOutput = nullptr;
     QtEndPointTimer *endTimer = nullptr;
+    PassEnd then;
     // What the media player is given for a local file (a link where the path is not ASCII).
     PlayableSource playableSource;
     QUrl requestedSource;
     // The back end opens each source at normal speed; the rate is handed over at the first play.
     bool rateHandedOver = false;
     bool insideSeek = false;
+    // A source was set and the back end has not yet said it loads it.
+    bool opening = false;
+    // The last seek, until a report near its target.
+    struct Landing
+    {
+        qint64 target = -1;
+        int strayReports = 0;
+        bool askedAgain = false;
+    };
+    Landing landing;
     // The back end could not open the source, yet goes on as if it played nothing (written by
     // setSource and the error handler).
     bool sourceFailed = false;

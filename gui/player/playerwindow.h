@@ -139,7 +139,7 @@ private:
     void setRepeatRound(int round);
     bool handleSentenceEnd(int index);
     bool carryOutEndAction(const SentenceChoice::EndAction &action);
-    void onEndPointReached(qint64 position);
+    void onEndPointReached(qint64 position, bool jumped = false);
     void armEndPoint();
     int nextPlayListIndex() const;
     void onLoadedMedia(QMediaPlayer::MediaStatus status);

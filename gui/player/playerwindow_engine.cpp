@@ -1,5 +1,6 @@
 #include "gui/player/playerwindow.h"
 
+#include "core/drill/playmodes.h"
 #include "core/drill/sentencechoice.h"
 #include "core/drill/sentencetiming.h"
 
@@ -129,7 +130,7 @@ void PlayerWindow::onPositionChanged(qint64 position)
         refreshSubtitle();
 }
 
-void PlayerWindow::onEndPointReached(qint64 position)
+void PlayerWindow::onEndPointReached(qint64 position, bool jumped)
 {
     const auto rearm = qScopeGuard([this] { armEndPoint(); });
     const int g = endPointSentence;
@@ -140,6 +141,21 @@ void PlayerWindow::onEndPointReached(qint64 position)
     // The pass went all the way through: whatever seek began it has landed.
     pendingSeek = {};
     seekGuardPosition = -1;
+    // The engine has already sought on to the next pass, as armEndPoint told it: only follow.
+    const EndAction action =
+        SentenceChoice::endActionFor(playMode, repeatRound, repeatCount, subtitles, g, nextPlayListIndex());
+    if (jumped && action.kind == EndAction::Replay) {
+        setRepeatRound(action.countsPass ? repeatRound + 1 : 0);
+        lastEndHandledIndex = -1;
+    } else if (jumped && action.kind == EndAction::Next) {
+        beginSentencePass(action.sentence);
+    }
+    if (jumped && action.kind != EndAction::RunOn) {
+        // Its lead-in may lie in the sentence before: the pass is held until its start.
+        seekGuardPosition = subtitles.at(action.sentence).startMs;
+        refreshSubtitle();
+        return;
+    }
     if (!handleSentenceEnd(g))
         player->setEndPoint(-1); // it runs on from here
 }
@@ -196,7 +212,25 @@ void PlayerWindow::armEndPoint()
             sentence = g;
     }
     endPointSentence = sentence;
-    player->setEndPoint(sentence >= 0 ? SentenceTiming::passEndPoint(subtitles, sentence) : -1);
+    if (sentence < 0) {
+        player->setEndPoint(-1);
+        return;
+    }
+    // What the end leads to is handed to the engine with it, so that the next pass starts where
+    // the sound is; a pause to speak is the window's to carry out.
+    const EndAction action = SentenceChoice::endActionFor(playMode, repeatRound, repeatCount, subtitles,
+                                                          sentence, nextPlayListIndex());
+    MediaEngine::PassEnd then;
+    if (action.kind != EndAction::RunOn &&
+        Shadowing::pauseMs(shadowPauseChoice, subtitles.at(sentence)) == 0) {
+        const int round = action.kind == EndAction::Replay && action.countsPass ? repeatRound + 1 : 0;
+        const qreal rate = playMode == int(PlayMode::AutoNext) && !passRates.isEmpty()
+                               ? Shadowing::rateForPass(passRates, round, ui->doubleSpinBoxRate->value())
+                               : 0;
+        then = MediaEngine::PassEnd::jump(sentenceLeadStart(action.sentence), rate,
+                                          SentenceTiming::passEndPoint(subtitles, action.sentence));
+    }
+    player->setEndPoint(SentenceTiming::passEndPoint(subtitles, sentence), then);
 }
 
 int PlayerWindow::nextPlayListIndex() const
