@@ -18,6 +18,11 @@ QString unplayableMediaMessage(const QString &detail)
     return detail.isEmpty() ? message : message + "\n" + detail;
 }
 
+void useQtMultimediaFFmpegBackend()
+{
+    qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+}
+
 QString preferredMediaEngineName()
 {
     const QString chosen = qEnvironmentVariable("ORVILOOP_MEDIA_ENGINE").trimmed().toLower();

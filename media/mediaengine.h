@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/drill/passend.h"
+
 #include <QMediaPlayer>
 #include <QObject>
 #include <QSize>
@@ -14,6 +16,16 @@ class QVideoSink;
 // What the player window needs of a media back end, under the names of QMediaPlayer's own
 // interface, so that the repeat engine never asks which back end runs. Each implementation
 // keeps the quirks of its back end in its own files.
+//
+// What every engine guarantees, so that nothing above it guards against one back end:
+// - After setPosition(p) no positionChanged from before it reaches the caller: neither what the
+//   back end still reports of the place it left, nor its echo of the target from inside the
+//   seek; reports resume once playback has landed at p. A seek the back end drops is asked
+//   again by the engine itself.
+// - After setSource() with a playable source, mediaStatusChanged(LoadedMedia) arrives once,
+//   after durationChanged, however the source is opened (afresh, the same one again, after an
+//   error), even where the back end says so early or not at all.
+// - endPointReached comes once per pass, after the last report of that pass.
 class MediaEngine : public QObject
 {
     Q_OBJECT
@@ -52,12 +64,20 @@ public:
     // output frames of another size (the size they are shown at).
     virtual QSize videoSize() const = 0;
 
+    // What the engine does by itself at the end point of a pass (core/drill/passend.h).
+    using PassEnd = ::PassEnd;
+
     // The end of the pass being played, in media milliseconds; -1 for none. When playback gets
-    // there the back end stops the sound as close to it as it can and emits endPointReached
-    // once; a seek (which also drops an end point at or before its target) or play() goes on.
-    // The state stays PlayingState meanwhile: the caller decides what comes next.
-    virtual void setEndPoint(qint64 position) = 0;
+    // there the back end stops the sound as close to it as it can, carries out `then` and emits
+    // endPointReached once, with `jumped` true when it has already sought on: its position
+    // reports are then the next pass's, whose end point is armed with `then.following()` (a
+    // loop goes round until told more). The caller may still correct what follows. With Hold a seek (which
+    // also drops an end point at or before its target) or play() goes on, and the state stays PlayingState
+    // meanwhile.
+    void setEndPoint(qint64 position) { setEndPoint(position, PassEnd::hold()); }
+    virtual void setEndPoint(qint64 position, const PassEnd &then) = 0;
     virtual qint64 endPoint() const = 0;
+    virtual PassEnd passEnd() const = 0;
 
 signals:
     void positionChanged(qint64 position);
@@ -68,7 +88,7 @@ signals:
     void volumeChanged(float volume);
     void mutedChanged(bool muted);
     void errorOccurred(QMediaPlayer::Error error, const QString &errorString);
-    void endPointReached(qint64 position);
+    void endPointReached(qint64 position, bool jumped);
 };
 
 // What errorOccurred says of media that cannot be played, whichever engine found it; `detail`
@@ -79,6 +99,10 @@ struct MediaEngineOptions
 {
     bool hardwareDecoding = true;
 };
+
+// Qt Multimedia picks its back end once per process, when its first object is made (a video
+// item's sink is one, whichever engine plays): it must be FFmpeg's. Call before any is made.
+void useQtMultimediaFFmpegBackend();
 
 // The engine this build and this machine play with: libmpv where the build has it and Qt
 // cannot keep the pitch at other rates (before 6.10), QMediaPlayer elsewhere;

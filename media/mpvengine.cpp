@@ -348,6 +348,7 @@ void MpvEngine::setPlaybackRate(qreal newRate)
     mpv_set_property_async(mpv, 0, "speed", MPV_FORMAT_DOUBLE, &newRate);
     if (end >= 0)
         setOption("end", secondsText(decodingEnd()));
+    armMpvLoop();
     emit playbackRateChanged(rate);
 }
 
@@ -401,15 +402,82 @@ qint64 MpvEngine::decodingEnd() const
     return end + qint64(std::lround(lostWallMs * rate));
 }
 
-void MpvEngine::setEndPoint(qint64 position)
+void MpvEngine::setEndPoint(qint64 position, const PassEnd &next)
 {
-    if (position == end)
+    const PassEnd followedBy = position < 0 ? PassEnd::hold() : next;
+    if (position == end && followedBy == then)
         return;
+    const bool moved = position != end;
     end = position;
-    setOption("end", end < 0 ? QStringLiteral("none") : secondsText(decodingEnd()));
+    then = followedBy;
+    if (moved)
+        setOption("end", end < 0 ? QStringLiteral("none") : secondsText(decodingEnd()));
+    armMpvLoop();
+    if (!moved)
+        return;
     // Held at the end point just reported: a later end point means playing on from here.
     if (endReported && state == QMediaPlayer::PlayingState && (end < 0 || end > currentPosition))
         setPosition(currentPosition);
+}
+
+// One sentence looped at one rate is mpv's own A-B loop: mpv seeks back in its core the moment
+// it has decoded to the end and, not flushing its audio output for that seek, lets the next pass
+// follow the sound still playing, whatever the event loop of the window is busy with.
+bool MpvEngine::loopsInMpv() const
+{
+    return end >= 0 && then.jumps() && then.jumpTo < end && then.nextEndPoint == end &&
+           (then.rate <= 0 || then.rate == rate);
+}
+
+void MpvEngine::armMpvLoop()
+{
+    const bool loop = loopsInMpv();
+    setOption("ab-loop-a", loop ? secondsText(then.jumpTo) : QStringLiteral("no"));
+    setOption("ab-loop-b", loop ? secondsText(decodingEnd()) : QStringLiteral("no"));
+}
+
+// A seek of mpv's own is its A-B loop going round: the pass's end is reported as its sound is
+// heard, and the next pass's reports follow it.
+void MpvEngine::onMpvSeek()
+{
+    if (seeking || draining || !loopsInMpv() || state != QMediaPlayer::PlayingState)
+        return;
+    const qint64 waitMs = wallMsUntilHeard(end);
+    startPass();
+    passAcknowledged = true; // no command of ours to wait for
+    landing = then.jumpTo;
+    draining = true;
+    const int pass = passNumber;
+    QTimer::singleShot(waitMs, Qt::PreciseTimer, this, [this, pass] {
+        if (pass != passNumber || !draining)
+            return;
+        draining = false;
+        const qint64 start = then.jumpTo;
+        reportEndPoint(true);
+        // The next pass is heard from its start on: mpv appended it to the sound just played.
+        if (pass == passNumber && currentPosition != start) {
+            currentPosition = start;
+            emit positionChanged(start);
+        }
+    });
+}
+
+// A jump mpv's loop cannot make (on to another place, another rate or end point) is made here
+// as soon as the sound has reached the end point, before anyone else is told.
+void MpvEngine::carryOutJump()
+{
+    const PassEnd jump = then;
+    const qint64 endedAt = end;
+    if (jump.rate > 0)
+        setPlaybackRate(jump.rate);
+    // mpv keeps the old end point until after the seek, lest it play on past it meanwhile.
+    end = -1;
+    then = PassEnd::hold();
+    setPosition(jump.jumpTo);
+    end = jump.nextEndPoint > jump.jumpTo ? jump.nextEndPoint : -1;
+    then = jump.following(endedAt);
+    setOption("end", end < 0 ? QStringLiteral("none") : secondsText(decodingEnd()));
+    armMpvLoop();
 }
 
 void MpvEngine::drainMpvEvents()
@@ -437,6 +505,9 @@ void MpvEngine::handleEvent(const mpv_event &event)
     case MPV_EVENT_COMMAND_REPLY:
         if (event.reply_userdata == quint64(passNumber))
             passAcknowledged = true;
+        break;
+    case MPV_EVENT_SEEK:
+        onMpvSeek();
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
         // mpv restarts after every seek, also after one that a later seek replaced: until it has
@@ -537,7 +608,7 @@ qint64 MpvEngine::wallMsUntilHeard(qint64 position) const
 // output still plays the last of it.
 void MpvEngine::onEndOfFileReached()
 {
-    if (seeking || draining || state != QMediaPlayer::PlayingState)
+    if (seeking || draining || state != QMediaPlayer::PlayingState || loopsInMpv())
         return;
     const qint64 stoppedAt = qint64(std::llround(mpvProperty("time-pos").toDouble() * 1000.0));
     const bool atEndPoint = end >= 0 && !endReported && stoppedAt >= decodingEnd() - 20;
@@ -555,6 +626,8 @@ void MpvEngine::onEndOfFileReached()
                                reportFailure(QString("网络视频中断：服务器 %1 秒没有发来数据，只播放到 %2 秒")
                                                  .arg(networkTimeoutMs() / 1000.0)
                                                  .arg(stoppedAt / 1000));
+                           else if (atEndPoint && then.jumps())
+                               reportJump();
                            else if (atEndPoint)
                                reportEndPoint();
                            else
@@ -562,14 +635,27 @@ void MpvEngine::onEndOfFileReached()
                        });
 }
 
-void MpvEngine::reportEndPoint()
+void MpvEngine::reportEndPoint(bool jumped)
 {
-    endReported = true;
-    if (currentPosition != end) {
-        currentPosition = end;
-        emit positionChanged(end);
+    // After a jump the next pass is under way: its end is still to come.
+    endReported = !jumped;
+    const qint64 reached = end;
+    if (currentPosition != reached) {
+        currentPosition = reached;
+        emit positionChanged(reached);
     }
-    emit endPointReached(end);
+    emit endPointReached(reached, jumped);
+}
+
+void MpvEngine::reportJump()
+{
+    const qint64 reached = end;
+    if (currentPosition != reached) {
+        currentPosition = reached;
+        emit positionChanged(reached);
+    }
+    carryOutJump();
+    emit endPointReached(reached, true);
 }
 
 void MpvEngine::reportEndOfMedia(qint64 position)

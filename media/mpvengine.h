@@ -51,8 +51,10 @@ public:
     void setVideoOutput(QGraphicsVideoItem *item) override;
     QVideoSink *videoSink() const override;
     QSize videoSize() const override { return displaySize; }
-    void setEndPoint(qint64 position) override;
+    using MediaEngine::setEndPoint;
+    void setEndPoint(qint64 position, const PassEnd &then) override;
     qint64 endPoint() const override { return end; }
+    PassEnd passEnd() const override { return then; }
 
     // The value of an mpv property as text ("" when it has none), for diagnostics and tests.
     QString mpvProperty(const char *name) const;
@@ -68,7 +70,12 @@ private:
     void onTimePos(double seconds);
     void updateDuration(double seconds);
     void onEndOfFileReached();
-    void reportEndPoint();
+    void reportEndPoint(bool jumped = false);
+    bool loopsInMpv() const;
+    void armMpvLoop();
+    void onMpvSeek();
+    void carryOutJump();
+    void reportJump();
     void reportEndOfMedia(qint64 position);
     void startPass();
     qint64 wallMsUntilHeard(qint64 position) const;
@@ -106,6 +113,7 @@ private:
     float currentVolume = 1.0f;
     bool muted = false;
     qint64 end = -1;
+    PassEnd then;
     bool endReported = false;
     // A seek is under way: mpv's position is the seek target's, not yet played.
     bool seeking = false;

@@ -17,9 +17,6 @@ constexpr qint64 reportToleranceMs = 15;
 // PulseAudio, the sound stops at the edge of a decoded audio buffer whether this is 0 or -12.
 constexpr double outputLatencyMs = 0.0;
 
-// Reports after a seek lie within this of its target (media milliseconds); others are stale.
-constexpr qint64 landingWindowMs = 1000;
-
 // How far (in media milliseconds) a report may lag behind the position taken from an earlier one.
 constexpr double maxReportLagMs = 150.0;
 
@@ -74,11 +71,6 @@ double QtEndPointTimer::extrapolated() const
 
 void QtEndPointTimer::noteReport(qint64 position)
 {
-    if (landing >= 0) {
-        if (position < landing - landingWindowMs || position > landing + landingWindowMs)
-            return;
-        landing = -1;
-    }
     if (player->playbackState() != QMediaPlayer::PlayingState) {
         // A report made before play starts would count the time until then as played.
         referencePosition = -1;
@@ -109,9 +101,8 @@ void QtEndPointTimer::noteNewAudioOutput()
 
 // A seek made while playing leaves the queue to play out, counted by the clock; a pause plays
 // the queue out uncounted, so a seek after a pause as long as the queue leaves none counted.
-void QtEndPointTimer::noteSeek(qint64 target, bool whilePlaying)
+void QtEndPointTimer::noteSeek(bool whilePlaying)
 {
-    landing = target;
     const double pausedMs = double(monotonicNowNs() - leftPlayingNs) / 1e6;
     uncountedQueueMs = whilePlaying ? 0.0 : std::clamp(pausedMs, 0.0, outputQueueMs);
     fired = false;

@@ -19,9 +19,10 @@ public:
     void setEndPoint(qint64 position);
     qint64 endPoint() const { return end; }
 
-    // Every position report, every seek, every change of rate or state goes through here.
+    // Every position report (none from before the last seek: the engine drops those), every
+    // seek, every change of rate or state goes through here.
     void noteReport(qint64 position);
-    void noteSeek(qint64 target, bool whilePlaying);
+    void noteSeek(bool whilePlaying);
     void noteNewAudioOutput();
     void noteRateChanged(qreal rate);
     void notePlaybackState(QMediaPlayer::PlaybackState state);
@@ -53,7 +54,4 @@ private:
     // in an output opened afresh, none just after a seek made while playing.
     double uncountedQueueMs = outputQueueMs;
     qint64 leftPlayingNs = 0;
-    // The target of the last seek until a report near it: the back end may still report the
-    // position it had before, which must not count as reaching the end point.
-    qint64 landing = -1;
 };

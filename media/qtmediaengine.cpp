@@ -10,9 +10,18 @@
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QTimer>
+
+#include <utility>
 #include <QVideoSink>
 
 namespace {
+
+// After a seek the first reports lie from a little before its target (a video seek may land on
+// the frame before) to where playback can have got since (wall milliseconds at rate 1).
+constexpr qint64 landingBeforeMs = 1000;
+constexpr qint64 landingAfterMs = 400;
+// More reports from elsewhere than this mean the back end dropped the seek.
+constexpr int strayReportsAllowed = 2;
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
 // The FFmpeg back end of Qt before 6.5 ignores QT_FFMPEG_DECODING_HW_DEVICE_TYPES and tries every
@@ -50,7 +59,7 @@ void releaseHardwareDecoders()
 
 void QtMediaEngine::applyHardwareDecodingEnvironment(bool enabled)
 {
-    qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+    useQtMultimediaFFmpegBackend();
     if (enabled)
         qunsetenv("QT_FFMPEG_DECODING_HW_DEVICE_TYPES");
     else
@@ -76,14 +85,7 @@ QtMediaEngine::QtMediaEngine(const MediaEngineOptions &options, QObject *parent)
     attachAudioOutputWhenAvailable();
     endTimer = new QtEndPointTimer(player, this);
 
-    connect(player, &QMediaPlayer::positionChanged, this, [this](qint64 position) {
-        if (player->playbackState() == QMediaPlayer::PlayingState)
-            rateHandedOver = true;
-        emit positionChanged(position);
-        // The back end reports the target from inside a seek, before playback has moved there.
-        if (!insideSeek)
-            endTimer->noteReport(position);
-    });
+    connect(player, &QMediaPlayer::positionChanged, this, &QtMediaEngine::onPlayerPosition);
     connect(player, &QMediaPlayer::durationChanged, this, &MediaEngine::durationChanged);
     connect(player, &QMediaPlayer::mediaStatusChanged, this, &QtMediaEngine::onMediaStatusChanged);
     connect(player, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState state) {
@@ -102,7 +104,7 @@ QtMediaEngine::QtMediaEngine(const MediaEngineOptions &options, QObject *parent)
             });
     connect(audioOutput, &QAudioOutput::volumeChanged, this, &MediaEngine::volumeChanged);
     connect(audioOutput, &QAudioOutput::mutedChanged, this, &MediaEngine::mutedChanged);
-    connect(endTimer, &QtEndPointTimer::reached, this, &MediaEngine::endPointReached);
+    connect(endTimer, &QtEndPointTimer::reached, this, &QtMediaEngine::onEndPointReached);
 }
 
 QtMediaEngine::~QtMediaEngine() = default;
@@ -129,7 +131,8 @@ void QtMediaEngine::setSource(const QUrl &source)
     requestedSource = source;
     sourceFailed = false;
     loadReported = false;
-    endTimer->setEndPoint(-1);
+    landing = {};
+    setEndPoint(-1);
     // Qt's FFmpeg back end opens HTTPS without checking the server's certificate, also after a
     // redirect, and follows a redirect to plain http: an unverified stream is not played.
     if (!source.isEmpty() && !source.isLocalFile()) {
@@ -145,6 +148,7 @@ void QtMediaEngine::setSource(const QUrl &source)
         });
         return;
     }
+    opening = !source.isEmpty();
     player->setSource(playableSource.urlFor(source));
 }
 
@@ -157,10 +161,16 @@ void QtMediaEngine::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
     if (sourceFailed)
         return;
+    // After media it could not open, the back end says LoadedMedia of nothing before it starts
+    // to load the next source.
+    if (status == QMediaPlayer::LoadingMedia)
+        opening = false;
     if (status != QMediaPlayer::LoadedMedia) {
         emit mediaStatusChanged(status);
         return;
     }
+    if (opening)
+        return;
     if (insideSeek && !loadReported) {
         QMetaObject::invokeMethod(this, &QtMediaEngine::reportLoaded, Qt::QueuedConnection);
         return;
@@ -177,6 +187,42 @@ void QtMediaEngine::reportLoaded()
     loadReported = true;
     rateHandedOver = false;
     emit mediaStatusChanged(QMediaPlayer::LoadedMedia);
+}
+
+void QtMediaEngine::onPlayerPosition(qint64 position)
+{
+    if (player->playbackState() == QMediaPlayer::PlayingState)
+        rateHandedOver = true;
+    // The back end reports the target from inside a seek, before playback has moved there.
+    if (insideSeek || isFromBeforeSeek(position))
+        return;
+    emit positionChanged(position);
+    endTimer->noteReport(position);
+}
+
+// Until a report comes from near the target of the last seek, the back end still reports the
+// place it left; should it go on doing so, it dropped the seek (a busy machine) and is asked
+// once more.
+bool QtMediaEngine::isFromBeforeSeek(qint64 position)
+{
+    if (landing.target < 0)
+        return false;
+    const qint64 target = landing.target;
+    const qint64 after = qint64(landingAfterMs * qMax<qreal>(1.0, player->playbackRate()));
+    if (position >= target - landingBeforeMs && position <= target + after) {
+        landing = {};
+        return false;
+    }
+    if (++landing.strayReports > strayReportsAllowed && !landing.askedAgain) {
+        qDebug() << "seek lost, again:" << target;
+        landing.askedAgain = true;
+        landing.strayReports = 0;
+        seek(target);
+    } else if (landing.strayReports > strayReportsAllowed) {
+        landing = {}; // asked twice: playback is where the reports say
+        return false;
+    }
+    return true;
 }
 
 // The back end opens each source at normal speed whatever rate the player holds, and takes no
@@ -220,8 +266,14 @@ void QtMediaEngine::setPosition(qint64 position)
 {
     if (endTimer->endPoint() >= 0 && endTimer->endPoint() <= position)
         endTimer->setEndPoint(-1);
+    landing = {position};
+    seek(position);
+}
+
+void QtMediaEngine::seek(qint64 position)
+{
     const bool playing = player->playbackState() == QMediaPlayer::PlayingState;
-    endTimer->noteSeek(position, playing);
+    endTimer->noteSeek(playing);
     if (playing)
         player->pause();
     {
@@ -306,9 +358,28 @@ QSize QtMediaEngine::videoSize() const
     return player->videoSink() ? player->videoSink()->videoSize() : QSize();
 }
 
-void QtMediaEngine::setEndPoint(qint64 position)
+void QtMediaEngine::setEndPoint(qint64 position, const PassEnd &next)
 {
+    then = position < 0 ? PassEnd::hold() : next;
     endTimer->setEndPoint(position);
+}
+
+// The end timer fires as the end point is handed to the output: a jump is made there and then,
+// before the caller hears of the end.
+void QtMediaEngine::onEndPointReached(qint64 position)
+{
+    const PassEnd jump = std::exchange(then, PassEnd::hold());
+    if (!jump.jumps()) {
+        emit endPointReached(position, false);
+        return;
+    }
+    if (jump.rate > 0)
+        setPlaybackRate(jump.rate);
+    endTimer->setEndPoint(-1);
+    setPosition(jump.jumpTo);
+    if (jump.nextEndPoint > jump.jumpTo)
+        setEndPoint(jump.nextEndPoint, jump.following(position));
+    emit endPointReached(position, true);
 }
 
 qint64 QtMediaEngine::endPoint() const

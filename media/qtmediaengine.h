@@ -39,8 +39,10 @@ public:
     void setVideoOutput(QGraphicsVideoItem *item) override;
     QVideoSink *videoSink() const override;
     QSize videoSize() const override;
-    void setEndPoint(qint64 position) override;
+    using MediaEngine::setEndPoint;
+    void setEndPoint(qint64 position, const PassEnd &then) override;
     qint64 endPoint() const override;
+    PassEnd passEnd() const override { return then; }
 
     // The hardware-decoding choice reaches the back end through the environment, read when the
     // first media player of the process is made.
@@ -53,10 +55,15 @@ private:
     void handOverRate();
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
     void reportLoaded();
+    void onEndPointReached(qint64 position);
+    void onPlayerPosition(qint64 position);
+    bool isFromBeforeSeek(qint64 position);
+    void seek(qint64 position);
 
     QMediaPlayer *player = nullptr;
     QAudioOutput *audioOutput = nullptr;
     QtEndPointTimer *endTimer = nullptr;
+    PassEnd then;
     // What the media player is given for a local file (a link where the path is not ASCII).
     PlayableSource playableSource;
     QUrl requestedSource;
@@ -66,6 +73,16 @@ private:
     // LoadedMedia has been told for this source (once per source, written by setSource and
     // reportLoaded).
     bool loadReported = false;
+    // A source was set and the back end has not yet said it loads it.
+    bool opening = false;
+    // The last seek, until a report near its target.
+    struct Landing
+    {
+        qint64 target = -1;
+        int strayReports = 0;
+        bool askedAgain = false;
+    };
+    Landing landing;
     // The back end could not open the source, yet goes on as if it played nothing (written by
     // setSource and the error handler).
     bool sourceFailed = false;

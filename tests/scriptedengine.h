@@ -7,6 +7,8 @@
 #include <QList>
 #include <QPointer>
 
+#include <utility>
+
 // A media engine whose playback the test scripts: it reports the positions the test feeds it,
 // records the seeks it is asked for, and stops a pass at its end point as an exact back end does.
 // It keeps the engines' promise: a report the test makes from before the last seek (the stale
@@ -17,6 +19,9 @@ public:
     QList<qint64> seeks;
     // Qt 6.4's back end reports the new position from inside a seek.
     bool reportsFromInsideSeek = false;
+    // Carry out what follows the end point (a Jump) as the real engines do; off, a pass only
+    // holds at its end and the caller seeks, as the window's tests of its own seeks expect.
+    bool jumpsItself = false;
 
     // Playback reaches position: a report, and the end point when it lies at or before it.
     void report(qint64 position)
@@ -28,7 +33,18 @@ public:
         emit positionChanged(position);
         if (end >= 0 && !endReported && landing < 0 && position >= end) {
             endReported = true;
-            emit endPointReached(end);
+            const qint64 reached = end;
+            const PassEnd jump = std::exchange(then, PassEnd::hold());
+            const bool jumped = jumpsItself && jump.jumps();
+            if (jumped) {
+                if (jump.rate > 0)
+                    setPlaybackRate(jump.rate);
+                end = -1;
+                setPosition(jump.jumpTo);
+                end = jump.nextEndPoint > jump.jumpTo ? jump.nextEndPoint : -1;
+                then = jump.following(reached);
+            }
+            emit endPointReached(reached, jumped);
         }
     }
     // Playback has landed where the last seek put it.
@@ -93,13 +109,16 @@ public:
     void setVideoOutput(QGraphicsVideoItem *item) override { videoItem = item; }
     QVideoSink *videoSink() const override { return videoItem ? videoItem->videoSink() : nullptr; }
     QSize videoSize() const override { return videoSink() ? videoSink()->videoSize() : QSize(); }
-    void setEndPoint(qint64 position) override
+    using MediaEngine::setEndPoint;
+    void setEndPoint(qint64 position, const PassEnd &next) override
     {
         if (position != end)
             endReported = false;
         end = position;
+        then = position < 0 ? PassEnd::hold() : next;
     }
     qint64 endPoint() const override { return end; }
+    PassEnd passEnd() const override { return then; }
 
 private:
     void setState(PlaybackState newState)
@@ -126,6 +145,7 @@ private:
     float currentVolume = 1.0f;
     bool muted = false;
     qint64 end = -1;
+    PassEnd then;
     bool endReported = false;
     qint64 landing = -1; // the last seek, until a report near it
     QPointer<QGraphicsVideoItem> videoItem;

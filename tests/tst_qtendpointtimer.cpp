@@ -34,7 +34,7 @@ private slots:
 private:
     std::unique_ptr<QtMediaEngine> openPlaying(double rate = 1.0);
     static QTimer *timerOf(QtMediaEngine &engine) { return engine.endTimer->timer; }
-    static void report(QtMediaEngine &engine, qint64 position) { engine.endTimer->noteReport(position); }
+    static void report(QtMediaEngine &engine, qint64 position) { engine.onPlayerPosition(position); }
     // Arming measures the wall time since the report, which a loaded machine (or a sanitizer
     // build) stretches by some milliseconds.
     static bool armedWithin(QtMediaEngine &engine, int wallMs, int slackMs = 25)

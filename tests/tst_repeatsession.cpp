@@ -46,7 +46,8 @@ struct Drill
             &engine, &MediaEngine::playbackStateChanged, &session,
             [this](QMediaPlayer::PlaybackState state) { session.setPlayback(playbackOf(state)); });
         QObject::connect(&session, &RepeatSession::seekRequested, &engine, &MediaEngine::setPosition);
-        QObject::connect(&session, &RepeatSession::endPointChanged, &engine, &MediaEngine::setEndPoint);
+        QObject::connect(&session, &RepeatSession::endPointChanged, &engine,
+                         qOverload<qint64, const PassEnd &>(&MediaEngine::setEndPoint));
         QObject::connect(&session, &RepeatSession::pauseRequested, &engine, &MediaEngine::pause);
         QObject::connect(&session, &RepeatSession::playRequested, &engine, &MediaEngine::play);
         engine.finishLoading(60000);

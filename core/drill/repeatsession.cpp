@@ -267,7 +267,7 @@ void RepeatSession::onPosition(qint64 position)
     armEndPoint();
 }
 
-void RepeatSession::onEndPointReached(qint64 position)
+void RepeatSession::onEndPointReached(qint64 position, bool jumped)
 {
     const int g = endPointSentence;
     if (sliderHeld || g != current || g == endHandled || !isSentence(g)) {
@@ -275,6 +275,10 @@ void RepeatSession::onEndPointReached(qint64 position)
         return;
     }
     lastPosition = position;
+    if (jumped && endThen.jumps()) {
+        followJump(g);
+        return;
+    }
     if (!handleSentenceEnd(g))
         setEndPoint(-1); // it runs on from here
     armEndPoint();
@@ -372,15 +376,54 @@ void RepeatSession::armEndPoint()
             sentence = current;
     }
     endPointSentence = sentence;
-    setEndPoint(sentence >= 0 ? SentenceTiming::passEndPoint(items, sentence) : -1);
+    if (sentence < 0)
+        setEndPoint(-1);
+    else
+        setEndPoint(SentenceTiming::passEndPoint(items, sentence), passEndFor(sentence));
 }
 
-void RepeatSession::setEndPoint(qint64 position)
+// What the engine does at the end of this pass without waiting for us: seek on to the pass the
+// end leads to, at that pass's rate. A pause to speak, or a pass that runs on, holds there.
+PassEnd RepeatSession::passEndFor(int sentence) const
 {
-    if (position == endPoint)
+    if (Shadowing::pauseMs(pauseChoice, items.at(sentence)) > 0)
+        return PassEnd::hold();
+    const EndAction action = endActionFor(sentence);
+    if (action.kind == EndAction::RunOn || !isSentence(action.sentence))
+        return PassEnd::hold();
+    const int nextRound = action.kind == EndAction::Replay && action.countsPass ? round + 1 : 0;
+    const qreal rate = mode == PlayMode::AutoNext && !passRates.isEmpty()
+                           ? Shadowing::rateForPass(passRates, nextRound, 1.0)
+                           : 0;
+    return PassEnd::jump(SentenceTiming::leadStart(items, action.sentence), rate,
+                         SentenceTiming::passEndPoint(items, action.sentence));
+}
+
+// The engine has sought on by itself, as it was told: the drill follows without a seek of its
+// own, and tells the engine what ends the new pass.
+void RepeatSession::followJump(int sentence)
+{
+    const EndAction action = endActionFor(sentence);
+    // What the engine now holds, so that telling it the same again is no news.
+    const qint64 endedAt = endPoint;
+    endPoint = endThen.nextEndPoint;
+    endThen = endThen.following(endedAt);
+    if (action.kind == EndAction::Replay)
+        setRound(action.countsPass ? round + 1 : 0);
+    else
+        beginPass(action.sentence);
+    endHandled = -1;
+    refreshText();
+    armEndPoint();
+}
+
+void RepeatSession::setEndPoint(qint64 position, const PassEnd &then)
+{
+    if (position == endPoint && then == endThen)
         return;
     endPoint = position;
-    emit endPointChanged(position);
+    endThen = then;
+    emit endPointChanged(position, then);
 }
 
 // ---- seeks ----
@@ -391,8 +434,10 @@ void RepeatSession::requestSeek(qint64 position)
     lastPosition = position;
     endHandled = -1;
     // The engine drops an end point the seek passes.
-    if (endPoint >= 0 && endPoint <= position)
+    if (endPoint >= 0 && endPoint <= position) {
         endPoint = -1;
+        endThen = PassEnd::hold();
+    }
     emit seekRequested(position);
     armEndPoint();
     // A seek while the learner speaks drops what was to follow: playback goes on from here.

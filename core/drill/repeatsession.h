@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/drill/passend.h"
 #include "core/drill/playmodes.h"
 #include "core/drill/sentencechoice.h"
 #include "core/drill/shadowing.h"
@@ -79,7 +80,7 @@ public:
 public slots:
     // ---- from the media engine ----
     void onPosition(qint64 position);
-    void onEndPointReached(qint64 position);
+    void onEndPointReached(qint64 position, bool jumped = false);
     void onEndOfMedia();
     void onMediaLoaded();
     void setDuration(qint64 duration);
@@ -109,7 +110,9 @@ public slots:
 signals:
     void seekRequested(qint64 position);
     // The end of the pass being played, -1 for none: the engine stops there and tells.
-    void endPointChanged(qint64 position);
+    // The end point of the pass, and what the engine does there by itself (a loop or the next
+    // sentence is sought at once; the learner's pause to speak holds).
+    void endPointChanged(qint64 position, const PassEnd &then);
     void rateChanged(qreal rate);
     void pauseRequested();
     void playRequested();
@@ -131,7 +134,9 @@ private:
     bool carryOut(const SentenceChoice::EndAction &action);
     SentenceChoice::EndAction endActionFor(int sentence) const;
     void armEndPoint();
-    void setEndPoint(qint64 position);
+    void setEndPoint(qint64 position, const PassEnd &then = PassEnd::hold());
+    PassEnd passEndFor(int sentence) const;
+    void followJump(int sentence);
     int nextInPlayList() const;
     void requestSeek(qint64 position);
     void seekToSentence(int sentence);
@@ -165,6 +170,7 @@ private:
     int endHandled = -1;       // the sentence whose end this pass has acted on
     int endPointSentence = -1; // the sentence whose end point the engine holds
     qint64 endPoint = -1;
+    PassEnd endThen;
     qint64 lastPosition = 0;
     qint64 mediaDuration = 0;
     Playback playback = Playback::Stopped;

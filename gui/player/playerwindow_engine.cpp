@@ -39,7 +39,8 @@ void PlayerWindow::connectSession()
             [this](QMediaPlayer::PlaybackState state) { session->setPlayback(playbackOf(state)); });
 
     connect(session, &RepeatSession::seekRequested, player, &MediaEngine::setPosition);
-    connect(session, &RepeatSession::endPointChanged, player, &MediaEngine::setEndPoint);
+    connect(session, &RepeatSession::endPointChanged, player,
+            qOverload<qint64, const PassEnd &>(&MediaEngine::setEndPoint));
     connect(session, &RepeatSession::pauseRequested, player, &MediaEngine::pause);
     connect(session, &RepeatSession::playRequested, player, &MediaEngine::play);
     // The rate box shows the rate of the pass, and hands it to the engine.

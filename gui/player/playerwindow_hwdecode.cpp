@@ -12,9 +12,7 @@
 // The media engine takes the choice when it is made, before it plays anything.
 void PlayerWindow::readHardwareDecodingChoice()
 {
-    // Qt Multimedia picks its back end once per process, when its first object is made (the
-    // video item's sink is one, whichever engine plays): it must be FFmpeg's.
-    qputenv("QT_MEDIA_BACKEND", "ffmpeg");
+    useQtMultimediaFFmpegBackend();
     hwDecodeEnabled = Settings::load().hwDecode;
     updateHwDecodeButton();
 }
