@@ -87,6 +87,8 @@ class tst_RepeatSession : public QObject
 private slots:
     void endOfPass_data();
     void endOfPass();
+    void endOfPassByEngine_data() { endOfPass_data(); }
+    void endOfPassByEngine();
     void autoNextRepeatsThenPlaysIntoCloseSentence();
     void endActedOnOncePerPass();
     void missedEndPointStillEndsPass();
@@ -176,6 +178,39 @@ void tst_RepeatSession::endOfPass()
         // The pass that follows holds its own end at once: the loop stays tight.
         QCOMPARE(drill.engine.endPoint(), SentenceTiming::passEndPoint(drill.session.sentences(), current));
     }
+}
+
+// Told with the end point where the pass leads, the engine seeks there itself the moment the
+// sound reaches the end; the session follows without a seek of its own, and arms the next pass.
+void tst_RepeatSession::endOfPassByEngine()
+{
+    QFETCH(Times, times);
+    QFETCH(PlayMode, mode);
+    QFETCH(int, sentence);
+    QFETCH(Positions, seeks);
+    QFETCH(int, current);
+    Drill drill(times, mode);
+    drill.engine.jumpsItself = true;
+    drill.goTo(sentence);
+    drill.report(times.at(sentence).first + 100);
+    const qint64 end = drill.engine.endPoint();
+    if (seeks.isEmpty()) {
+        QVERIFY(!drill.engine.passEnd().jumps());
+        return;
+    }
+    QCOMPARE(drill.engine.passEnd().jumpTo, seeks.first());
+    drill.report(end);
+    QCOMPARE(drill.engine.seeks, seeks);
+    QCOMPARE(drill.session.currentSentence(), current);
+    QCOMPARE(drill.session.text(), QString("Sentence %1").arg(current));
+    const qint64 nextEnd = SentenceTiming::passEndPoint(drill.session.sentences(), current);
+    QCOMPARE(drill.engine.endPoint(), nextEnd);
+    // The pass after is told to the engine as well: a loop goes round with no seek of ours.
+    drill.engine.settle();
+    drill.report(times.at(current).first + 100);
+    QCOMPARE(drill.engine.passEnd().jumps(), true);
+    drill.report(nextEnd);
+    QCOMPARE(drill.engine.seeks.size(), 2);
 }
 
 // Three passes, then the next sentence, 800 ms later, is simply played into; the one after it,
