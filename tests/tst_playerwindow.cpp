@@ -360,7 +360,8 @@ void tst_PlayerWindow::fitsLaptopScreenInEveryPlayMode()
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize());
-    QVERIFY2(least.width() <= 1260 && least.height() <= 680, qPrintable(QString("%1 x %2").arg(least.width()).arg(least.height())));
+    QVERIFY2(least.width() <= 1260 && least.height() <= 680,
+             qPrintable(QString("%1 x %2").arg(least.width()).arg(least.height())));
     window->resize(least);
     QTRY_COMPARE(window->width(), least.width());
     const auto controls = window->ui->centralwidget->findChildren<QWidget *>();

@@ -17,7 +17,10 @@ struct PassEnd
     qint64 nextEndPoint = -1;
 
     static PassEnd hold() { return {}; }
-    static PassEnd jump(qint64 to, qreal rate, qint64 nextEndPoint) { return {Then::Jump, to, rate, nextEndPoint}; }
+    static PassEnd jump(qint64 to, qreal rate, qint64 nextEndPoint)
+    {
+        return {Then::Jump, to, rate, nextEndPoint};
+    }
     bool jumps() const { return then == Then::Jump && jumpTo >= 0; }
     // What follows the pass this jump leads to, once the pass ending at `endedAt` has jumped: the
     // same jump when it plays that pass again (an endless loop of one sentence), else Hold.

@@ -59,11 +59,12 @@ void PlayerWindow::readSubtitleTrack(const QUrl &media, const QString &language)
 {
     auto *reader = new QFutureWatcher<SubtitleLookup>(this);
     reader->setObjectName(trackReaderName);
-    connect(reader, &QFutureWatcher<SubtitleLookup>::finished, this, [this, reader, group = session->playGroup()] {
-        reader->deleteLater();
-        session->setPlayGroup(group);
-        applySubtitleLookup(reader->result());
-    });
+    connect(reader, &QFutureWatcher<SubtitleLookup>::finished, this,
+            [this, reader, group = session->playGroup()] {
+                reader->deleteLater();
+                session->setPlayGroup(group);
+                applySubtitleLookup(reader->result());
+            });
     reader->setFuture(QtConcurrent::run(
         [media, language, directory = rootDir] { return lookUpSubtitle(media, directory, language); }));
 }
