@@ -3,5 +3,5 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-find app subtitles player groups export align tests bench tools -name '*.cpp' -o -name '*.h' |
+find app core media gui tests bench tools -name '*.cpp' -o -name '*.h' |
   sort | xargs clang-format --dry-run --Werror
