@@ -161,11 +161,12 @@ void MpvVideoRenderer::chooseRenderSize()
     if (videoSize.width() > 0 && videoSize.height() > 0) {
         const QSize shown = shownSize();
         const bool laidOut = item && item->nativeSize().isValid() && !shown.isEmpty();
-        // Once laid out, exactly the size shown, larger than the video's own too: the view then
-        // copies the frame to the screen, where scaling it there would cost on every repaint.
+        // A video larger than shown is rendered at exactly the size shown: the view then copies
+        // the frame to the screen. One smaller than shown keeps its own size and the view scales
+        // it: mpv's conversion of the few pixels it has costs less than converting the many shown.
         const QSize limit = laidOut ? shown : firstFrameLimit();
         const bool fits = videoSize.width() <= limit.width() && videoSize.height() <= limit.height();
-        size = fits && !laidOut ? videoSize : videoSize.scaled(limit, Qt::KeepAspectRatio);
+        size = fits ? videoSize : videoSize.scaled(limit, Qt::KeepAspectRatio);
         size = size.expandedTo(QSize(2, 2));
     }
     QMutexLocker lock(&sizeMutex);

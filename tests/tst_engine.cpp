@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -29,6 +30,7 @@ private slots:
     void init();
     void reportsReachSessionAndControls();
     void sliderRangeFollowsPlayList();
+    void sliderMovesByWholePixels();
     void playModeChange_data();
     void playModeChange();
     void playModeWithoutSubtitles();
@@ -86,6 +88,30 @@ void tst_Engine::reportsReachSessionAndControls()
     QCOMPARE(engine.seeks, QList<qint64>{500});
     QCOMPARE(engine.endPoint(), qint64(2500));
     QCOMPARE(w->repeatSession()->text(), QString("Sentence 0"));
+}
+
+// A report within the pixel the handle stands on leaves the slider alone (no repaint); one a
+// pixel on moves it to the very place reported.
+void tst_Engine::sliderMovesByWholePixels()
+{
+    auto w = PlayerWindowTest::open(Times{{1000, 2000}, {5000, 6000}}, 1);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    auto *slider = control<QSlider>(*w, "horizontalSlider");
+    const int msPerPixel = (slider->maximum() - slider->minimum()) / slider->width();
+    QVERIFY(msPerPixel > 2);
+    // The value at the middle of the pixel a place within the first sentence falls on.
+    const int pixel =
+        QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(), 1300, slider->width());
+    const int start =
+        QStyle::sliderValueFromPosition(slider->minimum(), slider->maximum(), pixel, slider->width());
+    PlayerWindowTest::report(*w, start);
+    QCOMPARE(slider->value(), start);
+    QSignalSpy moved(slider, &QSlider::valueChanged);
+    PlayerWindowTest::report(*w, start + 1);
+    QCOMPARE(moved.count(), 0);
+    PlayerWindowTest::report(*w, start + 2 * msPerPixel);
+    QCOMPARE(slider->value(), start + 2 * msPerPixel);
 }
 
 void tst_Engine::sliderRangeFollowsPlayList()

@@ -134,6 +134,7 @@ private:
     void onDurationChanged(qint64 duration);
     // "place / length" beside the slider.
     void showTime(qint64 position, qint64 duration);
+    void moveSlider(int position);
     void onRepeatCountChanged(int value);
     void showPlayMode(PlayMode mode);
     void savePlayModeSettings();

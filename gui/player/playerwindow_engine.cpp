@@ -9,6 +9,8 @@
 #include <QGraphicsTextItem>
 #include <QProgressBar>
 #include <QSignalBlocker>
+#include <QSlider>
+#include <QStyle>
 #include <QTimer>
 
 // The drill's wiring: what the media engine reports goes to the session, what the session
@@ -64,8 +66,22 @@ void PlayerWindow::onPositionChanged(qint64 position)
 {
     if (session->isSliderHeld())
         return;
-    ui->horizontalSlider->setValue(int(position));
+    moveSlider(int(position));
     showTime(position, player->duration());
+}
+
+// The engine reports the position many times a second; the slider is repainted only when its
+// handle moves by a pixel, which on a long lesson is seldom.
+void PlayerWindow::moveSlider(int position)
+{
+    QSlider *slider = ui->horizontalSlider;
+    const auto pixelOf = [slider](int value) {
+        return QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(), value, slider->width());
+    };
+    const int value = qBound(slider->minimum(), position, slider->maximum());
+    if (value == slider->value() || (slider->isVisible() && pixelOf(value) == pixelOf(slider->value())))
+        return;
+    slider->setValue(value);
 }
 
 void PlayerWindow::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
@@ -79,8 +95,10 @@ void PlayerWindow::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 
 void PlayerWindow::showTime(qint64 position, qint64 duration)
 {
-    ui->labelCurrentTime->setText(SentenceTiming::formatTime(position) + " / " +
-                                  SentenceTiming::formatTime(duration));
+    // Shown to the second: most reports leave the text as it is, and the label is not touched.
+    const QString text = SentenceTiming::formatTime(position) + " / " + SentenceTiming::formatTime(duration);
+    if (ui->labelCurrentTime->text() != text)
+        ui->labelCurrentTime->setText(text);
 }
 
 void PlayerWindow::onDurationChanged(qint64 duration)
