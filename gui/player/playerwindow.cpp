@@ -172,6 +172,7 @@ void PlayerWindow::showNotice(const QString &text)
 {
     if (!noticeLabel) {
         noticeLabel = new QLabel(ui->videoView);
+        noticeLabel->setObjectName("noticeLabel");
         noticeLabel->setWordWrap(true);
         noticeLabel->setAlignment(Qt::AlignCenter);
         noticeLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -179,6 +180,7 @@ void PlayerWindow::showNotice(const QString &text)
                                    " border-radius: 8px; padding: 10px; }");
         noticeLabel->setGraphicsEffect(new QGraphicsOpacityEffect(noticeLabel));
         noticeTimer = new QTimer(this);
+        noticeTimer->setObjectName("noticeTimer");
         noticeTimer->setSingleShot(true);
         connect(noticeTimer, &QTimer::timeout, noticeLabel, [this] {
             auto *fade = new QPropertyAnimation(noticeLabel->graphicsEffect(), "opacity", noticeLabel);
@@ -289,6 +291,7 @@ void PlayerWindow::keepKeysForThePlayer()
 void PlayerWindow::createBusyIndicator()
 {
     busyIndicator = new QProgressBar(ui->videoView);
+    busyIndicator->setObjectName("busyIndicator");
     busyIndicator->setRange(0, 0);
     busyIndicator->setTextVisible(false);
     busyIndicator->setFixedSize(200, 20);
@@ -321,6 +324,7 @@ QPoint PlayerWindow::overlayBarCenter() const
 void PlayerWindow::createDonationLabel()
 {
     donationLabel = new QLabel(this);
+    donationLabel->setObjectName("donationLabel");
     donationLabel->setFixedSize(150, 150);
     const QString picturePath = appDataDirectory() + "/donation.jpg";
     QPixmap picture(picturePath);

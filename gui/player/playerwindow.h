@@ -54,6 +54,23 @@ public:
     // The drill and the engine it plays through.
     RepeatSession *repeatSession() const { return session; }
     MediaEngine *mediaEngine() const { return player; }
+    // The sentence drawn over the video, and the video's picture.
+    QGraphicsTextItem *subtitleItem() const { return subtitleTextItem; }
+    QGraphicsVideoItem *videoOutput() const { return videoItem; }
+    // The learner's takes in the pauses to speak.
+    TakeController *takeController() const { return takes; }
+    // The subtitle file the sentences came from; empty when none was read from a file.
+    QString subtitleFile() const { return subtitlePath; }
+    // The alignment of the sentences to the speech, while one runs.
+    SpeechAnalysisTask *speechAlignment() const { return speechAnalysis; }
+    bool hardwareDecoding() const { return hwDecodeEnabled; }
+    QString workingDirectory() const { return rootDir; }
+    // Names the lesson and its subtitle file without opening them: what the export, alignment
+    // and restart controls act on (a tool or a test that feeds the sentences itself).
+    void setLessonFile(const QString &path) { currentFile = path; }
+    void setSubtitleFile(const QString &path) { subtitlePath = path; }
+    // The program the hardware-decoding switch starts instead of the running executable.
+    void setRestartProgram(const QString &program) { restartProgram = program; }
 
 private slots:
     void onBrowseSubtitlesClicked(); // groups/playerwindow_groups.cpp
@@ -73,26 +90,6 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    friend class tst_PlayerWindow;
-    friend class tst_Overlay;
-    friend class tst_Keys;
-    friend class tst_PlayerState;
-    friend class tst_Groups;
-    friend class tst_SubtitleLookup;
-    friend class tst_SubtitleBrowser;
-    friend class tst_HwDecode;
-    friend class tst_ExportControls;
-    friend class tst_Playback;
-    friend class tst_Network;
-    friend class tst_NoSoundDevice;
-    friend class tst_Sound;
-    friend class tst_Shadowing;
-    friend class tst_Unwritable;
-    friend class tst_SpeechAlignment;
-    friend class tst_Takes;
-    friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
-    friend class VideoBench;        // bench/bench_video.cpp
-
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
     void applySubtitleLookup(const SubtitleLookup &lookup);
     void readSubtitleTrack(const QUrl &media, const QString &language);

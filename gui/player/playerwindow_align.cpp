@@ -33,6 +33,7 @@ void PlayerWindow::createAlignControls()
     connect(ui->btnAlignLesson, &QPushButton::clicked, this, [this] { startAlignment(-1); });
 
     alignBar = new QProgressBar;
+    alignBar->setObjectName("alignBar");
     alignBar->setFixedSize(200, 20);
     alignBar->setRange(0, 100);
     alignBar->setAlignment(Qt::AlignCenter);

@@ -47,9 +47,11 @@ void PlayerWindow::connectSession()
     connect(session, &RepeatSession::rateChanged, ui->doubleSpinBoxRate, &QDoubleSpinBox::setValue);
     connect(session, &RepeatSession::textChanged, this, &PlayerWindow::showText);
     connect(session, &RepeatSession::playModeChanged, this, &PlayerWindow::showPlayMode);
+    // New sentences come with a new play list.
     connect(session, &RepeatSession::playListChanged, this, [this](PlayGroup group) {
         showGroup(group);
         updateSliderRange();
+        updateFilterChineseButton();
     });
     connect(session, &RepeatSession::group2Changed, this, &PlayerWindow::onGroup2Changed);
     connect(session, &RepeatSession::speakingPauseStarted, this, &PlayerWindow::showShadowPause);

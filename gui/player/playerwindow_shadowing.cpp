@@ -32,6 +32,7 @@ void PlayerWindow::readShadowingSettings()
 void PlayerWindow::createShadowPauseBar()
 {
     shadowPauseBar = new QProgressBar(ui->videoView);
+    shadowPauseBar->setObjectName("shadowPauseBar");
     shadowPauseBar->setFixedSize(200, 20);
     shadowPauseBar->setAlignment(Qt::AlignCenter);
     shadowPauseBar->setStyleSheet(

@@ -158,6 +158,7 @@ void PlayerWindow::showSecondSubtitle(const QStringList &secondLines)
 {
     if (ui && !btnSecondSubtitle) {
         btnSecondSubtitle = new QPushButton(this);
+        btnSecondSubtitle->setObjectName("btnSecondSubtitle");
         btnSecondSubtitle->setMinimumSize(50, 28);
         btnSecondSubtitle->setToolTip("在句子下显示第二字幕（T）");
         btnSecondSubtitle->setFocusPolicy(Qt::NoFocus);
