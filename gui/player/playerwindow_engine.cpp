@@ -57,7 +57,7 @@ void PlayerWindow::connectSession()
     connect(session, &RepeatSession::speakingPauseStarted, this, &PlayerWindow::showShadowPause);
     connect(session, &RepeatSession::speakingPauseProgress, this, &PlayerWindow::showShadowPauseLeft);
     connect(session, &RepeatSession::speakingPauseEnded, this, [this] {
-        shadowPauseBar->hide();
+        overlay.shadowPauseBar->hide();
         showPlaybackState();
     });
 }
@@ -135,9 +135,9 @@ void PlayerWindow::showPlaybackState()
 
 void PlayerWindow::showText(const QString &text)
 {
-    subtitleTextItem->setPlainText(text);
+    video.subtitleItem->setPlainText(text);
     // The "never" display mode keeps the item hidden until the text is asked for.
-    subtitleTextItem->setVisible(session->displayMode() != SubtitleDisplay::Never || session->isRevealed());
+    video.subtitleItem->setVisible(session->displayMode() != SubtitleDisplay::Never || session->isRevealed());
     backText();
     layoutSubtitle();
 }
