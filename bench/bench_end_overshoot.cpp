@@ -47,9 +47,9 @@ class EndOvershootBench
 public:
     static void setup(PlayerWindow &w, int mode, int repeats, double rate)
     {
-        w.ui->doubleSpinBoxRate->setValue(rate);
-        w.ui->comboPlayMode->setCurrentIndex(mode);
-        w.ui->spinRepeat->setValue(repeats);
+        childNamed<QDoubleSpinBox>(w, "doubleSpinBoxRate")->setValue(rate);
+        childNamed<QComboBox>(w, "comboPlayMode")->setCurrentIndex(mode);
+        childNamed<QSpinBox>(w, "spinRepeat")->setValue(repeats);
     }
     static void traceReports(PlayerWindow &w)
     {

@@ -68,7 +68,7 @@ public:
         QEventLoop loop;
         int frames = 0;
         qint64 countFromMs = -1;
-        QVideoSink *sink = window->videoItem->videoSink();
+        QVideoSink *sink = window->videoOutput()->videoSink();
         QObject::connect(sink, &QVideoSink::videoFrameChanged, window.get(), [&](const QVideoFrame &frame) {
             if (!frame.isValid())
                 return;
@@ -110,13 +110,13 @@ public:
         window->show();
         {
             QEventLoop started;
-            QObject::connect(window->videoItem->videoSink(), &QVideoSink::videoFrameChanged, &started,
+            QObject::connect(window->videoOutput()->videoSink(), &QVideoSink::videoFrameChanged, &started,
                              [&](const QVideoFrame &frame) {
                                  if (frame.isValid())
                                      started.quit();
                              });
-            QObject::connect(window->player, &MediaEngine::playbackStateChanged, &started, [&] {
-                if (!picture && window->player->playbackState() == QMediaPlayer::PlayingState)
+            QObject::connect(window->mediaEngine(), &MediaEngine::playbackStateChanged, &started, [&] {
+                if (!picture && window->mediaEngine()->playbackState() == QMediaPlayer::PlayingState)
                     started.quit();
             });
             QTimer::singleShot(8000, &started, &QEventLoop::quit);
@@ -129,7 +129,7 @@ public:
         QTimer::singleShot(drillMs, &drilling, &QEventLoop::quit);
         drilling.exec();
         cost.playerSeconds = processorSeconds(RUSAGE_SELF) - before;
-        cost.shown = shownSize(window->videoItem);
+        cost.shown = shownSize(window->videoOutput());
         window.reset();
 
         QStringList arguments{

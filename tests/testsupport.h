@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QObject>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -28,4 +29,13 @@ inline bool sourceLeadsTo(const QUrl &source, const QString &path)
 {
     return source.isLocalFile() &&
            QFileInfo(source.toLocalFile()).canonicalFilePath() == QFileInfo(path).canonicalFilePath();
+}
+
+// A control of a window, found by its object name (a form's controls are named as in the form).
+template <class Control> Control *childNamed(const QObject &window, const char *name)
+{
+    auto *found = window.findChild<Control *>(name);
+    if (!found)
+        qFatal("no control named %s", name);
+    return found;
 }

@@ -71,26 +71,32 @@ public:
     QTimer timer;
 };
 
-QString describe(const QString &title, Ui::PlayerWindow *ui)
+QString describe(const QString &title, const PlayerWindow &window)
 {
+    const auto *exportButton = childNamed<QPushButton>(window, "btnExportMp3");
+    const auto *filterButton = childNamed<QPushButton>(window, "btnFilterMp3");
     return QString("%1 | %2 %3 | %4 %5")
-        .arg(title, ui->btnExportMp3->isEnabled() ? "on" : "off", ui->btnExportMp3->text(),
-             ui->btnFilterMp3->isEnabled() ? "on" : "off", ui->btnFilterMp3->text());
+        .arg(title, exportButton->isEnabled() ? "on" : "off", exportButton->text(),
+             filterButton->isEnabled() ? "on" : "off", filterButton->text());
 }
 
 // Each title the window shows, with the buttons as they are at that moment.
 class ControlTrace : public QObject
 {
 public:
-    explicit ControlTrace(PlayerWindow *window, Ui::PlayerWindow *ui)
+    explicit ControlTrace(PlayerWindow *window)
     {
-        connect(window, &QWidget::windowTitleChanged, this, [this, ui](const QString &title) {
-            steps << describe(title, ui);
+        connect(window, &QWidget::windowTitleChanged, this, [this, window](const QString &title) {
+            steps << describe(title, *window);
             // The start message sets the button text after the title; the join's end is
             // at least one ffmpeg run away, so a queued look sees the text it leaves.
             if (title == "开始生成MP3...")
                 QMetaObject::invokeMethod(
-                    this, [this, ui] { generatingText = ui->btnExportMp3->text(); }, Qt::QueuedConnection);
+                    this,
+                    [this, window] {
+                        generatingText = childNamed<QPushButton>(*window, "btnExportMp3")->text();
+                    },
+                    Qt::QueuedConnection);
         });
     }
     QStringList steps;
@@ -144,8 +150,8 @@ void tst_ExportControls::fullExportWalksThroughTheStates()
     const QString mediaDir = dir.path() + "/我的 课程";
     QVERIFY(QDir().mkpath(mediaDir));
     PlayerWindow window(nullptr, QString());
-    window.currentFile = makeLesson(mediaDir, "Lesson 1", 25);
-    const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(window.currentFile);
+    window.setLessonFile(makeLesson(mediaDir, "Lesson 1", 25));
+    const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(window.lessonFile());
     const QString done = "生成成功，保存在：\n" + paths.mp3Path;
     const QString filterText = "生成MP3";
     const QStringList expected = [&] {
@@ -164,10 +170,10 @@ void tst_ExportControls::fullExportWalksThroughTheStates()
     // A second press from the Done state runs it all again and replaces the results.
     for (int run = 0; run < 2; ++run) {
         BoxCloser closer;
-        ControlTrace trace(&window, window.ui);
-        window.ui->btnExportMp3->click();
-        QCOMPARE(window.ui->btnExportMp3->isEnabled(), false);
-        QCOMPARE(window.ui->btnExportMp3->text(), "导出中...");
+        ControlTrace trace(&window);
+        childNamed<QPushButton>(window, "btnExportMp3")->click();
+        QCOMPARE(childNamed<QPushButton>(window, "btnExportMp3")->isEnabled(), false);
+        QCOMPARE(childNamed<QPushButton>(window, "btnExportMp3")->text(), "导出中...");
         QTRY_VERIFY_WITH_TIMEOUT(trace.steps.size() >= expected.size(), jobTimeoutMs);
         QCOMPARE(trace.steps, expected);
         QCOMPARE(trace.generatingText, "生成中...");
@@ -193,13 +199,12 @@ void tst_ExportControls::disabledControlsDoNothing()
     QFETCH(bool, generation);
     QTemporaryDir dir;
     PlayerWindow window(nullptr, QString());
-    window.currentFile = makeLesson(dir.path(), "lesson", 2);
+    window.setLessonFile(makeLesson(dir.path(), "lesson", 2));
     const QString title = window.windowTitle();
-    (generation ? window.ui->btnFilterMp3 : window.ui->btnExportMp3)->setEnabled(false);
-    if (generation)
-        window.onFilterMp3Clicked();
-    else
-        window.onExportMp3Clicked();
+    QPushButton *button = childNamed<QPushButton>(window, generation ? "btnFilterMp3" : "btnExportMp3");
+    button->setEnabled(false);
+    // As a click that reached the button just before it was disabled.
+    emit button->clicked();
     QCOMPARE(window.findChildren<SubAudioExporter *>().size(), 0);
     QCOMPARE(window.windowTitle(), title);
     QVERIFY(!QFileInfo::exists(dir.path() + "/mp3_temp") && !QFileInfo::exists(dir.path() + "/mp3_output"));
@@ -234,16 +239,17 @@ void tst_ExportControls::exportThatCannotStartStartsNothing()
     if (folderBusy)
         QCOMPARE(otherExport.claimClipDir(dir.path() + "/mp3_temp"), QString());
     PlayerWindow window(nullptr, QString());
-    window.currentFile = media;
+    window.setLessonFile(media);
 
     BoxCloser closer;
-    window.onExportMp3Clicked();
+    childNamed<QPushButton>(window, "btnExportMp3")->click();
     QCOMPARE(closer.boxes.size(), 1);
     QCOMPARE(closer.boxes.at(0).title, "提示");
     QVERIFY2(closer.boxes.at(0).text.contains(messagePart), qPrintable(closer.boxes.at(0).text));
     QCOMPARE(window.findChildren<SubAudioExporter *>().size(), 0);
-    QVERIFY(window.ui->btnExportMp3->isEnabled() && window.ui->btnFilterMp3->isEnabled());
-    QCOMPARE(window.ui->btnExportMp3->text(), "导出音轨");
+    QVERIFY(childNamed<QPushButton>(window, "btnExportMp3")->isEnabled() &&
+            childNamed<QPushButton>(window, "btnFilterMp3")->isEnabled());
+    QCOMPARE(childNamed<QPushButton>(window, "btnExportMp3")->text(), "导出音轨");
     QCOMPARE(QDir(dir.path() + "/mp3_temp").entryList({"*.mp3"}, QDir::Files), QStringList());
 }
 
@@ -265,7 +271,7 @@ void tst_ExportControls::failureReenablesTheControls()
     QTemporaryDir dir;
     QTemporaryDir emptyBin;
     PlayerWindow window(nullptr, QString());
-    window.currentFile = makeLesson(dir.path(), "it's", 3);
+    window.setLessonFile(makeLesson(dir.path(), "it's", 3));
     if (!blockedDir.isEmpty()) {
         QFile blocker(dir.path() + "/" + blockedDir);
         QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the directory should be
@@ -275,7 +281,7 @@ void tst_ExportControls::failureReenablesTheControls()
         qputenv("PATH", emptyBin.path().toLocal8Bit());
 
     BoxCloser closer;
-    window.ui->btnExportMp3->click();
+    childNamed<QPushButton>(window, "btnExportMp3")->click();
     // The warning may open on top of the start message's box: look for it among all.
     const auto warning = [&] {
         return std::find_if(closer.boxes.cbegin(), closer.boxes.cend(),
@@ -288,8 +294,9 @@ void tst_ExportControls::failureReenablesTheControls()
     QCOMPARE(failure.title, "提示");
     QVERIFY2(failure.text.contains(messagePart), qPrintable(failure.text));
     QCOMPARE(window.windowTitle(), failure.text);
-    QVERIFY(window.ui->btnExportMp3->isEnabled() && window.ui->btnFilterMp3->isEnabled());
-    QCOMPARE(window.ui->btnExportMp3->text(), "导出音轨");
+    QVERIFY(childNamed<QPushButton>(window, "btnExportMp3")->isEnabled() &&
+            childNamed<QPushButton>(window, "btnFilterMp3")->isEnabled());
+    QCOMPARE(childNamed<QPushButton>(window, "btnExportMp3")->text(), "导出音轨");
     // The clips a failed generation could not join are kept for the next try.
     if (!blockedDir.isEmpty())
         QCOMPARE(QDir(dir.path() + "/mp3_temp").entryList({"*.mp3"}, QDir::Files).size(), 3);
@@ -309,7 +316,7 @@ void tst_ExportControls::windowGoneMidJob()
     QFETCH(bool, destroy);
     QTemporaryDir dir;
     QPointer<PlayerWindow> window = new PlayerWindow(nullptr, QString());
-    window->currentFile = makeLesson(dir.path(), "lesson", 12);
+    window->setLessonFile(makeLesson(dir.path(), "lesson", 12));
     window->show();
     BoxCloser closer;
     bool gone = false;
@@ -325,7 +332,7 @@ void tst_ExportControls::windowGoneMidJob()
                 window->close();
         });
     });
-    window->ui->btnExportMp3->click();
+    childNamed<QPushButton>(*window, "btnExportMp3")->click();
     QTRY_VERIFY_WITH_TIMEOUT(gone, jobTimeoutMs);
     if (destroy)
         QTRY_VERIFY(window.isNull());
@@ -341,8 +348,8 @@ void tst_ExportControls::windowGoneMidJob()
     QVERIFY(!QFileInfo::exists(dir.path() + "/mp3_output/lesson.mp3"));
     QCOMPARE(SubAudioExporter().claimClipDir(dir.path() + "/mp3_temp"), QString());
     if (!destroy) {
-        QVERIFY(window->ui->btnExportMp3->isEnabled());
-        QCOMPARE(window->ui->btnExportMp3->text(), "导出音轨");
+        QVERIFY(childNamed<QPushButton>(*window, "btnExportMp3")->isEnabled());
+        QCOMPARE(childNamed<QPushButton>(*window, "btnExportMp3")->text(), "导出音轨");
         delete window.data();
     }
 }

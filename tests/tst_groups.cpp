@@ -172,16 +172,17 @@ void tst_Groups::rebuildCleansGroup2()
         QVERIFY(session->group1().contains(i) != group2.contains(i));
     }
     QCOMPARE(int(session->playGroup()), playGroup);
-    QCOMPARE(window.ui->btnSwitchGroup->text(), buttonText);
-    QCOMPARE(window.ui->btnSwitchGroup->isEnabled(), !group2.isEmpty());
+    QCOMPARE(childNamed<QPushButton>(window, "btnSwitchGroup")->text(), buttonText);
+    QCOMPARE(childNamed<QPushButton>(window, "btnSwitchGroup")->isEnabled(), !group2.isEmpty());
     QCOMPARE(session->currentSentence(), index);
     QCOMPARE(session->repeatRound(), 0);
 
     const QList<int> expectedList = playGroup == 1 ? group2 : playGroup == 2 ? session->group1() : all;
     QCOMPARE(session->playList(), expectedList);
     if (!expectedList.isEmpty()) {
-        QCOMPARE(window.ui->horizontalSlider->minimum(), int(startOf(expectedList.first())));
-        QCOMPARE(window.ui->horizontalSlider->maximum(), int(endOf(expectedList.last())));
+        QCOMPARE(childNamed<QSlider>(window, "horizontalSlider")->minimum(),
+                 int(startOf(expectedList.first())));
+        QCOMPARE(childNamed<QSlider>(window, "horizontalSlider")->maximum(), int(endOf(expectedList.last())));
     }
 }
 
@@ -219,8 +220,8 @@ void tst_Groups::storedGroup2LoadsWithLesson()
     QCOMPARE(session->group1().last(), 99);
     QCOMPARE(session->playGroup(), PlayGroup::Group2);
     QCOMPARE(session->currentSentence(), 3);
-    QCOMPARE(window.ui->btnSwitchGroup->text(), QString("组2"));
-    QVERIFY(window.ui->btnSwitchGroup->isEnabled());
+    QCOMPARE(childNamed<QPushButton>(window, "btnSwitchGroup")->text(), QString("组2"));
+    QVERIFY(childNamed<QPushButton>(window, "btnSwitchGroup")->isEnabled());
 }
 
 void tst_Groups::switchCycle_data()
@@ -258,7 +259,7 @@ void tst_Groups::switchCycle()
     QSettings("Orvi", "OrviLoop").setValue("global/playMode", 0);
 
     PlayerWindow window(nullptr, asciiLesson);
-    QCOMPARE(window.ui->btnSwitchGroup->isEnabled(), !stored.isEmpty());
+    QCOMPARE(childNamed<QPushButton>(window, "btnSwitchGroup")->isEnabled(), !stored.isEmpty());
     const RepeatSession *session = window.repeatSession();
     QCOMPARE(session->playGroup(), PlayGroup::All);
     waitUntilRestored(window);
@@ -266,26 +267,26 @@ void tst_Groups::switchCycle()
     window.mediaEngine()->setPosition(50500);
     QTRY_COMPARE(window.mediaEngine()->position(), qint64(50500));
     const int indexBefore = session->currentSentence();
-    const int sliderMinBefore = window.ui->horizontalSlider->minimum();
-    const int sliderMaxBefore = window.ui->horizontalSlider->maximum();
+    const int sliderMinBefore = childNamed<QSlider>(window, "horizontalSlider")->minimum();
+    const int sliderMaxBefore = childNamed<QSlider>(window, "horizontalSlider")->maximum();
 
     for (int i = 0; i < clicks; ++i)
-        window.ui->btnSwitchGroup->click();
-    QCOMPARE(window.ui->btnSwitchGroup->text(), buttonText);
+        childNamed<QPushButton>(window, "btnSwitchGroup")->click();
+    QCOMPARE(childNamed<QPushButton>(window, "btnSwitchGroup")->text(), buttonText);
     QCOMPARE(int(session->playGroup()), playGroup);
     if (index < 0) {
         QCOMPARE(session->currentSentence(), indexBefore);
-        QCOMPARE(window.ui->horizontalSlider->minimum(), sliderMinBefore);
-        QCOMPARE(window.ui->horizontalSlider->maximum(), sliderMaxBefore);
+        QCOMPARE(childNamed<QSlider>(window, "horizontalSlider")->minimum(), sliderMinBefore);
+        QCOMPARE(childNamed<QSlider>(window, "horizontalSlider")->maximum(), sliderMaxBefore);
         QTest::qWait(200);
         QCOMPARE(window.mediaEngine()->position(), qint64(50500));
         return;
     }
     QCOMPARE(session->currentSentence(), index);
-    QCOMPARE(window.ui->horizontalSlider->minimum(), sliderMin);
-    QCOMPARE(window.ui->horizontalSlider->maximum(), sliderMax);
+    QCOMPARE(childNamed<QSlider>(window, "horizontalSlider")->minimum(), sliderMin);
+    QCOMPARE(childNamed<QSlider>(window, "horizontalSlider")->maximum(), sliderMax);
     QTRY_COMPARE(window.mediaEngine()->position(), startOf(index));
-    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Sentence %1").arg(index));
+    QCOMPARE(window.subtitleItem()->toPlainText(), QString("Sentence %1").arg(index));
 }
 
 void tst_Groups::switchWithBrowserLists_data()
@@ -358,8 +359,8 @@ void tst_Groups::emptiedPlayedGroupFallsBackToAll()
 
     QCOMPARE(session->playGroup(), PlayGroup::All);
     QCOMPARE(session->playList().size(), 10);
-    QCOMPARE(window.ui->btnSwitchGroup->text(), buttonText);
-    QCOMPARE(window.ui->btnSwitchGroup->isEnabled(), !right.isEmpty());
+    QCOMPARE(childNamed<QPushButton>(window, "btnSwitchGroup")->text(), buttonText);
+    QCOMPARE(childNamed<QPushButton>(window, "btnSwitchGroup")->isEnabled(), !right.isEmpty());
     QCOMPARE(session->currentSentence(), 0);
     session->onPosition(startOf(0)); // the jump to the first sentence has landed
     session->onPosition(startOf(4) + 50);
@@ -411,13 +412,13 @@ void tst_Groups::addToGroup2()
 
     const QString line = QString("跳过：句子 %1 加入组2，组2共 %2 句").arg(added).arg(newGroup2.size());
     QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
-    window.ui->btnSkipSentence->click();
+    childNamed<QPushButton>(window, "btnSkipSentence")->click();
 
     QCOMPARE(session->group2(), newGroup2);
     QCOMPARE(session->group1(), newGroup1);
     QCOMPARE(int(session->playGroup()), playGroup);
-    QCOMPARE(window.ui->btnSwitchGroup->text(), buttonText);
-    QVERIFY(window.ui->btnSwitchGroup->isEnabled());
+    QCOMPARE(childNamed<QPushButton>(window, "btnSwitchGroup")->text(), buttonText);
+    QVERIFY(childNamed<QPushButton>(window, "btnSwitchGroup")->isEnabled());
     QCOMPARE(Group2Store::read(), stored);
 }
 
@@ -430,7 +431,7 @@ void tst_Groups::group2ArrayLayout()
     session->setSentences(sentences(12), {});
     for (int sentence : {11, 4, 9}) {
         session->seekTo(startOf(sentence));
-        window.ui->btnSkipSentence->click();
+        childNamed<QPushButton>(window, "btnSkipSentence")->click();
     }
 
     const QString text = settingsText();

@@ -177,7 +177,9 @@ int tst_HwDecode::runUntilQuit(PlayerWindow &window)
     watchdog.setSingleShot(true);
     connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
     watchdog.start(10000);
-    QTimer::singleShot(0, &window, [&window] { QTest::mouseClick(window.ui->btnHwDecode, Qt::LeftButton); });
+    QTimer::singleShot(0, &window, [&window] {
+        QTest::mouseClick(childNamed<QPushButton>(window, "btnHwDecode"), Qt::LeftButton);
+    });
     return QCoreApplication::exec();
 }
 
@@ -209,7 +211,7 @@ void tst_HwDecode::buttonAndEnvironmentFollowStore()
 #endif
 
     PlayerWindow window(nullptr, QString());
-    QCOMPARE(window.hwDecodeEnabled, enabled);
+    QCOMPARE(window.hardwareDecoding(), enabled);
 #ifdef ORVILOOP_HAVE_MPV
     if (auto *mpv = qobject_cast<MpvEngine *>(window.mediaEngine()))
         QCOMPARE(mpv->mpvProperty("hwdec"), QString(enabled ? "auto-copy-safe" : "no"));
@@ -224,8 +226,9 @@ void tst_HwDecode::buttonAndEnvironmentFollowStore()
                      enabled ? std::nullopt : std::optional<QByteArray>(value));
 #endif
     }
-    QCOMPARE(window.ui->btnHwDecode->text(), QString(enabled ? "硬解:开" : "硬解:关"));
-    QCOMPARE(window.ui->btnHwDecode->toolTip(),
+    QCOMPARE(childNamed<QPushButton>(window, "btnHwDecode")->text(),
+             QString(enabled ? "硬解:开" : "硬解:关"));
+    QCOMPARE(childNamed<QPushButton>(window, "btnHwDecode")->toolTip(),
              QString(enabled ? "硬件解码已开启（CPU 占用低）。点击关闭 → 程序自动重启并接着播。\n"
                                "某部片子一播就闪退时，把它关掉再播。"
                              : "硬件解码已关闭，改用 CPU 软解（兼容性最好）。点击重新开启。"));
@@ -237,7 +240,7 @@ void tst_HwDecode::userDriverChoiceKeptWhenOn()
     EnvironmentRestorer restoreDriver{"LIBVA_DRIVER_NAME"};
     qputenv("LIBVA_DRIVER_NAME", "iHD");
     PlayerWindow window(nullptr, QString());
-    QVERIFY(window.hwDecodeEnabled);
+    QVERIFY(window.hardwareDecoding());
     QCOMPARE(qgetenv("LIBVA_DRIVER_NAME"), QByteArray("iHD"));
 }
 #endif
@@ -268,12 +271,12 @@ void tst_HwDecode::clickRestartsWithCurrentFile()
     QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
 
     PlayerWindow window(nullptr, QString());
-    window.currentFile = currentFile;
-    window.restartProgram = recorder;
+    window.setLessonFile(currentFile);
+    window.setRestartProgram(recorder);
     QCOMPARE(runUntilQuit(window), 0);
 
     QVERIFY(!storedHwDecode());
-    QCOMPARE(window.ui->btnHwDecode->text(), QString("硬解:关"));
+    QCOMPARE(childNamed<QPushButton>(window, "btnHwDecode")->text(), QString("硬解:关"));
     QTRY_VERIFY(QFile::exists(record));
     QFile recorded(record);
     QVERIFY(recorded.open(QIODevice::ReadOnly));
@@ -298,7 +301,7 @@ void tst_HwDecode::failedRestartTellsUser()
     QFETCH(QString, message);
     QSettings("Orvi", "OrviLoop").setValue("global/hwDecode", wasEnabled);
     PlayerWindow window(nullptr, QString());
-    window.restartProgram = workDir.filePath("没有这个程序");
+    window.setRestartProgram(workDir.filePath("没有这个程序"));
 
     QString title, text;
     QWidget *boxParent = nullptr;
@@ -315,7 +318,7 @@ void tst_HwDecode::failedRestartTellsUser()
         box->button(QMessageBox::Ok)->click();
     });
     closer.start(20);
-    QTest::mouseClick(window.ui->btnHwDecode, Qt::LeftButton);
+    QTest::mouseClick(childNamed<QPushButton>(window, "btnHwDecode"), Qt::LeftButton);
     closer.stop();
 
     QCOMPARE(text, message);
@@ -323,8 +326,9 @@ void tst_HwDecode::failedRestartTellsUser()
     QCOMPARE(boxParent, &window);
     QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(storedHwDecode(), !wasEnabled);
-    QCOMPARE(window.hwDecodeEnabled, !wasEnabled);
-    QCOMPARE(window.ui->btnHwDecode->text(), QString(wasEnabled ? "硬解:关" : "硬解:开"));
+    QCOMPARE(window.hardwareDecoding(), !wasEnabled);
+    QCOMPARE(childNamed<QPushButton>(window, "btnHwDecode")->text(),
+             QString(wasEnabled ? "硬解:关" : "硬解:开"));
 }
 
 // A minute of video with one sentence every ten seconds, and its adopted subtitle beside it.
@@ -383,8 +387,8 @@ void tst_HwDecode::restartResumesFileInNewInstance()
     qputenv("ORVILOOP_PROGRAM", QFile::encodeName(program));
 
     PlayerWindow window(nullptr, media);
-    QVERIFY(window.hwDecodeEnabled);
-    window.restartProgram = wrapper;
+    QVERIFY(window.hardwareDecoding());
+    window.setRestartProgram(wrapper);
     window.show();
     QTRY_COMPARE_WITH_TIMEOUT(window.mediaEngine()->mediaStatus() == QMediaPlayer::LoadedMedia ||
                                   window.mediaEngine()->mediaStatus() == QMediaPlayer::BufferedMedia,

@@ -160,7 +160,7 @@ void tst_Keys::seekKeys()
     typeKey(key);
     QTRY_COMPARE(window->mediaEngine()->position(), to);
     QCOMPARE(window->repeatSession()->currentSentence(), sentence);
-    QCOMPARE(window->subtitleTextItem->toPlainText(), text);
+    QCOMPARE(window->subtitleItem()->toPlainText(), text);
     // A jump by the user is a fresh start: no guard, no repetition carried over.
     QCOMPARE(window->repeatSession()->repeatRound(), 0);
 }
@@ -211,7 +211,7 @@ void tst_Keys::spaceTogglesPlayback()
           std::pair{QMediaPlayer::PlayingState, "⏹"}}) {
         typeKey(Qt::Key_Space);
         QTRY_COMPARE(window->mediaEngine()->playbackState(), state);
-        QCOMPARE(window->ui->btnPlayPause->text(), QString(text));
+        QCOMPARE(childNamed<QPushButton>(*window, "btnPlayPause")->text(), QString(text));
     }
 }
 
@@ -236,11 +236,11 @@ void tst_Keys::nextSentenceKeys()
     auto window = openStill(lessonPath, 6000);
     QVERIFY(window);
 
-    press(window->ui->videoView->viewport(), key);
+    press(childNamed<QGraphicsView>(*window, "videoView")->viewport(), key);
     QTRY_COMPARE(window->mediaEngine()->position(), position);
     QCOMPARE(window->repeatSession()->currentSentence(), sentence);
     if (sentence != 1) {
-        QCOMPARE(window->subtitleTextItem->toPlainText(), QString("Sentence %1").arg(sentence));
+        QCOMPARE(window->subtitleItem()->toPlainText(), QString("Sentence %1").arg(sentence));
     }
 }
 
@@ -285,8 +285,8 @@ void tst_Keys::skipKey()
     QVERIFY(window);
     QCOMPARE(int(window->repeatSession()->playGroup()), playGroup);
     if (sliderMin < 0) {
-        sliderMin = window->ui->horizontalSlider->minimum();
-        sliderMax = window->ui->horizontalSlider->maximum();
+        sliderMin = childNamed<QSlider>(*window, "horizontalSlider")->minimum();
+        sliderMax = childNamed<QSlider>(*window, "horizontalSlider")->maximum();
     }
 
     typeKey(Qt::Key_F12);
@@ -295,8 +295,8 @@ void tst_Keys::skipKey()
     QCOMPARE(Group2Store::read(), group2);
     QVERIFY(!window->repeatSession()->group1().contains(skipped));
     QCOMPARE(int(window->repeatSession()->playGroup()), playGroupAfter);
-    QCOMPARE(window->ui->horizontalSlider->minimum(), sliderMin);
-    QCOMPARE(window->ui->horizontalSlider->maximum(), sliderMax);
+    QCOMPARE(childNamed<QSlider>(*window, "horizontalSlider")->minimum(), sliderMin);
+    QCOMPARE(childNamed<QSlider>(*window, "horizontalSlider")->maximum(), sliderMax);
     QTRY_COMPARE(window->mediaEngine()->position(),
                  SentenceTiming::leadStart(window->repeatSession()->sentences(), sentence));
 }
@@ -330,7 +330,7 @@ void tst_Keys::keysWithoutSubtitles()
     QVERIFY(window->repeatSession()->sentences().isEmpty());
     window->mediaEngine()->setVolume(0.5f);
 
-    press(window->ui->videoView->viewport(), key);
+    press(childNamed<QGraphicsView>(*window, "videoView")->viewport(), key);
     QTRY_COMPARE(window->mediaEngine()->playbackState() == QMediaPlayer::PlayingState, playing);
     if (!playing)
         QCOMPARE(window->mediaEngine()->position(), qint64(30000));
@@ -355,16 +355,15 @@ void tst_Keys::keysReachPlayerWhateverControlWasUsed()
     QFETCH(LastUse, lastUse);
     auto window = openStill(lessonPath, 6000);
     QVERIFY(window);
-    Ui::PlayerWindow *ui = window->ui;
     const QList<SubtitleItem> times = window->repeatSession()->sentences();
     const auto state = window->mediaEngine()->playbackState();
     if (lastUse == LastUse::RateBoxArrow) {
-        QTest::mouseClick(ui->doubleSpinBoxRate, Qt::LeftButton, {},
-                          QPoint(ui->doubleSpinBoxRate->width() - 4, 4));
-        QCOMPARE(ui->doubleSpinBoxRate->value(), 1.2);
+        QTest::mouseClick(childNamed<QDoubleSpinBox>(*window, "doubleSpinBoxRate"), Qt::LeftButton, {},
+                          QPoint(childNamed<QDoubleSpinBox>(*window, "doubleSpinBoxRate")->width() - 4, 4));
+        QCOMPARE(childNamed<QDoubleSpinBox>(*window, "doubleSpinBoxRate")->value(), 1.2);
     } else if (lastUse == LastUse::PlayModeList) {
-        QTest::mouseClick(ui->comboPlayMode, Qt::LeftButton);
-        QAbstractItemView *list = ui->comboPlayMode->view();
+        QTest::mouseClick(childNamed<QComboBox>(*window, "comboPlayMode"), Qt::LeftButton);
+        QAbstractItemView *list = childNamed<QComboBox>(*window, "comboPlayMode")->view();
         QTRY_VERIFY(list->isVisible());
         // The list takes no release that comes as fast as a double click's.
         QTest::qWait(QApplication::doubleClickInterval() + 50);
@@ -372,11 +371,11 @@ void tst_Keys::keysReachPlayerWhateverControlWasUsed()
                           list->visualRect(list->model()->index(1, 0)).center());
         QTRY_VERIFY(!list->isVisible() && window->isActiveWindow());
     } else if (lastUse == LastUse::Slider) {
-        QTest::mouseClick(ui->horizontalSlider, Qt::LeftButton);
+        QTest::mouseClick(childNamed<QSlider>(*window, "horizontalSlider"), Qt::LeftButton);
     } else if (lastUse == LastUse::RatesTyped) {
         // Space, "." and "," belong to the rates while they are typed.
         window->repeatSession()->setPlayMode(PlayMode(2));
-        QTest::mouseClick(ui->editPassRates, Qt::LeftButton);
+        QTest::mouseClick(childNamed<QLineEdit>(*window, "editPassRates"), Qt::LeftButton);
         for (const int key : {Qt::Key_0, Qt::Key_Period, Qt::Key_7, Qt::Key_Comma, Qt::Key_Space, Qt::Key_1})
             typeKey(key);
         QCOMPARE(window->mediaEngine()->playbackState(), state);
@@ -385,14 +384,14 @@ void tst_Keys::keysReachPlayerWhateverControlWasUsed()
         window->repeatSession()->setPlayMode(PlayMode(1));
     }
     QCOMPARE(window->repeatSession()->sentences().at(1).startMs, times.at(1).startMs);
-    const double rate = ui->doubleSpinBoxRate->value();
+    const double rate = childNamed<QDoubleSpinBox>(*window, "doubleSpinBoxRate")->value();
     window->mediaEngine()->setVolume(0.5f);
     window->repeatSession()->seekTo(window->repeatSession()->sentences().at(1).startMs);
 
     typeKey(Qt::Key_Down);
     typeKey(Qt::Key_Down);
     QVERIFY(qAbs(window->mediaEngine()->volume() - 0.4f) < 1e-4f);
-    QCOMPARE(ui->doubleSpinBoxRate->value(), rate);
+    QCOMPARE(childNamed<QDoubleSpinBox>(*window, "doubleSpinBoxRate")->value(), rate);
     typeKey(Qt::Key_N);
     QCOMPARE(window->repeatSession()->currentSentence(), 2);
 }
@@ -411,7 +410,7 @@ void tst_Keys::sliderClickJumps()
     auto window = openStill(lessonPath, 2000);
     QVERIFY(window);
     window->repeatSession()->setPlayMode(PlayMode(0));
-    QSlider *slider = window->ui->horizontalSlider;
+    QSlider *slider = childNamed<QSlider>(*window, "horizontalSlider");
     QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(int(slider->width() * at), slider->height() / 2));
     const int span = slider->maximum() - slider->minimum();
     const double expected = slider->minimum() + span * at;

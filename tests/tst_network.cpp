@@ -716,7 +716,7 @@ void tst_Network::doubleClickStreamsVideo()
     if (!newFolder.isEmpty())
         QCOMPARE(workFiles(), QStringList{"local.mp3"});
     QCOMPARE(playerWindow->repeatSession()->sentences().size(), cues);
-    QCOMPARE(playerWindow->subtitlePath, stored.isEmpty() ? QString() : serverFolder + "/" + stored);
+    QCOMPARE(playerWindow->subtitleFile(), stored.isEmpty() ? QString() : serverFolder + "/" + stored);
 }
 
 QTEST_MAIN(tst_Network)

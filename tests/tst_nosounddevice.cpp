@@ -39,8 +39,8 @@ void tst_NoSoundDevice::playsSilentlyWithoutAudioDevice()
     QVERIFY(QFile::exists(demo));
     PlayerWindow window(nullptr, demo);
     window.show();
-    QTRY_COMPARE_WITH_TIMEOUT(window.player->playbackState(), QMediaPlayer::PlayingState, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(window.player->position() > 1500, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.mediaEngine()->playbackState(), QMediaPlayer::PlayingState, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.mediaEngine()->position() > 1500, 10000);
 }
 
 // 录音跟读 on without a microphone: the switch says so, the pauses record nothing, the lesson
@@ -53,13 +53,13 @@ void tst_NoSoundDevice::takesSayThereIsNoMicrophone()
     const QString demo = QCoreApplication::applicationDirPath() + "/OrviLoop Demo.mp4";
     PlayerWindow window(nullptr, demo);
     window.show();
-    QVERIFY(window.ui->checkRecordTakes->isChecked());
-    QVERIFY(window.ui->checkRecordTakes->text().contains("无麦克风"));
-    QVERIFY(window.ui->checkRecordTakes->toolTip().contains("没有找到麦克风"));
-    QTRY_COMPARE_WITH_TIMEOUT(window.player->playbackState(), QMediaPlayer::PlayingState, 10000);
-    window.takes->onSpeakingPauseStarted(0, 1000);
-    QVERIFY(!window.takes->isRecording());
-    QVERIFY(!QFileInfo::exists(window.takes->store().lessonFolder(demo)));
+    QVERIFY(childNamed<QCheckBox>(window, "checkRecordTakes")->isChecked());
+    QVERIFY(childNamed<QCheckBox>(window, "checkRecordTakes")->text().contains("无麦克风"));
+    QVERIFY(childNamed<QCheckBox>(window, "checkRecordTakes")->toolTip().contains("没有找到麦克风"));
+    QTRY_COMPARE_WITH_TIMEOUT(window.mediaEngine()->playbackState(), QMediaPlayer::PlayingState, 10000);
+    window.takeController()->onSpeakingPauseStarted(0, 1000);
+    QVERIFY(!window.takeController()->isRecording());
+    QVERIFY(!QFileInfo::exists(window.takeController()->store().lessonFolder(demo)));
 }
 
 int main(int argc, char *argv[])

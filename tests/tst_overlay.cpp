@@ -56,7 +56,6 @@ std::unique_ptr<PlayerWindow> tst_Overlay::openWindow(const QStringList &texts, 
         sentences << SubtitleItem{int(sentences.size()), start, start + 1000, text};
     }
     auto w = PlayerWindowTest::open(sentences, playMode);
-    w->updateFilterChineseButton();
     return w;
 }
 
@@ -82,14 +81,14 @@ void tst_Overlay::displayModeAgainstRepetitions()
     QFETCH(QStringList, shownPerPass);
     auto w = openWindow({"Sentence", "Other"}, playMode);
     QVERIFY(w);
-    w->ui->spinRepeat->setValue(3);
+    childNamed<QSpinBox>(*w, "spinRepeat")->setValue(3);
     w->repeatSession()->setDisplayMode(SubtitleDisplay(displayMode));
     for (int pass = 0; pass < 3; ++pass) {
         report(*w, 1000);
         report(*w, 1500);
         QCOMPARE(w->repeatSession()->currentSentence(), 0);
-        QCOMPARE(w->subtitleTextItem->toPlainText(), shownPerPass.at(pass));
-        QVERIFY(w->subtitleTextItem->isVisible());
+        QCOMPARE(w->subtitleItem()->toPlainText(), shownPerPass.at(pass));
+        QVERIFY(w->subtitleItem()->isVisible());
         report(*w, 2500);
     }
 }
@@ -99,19 +98,19 @@ void tst_Overlay::displayModeChangeRestartsCount()
 {
     auto w = openWindow({"Sentence", "Other"}, 2);
     QVERIFY(w);
-    w->ui->spinRepeat->setValue(3);
-    w->ui->comboSubtitleMode->setCurrentIndex(2);
+    childNamed<QSpinBox>(*w, "spinRepeat")->setValue(3);
+    childNamed<QComboBox>(*w, "comboSubtitleMode")->setCurrentIndex(2);
     report(*w, 1500);
     report(*w, 2500);
     report(*w, 1000);
     report(*w, 1500);
     QCOMPARE(w->repeatSession()->repeatRound(), 1);
-    QCOMPARE(w->subtitleTextItem->toPlainText(), QString());
+    QCOMPARE(w->subtitleItem()->toPlainText(), QString());
 
-    w->ui->comboSubtitleMode->setCurrentIndex(3);
-    w->ui->comboSubtitleMode->setCurrentIndex(2);
+    childNamed<QComboBox>(*w, "comboSubtitleMode")->setCurrentIndex(3);
+    childNamed<QComboBox>(*w, "comboSubtitleMode")->setCurrentIndex(2);
     QCOMPARE(w->repeatSession()->repeatRound(), 0);
-    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence"));
+    QCOMPARE(w->subtitleItem()->toPlainText(), QString("Sentence"));
 
     // The pass in progress is the first now: two more follow before the next sentence.
     report(*w, 2500);
@@ -133,20 +132,20 @@ void tst_Overlay::neverModeStaysHidden()
     touching[1].startMs = 2000;
     w->repeatSession()->setSentenceTimes(touching);
     report(*w, 1500);
-    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("First"));
-    QVERIFY(w->subtitleTextItem->isVisible());
+    QCOMPARE(w->subtitleItem()->toPlainText(), QString("First"));
+    QVERIFY(w->subtitleItem()->isVisible());
 
-    w->ui->comboSubtitleMode->setCurrentIndex(1);
-    QVERIFY(!w->subtitleTextItem->isVisible());
+    childNamed<QComboBox>(*w, "comboSubtitleMode")->setCurrentIndex(1);
+    QVERIFY(!w->subtitleItem()->isVisible());
     report(*w, 1600);
-    QVERIFY(!w->subtitleTextItem->isVisible());
+    QVERIFY(!w->subtitleItem()->isVisible());
     report(*w, 2500);
     QCOMPARE(w->repeatSession()->currentSentence(), 1);
-    QVERIFY(!w->subtitleTextItem->isVisible());
+    QVERIFY(!w->subtitleItem()->isVisible());
 
-    w->ui->comboSubtitleMode->setCurrentIndex(0);
-    QVERIFY(w->subtitleTextItem->isVisible());
-    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Second"));
+    childNamed<QComboBox>(*w, "comboSubtitleMode")->setCurrentIndex(0);
+    QVERIFY(w->subtitleItem()->isVisible());
+    QCOMPARE(w->subtitleItem()->toPlainText(), QString("Second"));
 }
 
 void tst_Overlay::chineseFilter_data()
@@ -194,19 +193,19 @@ void tst_Overlay::filterButton()
     QFETCH(bool, visible);
     auto w = openWindow(texts, 1);
     QVERIFY(w);
-    QCOMPARE(!w->ui->btnFilterChinese->isHidden(), visible);
+    QCOMPARE(!childNamed<QPushButton>(*w, "btnFilterChinese")->isHidden(), visible);
 
     PlayerWindowTest::goTo(*w, int(texts.size()) - 1);
-    const QString unfiltered = w->subtitleTextItem->toPlainText();
-    w->ui->btnFilterChinese->click();
+    const QString unfiltered = w->subtitleItem()->toPlainText();
+    childNamed<QPushButton>(*w, "btnFilterChinese")->click();
     QVERIFY(w->repeatSession()->chineseLinesHidden());
-    QCOMPARE(w->ui->btnFilterChinese->text(), QString("中文:关"));
-    QCOMPARE(w->subtitleTextItem->toPlainText(), visible ? QString("World") : unfiltered);
-    QCOMPARE(!w->ui->btnFilterChinese->isHidden(), visible);
-    w->ui->btnFilterChinese->click();
+    QCOMPARE(childNamed<QPushButton>(*w, "btnFilterChinese")->text(), QString("中文:关"));
+    QCOMPARE(w->subtitleItem()->toPlainText(), visible ? QString("World") : unfiltered);
+    QCOMPARE(!childNamed<QPushButton>(*w, "btnFilterChinese")->isHidden(), visible);
+    childNamed<QPushButton>(*w, "btnFilterChinese")->click();
     QVERIFY(!w->repeatSession()->chineseLinesHidden());
-    QCOMPARE(w->ui->btnFilterChinese->text(), QString("中文:开"));
-    QCOMPARE(w->subtitleTextItem->toPlainText(), unfiltered);
+    QCOMPARE(childNamed<QPushButton>(*w, "btnFilterChinese")->text(), QString("中文:开"));
+    QCOMPARE(w->subtitleItem()->toPlainText(), unfiltered);
 }
 
 QTEST_MAIN(tst_Overlay)

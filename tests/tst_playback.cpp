@@ -188,7 +188,7 @@ void tst_Playback::autoNextRepeatsAndResumesAfterReopen()
     // A window opened without a file takes the last one, where it was left.
     PlayerWindow reopened(nullptr, QString());
     reopened.show();
-    QCOMPARE(reopened.currentFile, lessonPath);
+    QCOMPARE(reopened.lessonFile(), lessonPath);
     QTRY_VERIFY_WITH_TIMEOUT(insideSentence(reopened, 2, 0, 0), 10000);
     QCOMPARE(reopened.repeatSession()->repeatRound(), 1);
     QVERIFY(qAbs(reopened.mediaEngine()->position() - closedAt) < 300);
@@ -277,12 +277,12 @@ void tst_Playback::spaceAtTheEndOfAPass()
     if (!wasSpeaking) {
         QCOMPARE(window->mediaEngine()->playbackState(), QMediaPlayer::PausedState);
         QVERIFY(!window->repeatSession()->speakingPauseActive());
-        QVERIFY(!window->shadowPauseBar->isVisible());
-        QCOMPARE(window->ui->btnPlayPause->text(), QString("▶"));
+        QVERIFY(!childNamed<QProgressBar>(*window, "shadowPauseBar")->isVisible());
+        QCOMPARE(childNamed<QPushButton>(*window, "btnPlayPause")->text(), QString("▶"));
         QTest::keyClick(window.get(), Qt::Key_Space);
     }
     QTRY_COMPARE(window->mediaEngine()->playbackState(), QMediaPlayer::PlayingState);
-    QCOMPARE(window->ui->btnPlayPause->text(), QString("⏹"));
+    QCOMPARE(childNamed<QPushButton>(*window, "btnPlayPause")->text(), QString("⏹"));
     // The sentence again, and the pause to speak after it.
     QTRY_VERIFY_WITH_TIMEOUT(window->repeatSession()->speakingPauseActive(), 6000);
     QCOMPARE(window->repeatSession()->currentSentence(), 0);

@@ -137,19 +137,19 @@ void tst_PlayerState::firstRunDefaults()
     PlayerWindow window(nullptr, withFile ? asciiLesson : QString());
     QCOMPARE(int(window.repeatSession()->requestedPlayMode()), 1);
     QCOMPARE(window.repeatSession()->repeatCount(), 1);
-    QCOMPARE(window.ui->spinRepeat->value(), 1);
+    QCOMPARE(childNamed<QSpinBox>(window, "spinRepeat")->value(), 1);
     QCOMPARE(int(window.repeatSession()->displayMode()), 0);
-    QCOMPARE(window.ui->comboSubtitleMode->currentIndex(), 0);
+    QCOMPARE(childNamed<QComboBox>(window, "comboSubtitleMode")->currentIndex(), 0);
     QCOMPARE(window.mediaEngine()->playbackRate(), 1.0);
     QCOMPARE(int(window.repeatSession()->playGroup()), 0);
     QCOMPARE(window.repeatSession()->chineseLinesHidden(), false);
-    QCOMPARE(window.rootDir, QCoreApplication::applicationDirPath());
+    QCOMPARE(window.workingDirectory(), QCoreApplication::applicationDirPath());
     if (withFile) {
-        QCOMPARE(window.currentFile, asciiLesson);
+        QCOMPARE(window.lessonFile(), asciiLesson);
         QVERIFY(sourceLeadsTo(window.mediaEngine()->source(), asciiLesson));
         QCOMPARE(int(window.repeatSession()->playMode()), 1);
     } else {
-        QVERIFY(window.currentFile.isEmpty());
+        QVERIFY(window.lessonFile().isEmpty());
         QVERIFY(window.mediaEngine()->source().isEmpty());
         // Without subtitles the repeater waits until a lesson with subtitles is loaded.
         QCOMPARE(int(window.repeatSession()->playMode()), 0);
@@ -199,15 +199,15 @@ void tst_PlayerState::storedValuesAreClamped()
     PlayerWindow window(nullptr, asciiLesson);
     QCOMPARE(int(window.repeatSession()->requestedPlayMode()), mode);
     QCOMPARE(int(window.repeatSession()->playMode()), mode);
-    QCOMPARE(window.ui->comboPlayMode->currentIndex(), mode);
+    QCOMPARE(childNamed<QComboBox>(window, "comboPlayMode")->currentIndex(), mode);
     QCOMPARE(window.repeatSession()->repeatCount(), repeat);
-    QCOMPARE(window.ui->spinRepeat->value(), repeat);
+    QCOMPARE(childNamed<QSpinBox>(window, "spinRepeat")->value(), repeat);
     // The media back end keeps the rate in single precision.
     QVERIFY2(qAbs(window.mediaEngine()->playbackRate() - rate) < 1e-6,
              qPrintable(QString::number(window.mediaEngine()->playbackRate())));
-    QCOMPARE(window.ui->doubleSpinBoxRate->value(), rate);
+    QCOMPARE(childNamed<QDoubleSpinBox>(window, "doubleSpinBoxRate")->value(), rate);
     // Choosing 1.0 again is a change the player follows.
-    window.ui->doubleSpinBoxRate->setValue(1.0);
+    childNamed<QDoubleSpinBox>(window, "doubleSpinBoxRate")->setValue(1.0);
     QCOMPARE(window.mediaEngine()->playbackRate(), 1.0);
 }
 
@@ -230,9 +230,9 @@ void tst_PlayerState::saveWritesWholeTable()
     session->setPlayGroup(PlayGroup::Group1);
     session->setChineseLinesHidden(true);
     // The spin box drives the player once the window is built: set it before the rate.
-    window.ui->doubleSpinBoxRate->setValue(1.2);
+    childNamed<QDoubleSpinBox>(window, "doubleSpinBoxRate")->setValue(1.2);
     window.mediaEngine()->setPlaybackRate(1.4);
-    window.savePlayerState();
+    window.close();
 
     QSettings settings("Orvi", "OrviLoop");
     settings.beginGroup("global");
@@ -312,7 +312,7 @@ void tst_PlayerState::closeAndReopenResumesRepetition()
     waitUntilRestored(second);
     QCOMPARE(second.repeatSession()->currentSentence(), 8);
     QCOMPARE(second.repeatSession()->repeatRound(), 2);
-    QCOMPARE(second.subtitleTextItem->toPlainText(), shownText);
+    QCOMPARE(second.subtitleItem()->toPlainText(), shownText);
     // A busy back end may drop the restoring seek at first; the window asks again.
     const auto atRestoredPlace = [&] {
         const qint64 position = second.mediaEngine()->position();
@@ -410,8 +410,7 @@ void tst_PlayerState::restoreArmedOnlyForExistingFile()
         settings.sync();
     }
     PlayerWindow window(nullptr, mediaPath);
-    QCOMPARE(window.currentFile, opened);
-    QVERIFY(window.mediaPath.isEmpty());
+    QCOMPARE(window.lessonFile(), opened);
     // The player may be given a link to the lesson; it must lead to the lesson opened.
     QCOMPARE(window.mediaEngine()->source().isEmpty(), !armed);
     if (armed)

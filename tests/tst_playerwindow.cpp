@@ -84,22 +84,23 @@ void tst_PlayerWindow::formMatchesDesign()
     QCOMPARE(window.size(), QSize(900, 600));
     QCOMPARE(window.windowTitle(),
              QString("复读机播放器OrviLoop   [空格] 暂停/播放  [N] 下一句  [F12] 加入组2  [F] 全屏"));
-    QCOMPARE(window.ui->comboPlayMode->count(), 3);
-    QCOMPARE(window.ui->comboPlayMode->itemText(2), QString("自动下一句"));
-    QCOMPARE(window.ui->comboSubtitleMode->itemText(3), QString("末轮显示"));
-    QCOMPARE(window.ui->btnSkipSentence->toolTip(), QString("把当前句加入组2并进入下一句（F12）"));
-    QCOMPARE(window.ui->spinRepeat->minimum(), 1);
-    QCOMPARE(window.ui->spinRepeat->maximum(), 100);
+    QCOMPARE(childNamed<QComboBox>(window, "comboPlayMode")->count(), 3);
+    QCOMPARE(childNamed<QComboBox>(window, "comboPlayMode")->itemText(2), QString("自动下一句"));
+    QCOMPARE(childNamed<QComboBox>(window, "comboSubtitleMode")->itemText(3), QString("末轮显示"));
+    QCOMPARE(childNamed<QPushButton>(window, "btnSkipSentence")->toolTip(),
+             QString("把当前句加入组2并进入下一句（F12）"));
+    QCOMPARE(childNamed<QSpinBox>(window, "spinRepeat")->minimum(), 1);
+    QCOMPARE(childNamed<QSpinBox>(window, "spinRepeat")->maximum(), 100);
     // The window manager's own buttons, the close button among them.
     QVERIFY(!window.windowFlags().testFlag(Qt::CustomizeWindowHint));
-    QCOMPARE(window.ui->doubleSpinBoxRate->minimum(), 0.6);
-    QCOMPARE(window.ui->doubleSpinBoxRate->maximum(), 2.0);
-    QCOMPARE(window.ui->doubleSpinBoxRate->value(), 1.0);
+    QCOMPARE(childNamed<QDoubleSpinBox>(window, "doubleSpinBoxRate")->minimum(), 0.6);
+    QCOMPARE(childNamed<QDoubleSpinBox>(window, "doubleSpinBoxRate")->maximum(), 2.0);
+    QCOMPARE(childNamed<QDoubleSpinBox>(window, "doubleSpinBoxRate")->value(), 1.0);
     QCOMPARE(window.focusPolicy(), Qt::StrongFocus);
-    QCOMPARE(window.ui->btnPlayPause->focusPolicy(), Qt::NoFocus);
-    QCOMPARE(window.ui->videoView->focusPolicy(), Qt::NoFocus);
-    QCOMPARE(window.subtitleTextItem->font().pointSize(), 36);
-    QCOMPARE(window.subtitleTextItem->defaultTextColor(), QColor(Qt::white));
+    QCOMPARE(childNamed<QPushButton>(window, "btnPlayPause")->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(childNamed<QGraphicsView>(window, "videoView")->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(window.subtitleItem()->font().pointSize(), 36);
+    QCOMPARE(window.subtitleItem()->defaultTextColor(), QColor(Qt::white));
 }
 
 void tst_PlayerWindow::missingFileStillShowsWindow()
@@ -107,11 +108,11 @@ void tst_PlayerWindow::missingFileStillShowsWindow()
     PlayerWindow window(nullptr, settingsDir.filePath("no such lesson.mp4"));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(window.ui->btnPlayPause->isVisible());
+    QVERIFY(childNamed<QPushButton>(window, "btnPlayPause")->isVisible());
     // The back end may report playing for a moment before it gives up on the file.
-    QTRY_VERIFY(window.busyIndicator->isVisible());
-    QVERIFY(window.donationLabel->isVisible());
-    QVERIFY(!window.donationLabel->pixmap().isNull());
+    QTRY_VERIFY(childNamed<QProgressBar>(window, "busyIndicator")->isVisible());
+    QVERIFY(childNamed<QLabel>(window, "donationLabel")->isVisible());
+    QVERIFY(!childNamed<QLabel>(window, "donationLabel")->pixmap().isNull());
     QVERIFY(window.repeatSession()->sentences().isEmpty());
 }
 
@@ -130,10 +131,9 @@ void tst_PlayerWindow::subtitleFontFollowsVideoHeight()
     QFETCH(QSize, video);
     QFETCH(int, points);
     PlayerWindow window(nullptr, QString(), new ScriptedEngine); // frames come from the test
-    QCOMPARE(window.subtitleFontPointSize(), 36);
+    QCOMPARE(window.subtitleItem()->font().pointSize(), 36);
     showFrame(window, video);
-    QCOMPARE(window.subtitleFontPointSize(), points);
-    QCOMPARE(window.subtitleTextItem->font().pointSize(), points);
+    QCOMPARE(window.subtitleItem()->font().pointSize(), points);
 }
 
 void tst_PlayerWindow::viewLeavesRoomAboveAndBelowVideo()
@@ -142,13 +142,13 @@ void tst_PlayerWindow::viewLeavesRoomAboveAndBelowVideo()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     showFrame(window, QSize(640, 360));
-    QTRY_COMPARE(window.videoItem->size(), QSizeF(640, 360));
-    const QRectF videoRect = window.videoItem->boundingRect();
-    const QRectF viewRect = window.ui->videoView->sceneRect();
+    QTRY_COMPARE(window.videoOutput()->size(), QSizeF(640, 360));
+    const QRectF videoRect = window.videoOutput()->boundingRect();
+    const QRectF viewRect = childNamed<QGraphicsView>(window, "videoView")->sceneRect();
     QCOMPARE(viewRect.height(), videoRect.height() + 400);
     QCOMPARE(viewRect.top(), videoRect.top() - 200);
     QCOMPARE(viewRect.width(), videoRect.width());
-    QCOMPARE(window.subtitleTextItem->textWidth(), window.videoItem->sceneBoundingRect().width());
+    QCOMPARE(window.subtitleItem()->textWidth(), window.videoOutput()->sceneBoundingRect().width());
 }
 
 void tst_PlayerWindow::donationLabelSitsInsideView()
@@ -156,8 +156,8 @@ void tst_PlayerWindow::donationLabelSitsInsideView()
     PlayerWindow window(nullptr, QString());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QSize view = window.ui->videoView->size();
-    QCOMPARE(window.donationLabel->pos(), QPoint(10, view.height() - 150 - 10));
+    const QSize view = childNamed<QGraphicsView>(window, "videoView")->size();
+    QCOMPARE(childNamed<QLabel>(window, "donationLabel")->pos(), QPoint(10, view.height() - 150 - 10));
 }
 
 void tst_PlayerWindow::overlayBarsSitWholeOverTheVideo_data()
@@ -178,10 +178,11 @@ void tst_PlayerWindow::overlayBarsSitWholeOverTheVideo()
         window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     showFrame(window, QSize(640, 360));
-    QTRY_COMPARE(window.videoItem->size(), QSizeF(640, 360));
-    const QGraphicsView *view = window.ui->videoView;
-    const QRect video = view->mapFromScene(window.videoItem->sceneBoundingRect()).boundingRect();
-    for (const QProgressBar *bar : {window.busyIndicator, window.shadowPauseBar}) {
+    QTRY_COMPARE(window.videoOutput()->size(), QSizeF(640, 360));
+    const QGraphicsView *view = childNamed<QGraphicsView>(window, "videoView");
+    const QRect video = view->mapFromScene(window.videoOutput()->sceneBoundingRect()).boundingRect();
+    for (const QProgressBar *bar : {childNamed<QProgressBar>(window, "busyIndicator"),
+                                    childNamed<QProgressBar>(window, "shadowPauseBar")}) {
         QCOMPARE(bar->parentWidget(), view);
         QCOMPARE(bar->geometry().center(), QPoint(view->rect().center().x(), view->height() * 3 / 4));
         QVERIFY2(
@@ -196,8 +197,8 @@ void tst_PlayerWindow::exportGenerationButtonNeverVisible()
     PlayerWindow window(nullptr, QString());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(!window.ui->btnFilterMp3->isVisible());
-    QVERIFY(window.ui->btnExportMp3->isVisible());
+    QVERIFY(!childNamed<QPushButton>(window, "btnFilterMp3")->isVisible());
+    QVERIFY(childNamed<QPushButton>(window, "btnExportMp3")->isVisible());
 }
 
 void tst_PlayerWindow::lessonPathsInAnyScriptPlay_data()
@@ -222,7 +223,7 @@ void tst_PlayerWindow::lessonPathsInAnyScriptPlay()
     QUrl played;
     {
         PlayerWindow window(nullptr, path);
-        QCOMPARE(window.currentFile, path);
+        QCOMPARE(window.lessonFile(), path);
         QTRY_VERIFY_WITH_TIMEOUT(window.mediaEngine()->mediaStatus() != QMediaPlayer::LoadingMedia &&
                                      window.mediaEngine()->mediaStatus() != QMediaPlayer::NoMedia,
                                  10000);
@@ -354,9 +355,8 @@ void tst_PlayerWindow::fitsLaptopScreenInEveryPlayMode()
     QList<SubtitleItem> sentences = lessonOf({{1000, 3000}});
     sentences[0].text = "你好";
     auto window = PlayerWindowTest::open(sentences, playMode);
-    window->updateFilterChineseButton();
-    window->ui->labelCurrentTime->setText("01:05:33 / 01:30:00");
-    window->ui->btnSwitchGroup->setText("请先分组");
+    childNamed<QLabel>(*window, "labelCurrentTime")->setText("01:05:33 / 01:30:00");
+    childNamed<QPushButton>(*window, "btnSwitchGroup")->setText("请先分组");
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     const QSize least = window->minimumSizeHint().expandedTo(window->minimumSize());
@@ -364,9 +364,9 @@ void tst_PlayerWindow::fitsLaptopScreenInEveryPlayMode()
              qPrintable(QString("%1 x %2").arg(least.width()).arg(least.height())));
     window->resize(least);
     QTRY_COMPARE(window->width(), least.width());
-    const auto controls = window->ui->centralwidget->findChildren<QWidget *>();
+    const auto controls = childNamed<QWidget>(*window, "centralwidget")->findChildren<QWidget *>();
     for (QWidget *control : controls) {
-        if (control->isVisible() && control != window->ui->labelLesson)
+        if (control->isVisible() && control != childNamed<QLabel>(*window, "labelLesson"))
             QVERIFY2(control->width() >= textWidth(control), qPrintable(control->objectName()));
     }
 }
@@ -385,12 +385,12 @@ void tst_PlayerWindow::oneNumberFormatInAnyLocale()
     QLocale::setDefault(QLocale(locale));
     auto window = PlayerWindowTest::open(Times{{1000, 3000}}, 2);
     QLocale::setDefault(QLocale::c());
-    QDoubleSpinBox *rate = window->ui->doubleSpinBoxRate;
+    QDoubleSpinBox *rate = childNamed<QDoubleSpinBox>(*window, "doubleSpinBoxRate");
     rate->setValue(0.7);
     QCOMPARE(rate->text(), QString("0.70"));
     QCOMPARE(rate->valueFromText(rate->text()), 0.7);
-    window->ui->editPassRates->setText(rate->text() + ", 1");
-    emit window->ui->editPassRates->editingFinished();
+    childNamed<QLineEdit>(*window, "editPassRates")->setText(rate->text() + ", 1");
+    emit childNamed<QLineEdit>(*window, "editPassRates")->editingFinished();
     QCOMPARE(window->repeatSession()->ratesPerPass(), (QList<double>{0.7, 1.0}));
 }
 
@@ -400,10 +400,14 @@ void tst_PlayerWindow::sentenceReadableWithoutPicture()
     auto window = PlayerWindowTest::open(Times{{1000, 3000}}, 1);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    window->layoutSubtitle();
-    QGraphicsView *view = window->ui->videoView;
-    const QRect text = view->mapFromScene(window->subtitleTextItem->sceneBoundingRect()).boundingRect();
-    QVERIFY(text.width() > 100 && view->viewport()->rect().adjusted(-1, -1, 1, 1).contains(text));
+    QGraphicsView *view = childNamed<QGraphicsView>(*window, "videoView");
+    const auto textRect = [&] {
+        return view->mapFromScene(window->subtitleItem()->sceneBoundingRect()).boundingRect();
+    };
+    // The window lays itself out once shown.
+    QTRY_VERIFY(textRect().width() > 100 &&
+                view->viewport()->rect().adjusted(-1, -1, 1, 1).contains(textRect()));
+    const QRect text = textRect();
     const QImage picture = view->viewport()->grab().toImage();
     int bright = 0;
     int dark = 0;
@@ -423,11 +427,11 @@ void tst_PlayerWindow::showsLessonNameAndLength()
         QVERIFY(window.windowTitle().startsWith("第一课 听力.mp3 - 复读机播放器OrviLoop   [空格]"));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(window.ui->labelLesson->text(), QString("第一课 听力.mp3"));
+        QCOMPARE(childNamed<QLabel>(window, "labelLesson")->text(), QString("第一课 听力.mp3"));
     }
     auto window = PlayerWindowTest::open(Times{{1000, 3000}}, 1);
     PlayerWindowTest::report(*window, 2000);
-    QCOMPARE(window->ui->labelCurrentTime->text(), QString("00:02 / 01:00"));
+    QCOMPARE(childNamed<QLabel>(*window, "labelCurrentTime")->text(), QString("00:02 / 01:00"));
 }
 
 QTEST_MAIN(tst_PlayerWindow)

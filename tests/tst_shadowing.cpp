@@ -240,19 +240,19 @@ void tst_Shadowing::pauseAfterPass()
     QFETCH(int, roundAfter);
     auto w = PlayerWindowTest::open(Times{{1000, 2000}, {5000, 6000}}, playMode);
     w->show();
-    w->ui->spinRepeat->setValue(repeats);
-    w->ui->comboShadowPause->setCurrentIndex(1);
+    childNamed<QSpinBox>(*w, "spinRepeat")->setValue(repeats);
+    childNamed<QComboBox>(*w, "comboShadowPause")->setCurrentIndex(1);
     engine(*w).play();
     report(*w, 1500);
     QCOMPARE(engine(*w).endPoint(), qint64(2500));
     report(*w, 2500);
     QVERIFY(w->repeatSession()->speakingPauseActive());
-    QCOMPARE(w->shadowPauseBar->maximum(), int(pause));
+    QCOMPARE(childNamed<QProgressBar>(*w, "shadowPauseBar")->maximum(), int(pause));
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PausedState);
     QCOMPARE(engine(*w).seeks, seeksAfter);
-    QVERIFY(w->shadowPauseBar->isVisible());
-    QVERIFY(!w->busyIndicator->isVisible());
-    QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
+    QVERIFY(childNamed<QProgressBar>(*w, "shadowPauseBar")->isVisible());
+    QVERIFY(!childNamed<QProgressBar>(*w, "busyIndicator")->isVisible());
+    QCOMPARE(childNamed<QPushButton>(*w, "btnPlayPause")->text(), QString("⏹"));
     QCOMPARE(w->repeatSession()->currentSentence(), sentenceAfter);
     report(*w, 2500); // a report from where it stands changes nothing
     QVERIFY(w->repeatSession()->speakingPauseActive());
@@ -278,7 +278,8 @@ void tst_Shadowing::pauseEndedOrDropped_data()
     QTest::newRow("a seek drops the plan")
         << Action([](PlayerWindow &w) { w.repeatSession()->seekBy(3000); }) << Positions{500, 3500} << 1;
     QTest::newRow("another mode runs on")
-        << Action([](PlayerWindow &w) { w.ui->comboPlayMode->setCurrentIndex(0); }) << Positions{500} << 0;
+        << Action([](PlayerWindow &w) { childNamed<QComboBox>(w, "comboPlayMode")->setCurrentIndex(0); })
+        << Positions{500} << 0;
     QTest::newRow("another group starts it") << Action([](PlayerWindow &w) {
         w.repeatSession()->setGroups({0}, {1});
         w.repeatSession()->switchGroup();
@@ -292,14 +293,14 @@ void tst_Shadowing::pauseEndedOrDropped()
     QFETCH(int, sentence);
     auto w = PlayerWindowTest::open(Times{{1000, 2000}, {5000, 6000}}, 1);
     w->show();
-    w->ui->comboShadowPause->setCurrentIndex(3);
+    childNamed<QComboBox>(*w, "comboShadowPause")->setCurrentIndex(3);
     engine(*w).play();
     report(*w, 1500);
     report(*w, 2500);
     QVERIFY(w->repeatSession()->speakingPauseActive());
     action(*w);
     QVERIFY(!w->repeatSession()->speakingPauseActive());
-    QVERIFY(!w->shadowPauseBar->isVisible());
+    QVERIFY(!childNamed<QProgressBar>(*w, "shadowPauseBar")->isVisible());
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PlayingState);
     QCOMPARE(engine(*w).seeks, seeks);
     QCOMPARE(w->repeatSession()->currentSentence(), sentence);
@@ -311,19 +312,19 @@ void tst_Shadowing::spaceAsTheSentenceEnds()
 {
     auto w = PlayerWindowTest::open(Times{{1000, 2000}, {5000, 6000}}, 1);
     w->show();
-    w->ui->comboShadowPause->setCurrentIndex(1);
+    childNamed<QComboBox>(*w, "comboShadowPause")->setCurrentIndex(1);
     engine(*w).play();
     report(*w, 2300);
     QTest::keyClick(w.get(), Qt::Key_Space);
     report(*w, 2500);
     QVERIFY(!w->repeatSession()->speakingPauseActive());
-    QVERIFY(!w->shadowPauseBar->isVisible());
+    QVERIFY(!childNamed<QProgressBar>(*w, "shadowPauseBar")->isVisible());
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PausedState);
-    QCOMPARE(w->ui->btnPlayPause->text(), QString("▶"));
+    QCOMPARE(childNamed<QPushButton>(*w, "btnPlayPause")->text(), QString("▶"));
     QCOMPARE(engine(*w).seeks, Positions{500});
     QTest::keyClick(w.get(), Qt::Key_Space);
     QCOMPARE(engine(*w).playbackState(), QMediaPlayer::PlayingState);
-    QCOMPARE(w->ui->btnPlayPause->text(), QString("⏹"));
+    QCOMPARE(childNamed<QPushButton>(*w, "btnPlayPause")->text(), QString("⏹"));
     QCOMPARE(engine(*w).seeks, Positions{500});
     QCOMPARE(w->repeatSession()->currentSentence(), 0);
 }
@@ -332,16 +333,16 @@ void tst_Shadowing::spaceAsTheSentenceEnds()
 void tst_Shadowing::ratePerPass()
 {
     auto w = PlayerWindowTest::open(Times{{1000, 2000}, {5000, 6000}}, 2);
-    w->ui->spinRepeat->setValue(4);
-    w->ui->editPassRates->setText("0.7, 1.4");
-    emit w->ui->editPassRates->editingFinished();
+    childNamed<QSpinBox>(*w, "spinRepeat")->setValue(4);
+    childNamed<QLineEdit>(*w, "editPassRates")->setText("0.7, 1.4");
+    emit childNamed<QLineEdit>(*w, "editPassRates")->editingFinished();
     QCOMPARE(QSettings("Orvi", "OrviLoop").value("global/passRates").toString(), QString("0.7, 1.4"));
     QCOMPARE(engine(*w).playbackRate(), 0.7);
     for (const double rate : {1.4, 1.4, 1.4}) {
         report(*w, 1500);
         report(*w, 2500);
         QCOMPARE(engine(*w).playbackRate(), rate);
-        QCOMPARE(w->ui->doubleSpinBoxRate->value(), rate);
+        QCOMPARE(childNamed<QDoubleSpinBox>(*w, "doubleSpinBoxRate")->value(), rate);
         report(*w, 1000);
     }
     report(*w, 1500);
@@ -350,10 +351,10 @@ void tst_Shadowing::ratePerPass()
     QCOMPARE(engine(*w).playbackRate(), 0.7);
 
     // A list that cannot be read is not taken.
-    w->ui->editPassRates->setText("0.7, quick");
-    emit w->ui->editPassRates->editingFinished();
+    childNamed<QLineEdit>(*w, "editPassRates")->setText("0.7, quick");
+    emit childNamed<QLineEdit>(*w, "editPassRates")->editingFinished();
     QCOMPARE(w->repeatSession()->ratesPerPass(), (Rates{0.7, 1.4}));
-    QVERIFY(!w->ui->editPassRates->styleSheet().isEmpty());
+    QVERIFY(!childNamed<QLineEdit>(*w, "editPassRates")->styleSheet().isEmpty());
 }
 
 // The rates of the last session apply to the very first pass of the lesson opened at start.
@@ -374,7 +375,7 @@ void tst_Shadowing::storedRatesPlayFromTheFirstPass()
     media->finishLoading(60000);
     QCOMPARE(media->playbackState(), QMediaPlayer::PlayingState);
     QCOMPARE(media->playbackRate(), 0.7);
-    QCOMPARE(w.ui->doubleSpinBoxRate->value(), 0.7);
+    QCOMPARE(childNamed<QDoubleSpinBox>(w, "doubleSpinBoxRate")->value(), 0.7);
 }
 
 void tst_Shadowing::timingKeys_data()
@@ -421,7 +422,7 @@ void tst_Shadowing::timingKeys()
                        .toUtf8());
     file.close();
     auto w = PlayerWindowTest::open(times, 1);
-    w->subtitlePath = path;
+    w->setSubtitleFile(path);
     PlayerWindowTest::goTo(*w, current);
 
     typeKey(*w, Qt::Key(key));
@@ -436,23 +437,23 @@ void tst_Shadowing::timingKeys()
 void tst_Shadowing::revealKeyShowsHiddenText()
 {
     auto w = PlayerWindowTest::open(Times{{1000, 2000}, {5000, 6000}}, 1);
-    w->ui->comboSubtitleMode->setCurrentIndex(1);
+    childNamed<QComboBox>(*w, "comboSubtitleMode")->setCurrentIndex(1);
     report(*w, 1500);
-    QVERIFY(!w->subtitleTextItem->isVisible());
+    QVERIFY(!w->subtitleItem()->isVisible());
 
     pressKey(*w, Qt::Key_H);
-    QVERIFY(w->subtitleTextItem->isVisible());
-    QCOMPARE(w->subtitleTextItem->toPlainText(), QString("Sentence 0"));
+    QVERIFY(w->subtitleItem()->isVisible());
+    QCOMPARE(w->subtitleItem()->toPlainText(), QString("Sentence 0"));
     report(*w, 1600);
-    QVERIFY(w->subtitleTextItem->isVisible());
+    QVERIFY(w->subtitleItem()->isVisible());
     releaseKey(*w, Qt::Key_H);
-    QVERIFY(!w->subtitleTextItem->isVisible());
+    QVERIFY(!w->subtitleItem()->isVisible());
 
     // A left button held on the video while the text is hidden does the same.
-    QTest::mousePress(w->ui->videoView->viewport(), Qt::LeftButton);
-    QVERIFY(w->subtitleTextItem->isVisible());
-    QTest::mouseRelease(w->ui->videoView->viewport(), Qt::LeftButton);
-    QVERIFY(!w->subtitleTextItem->isVisible());
+    QTest::mousePress(childNamed<QGraphicsView>(*w, "videoView")->viewport(), Qt::LeftButton);
+    QVERIFY(w->subtitleItem()->isVisible());
+    QTest::mouseRelease(childNamed<QGraphicsView>(*w, "videoView")->viewport(), Qt::LeftButton);
+    QVERIFY(!w->subtitleItem()->isVisible());
 }
 
 QTEST_MAIN(tst_Shadowing)

@@ -280,7 +280,7 @@ void tst_SubtitleLookup::windowLoadsTheAdoptedSubtitle()
     const QString adopted = QDir(mediaDir()).filePath("第一课 a.srt1");
 
     PlayerWindow window(nullptr, QString());
-    window.rootDir = rootDir();
+    window.setWorkingDirectory(rootDir());
     {
         MessageCapture capture;
         window.loadSubtitles(mediaPath);
@@ -289,7 +289,7 @@ void tst_SubtitleLookup::windowLoadsTheAdoptedSubtitle()
                                   adopted + "\"",
                               "字幕加载成功: \"" + adopted + "\" 共 1 句"}));
     }
-    QCOMPARE(window.currentFile, mediaPath);
+    QCOMPARE(window.lessonFile(), mediaPath);
     QVERIFY(sourceLeadsTo(window.mediaEngine()->source(), mediaPath));
     QCOMPARE(window.repeatSession()->sentences().size(), 1);
     QCOMPARE(window.repeatSession()->sentences().first().text, QString("adopted"));
@@ -316,11 +316,11 @@ void tst_SubtitleLookup::networkPrefixIgnoresCase()
     const QString url = prefix + "://127.0.0.1:9/videos/%E7%AC%AC%E4%B8%80%E8%AF%BE%20a.mp4";
 
     PlayerWindow window(nullptr, QString());
-    window.rootDir = rootDir();
+    window.setWorkingDirectory(rootDir());
     MessageCapture capture;
     window.loadSubtitles(url);
 
-    QCOMPARE(window.currentFile, url);
+    QCOMPARE(window.lessonFile(), url);
     QVERIFY(!window.mediaEngine()->source().isLocalFile());
     QCOMPARE(window.mediaEngine()->source().host(), QString("127.0.0.1"));
     QCOMPARE(window.repeatSession()->sentences().size(), 1);
@@ -332,13 +332,13 @@ void tst_SubtitleLookup::emptyPathChangesNothing()
     QVERIFY(writeSubtitle(mediaDir(), "a.srt1", "first"));
     const QString mediaPath = QDir(mediaDir()).filePath("a.mp4");
     PlayerWindow window(nullptr, QString());
-    window.rootDir = rootDir();
+    window.setWorkingDirectory(rootDir());
     window.loadSubtitles(mediaPath);
     QCOMPARE(window.repeatSession()->sentences().size(), 1);
 
     MessageCapture capture;
     window.loadSubtitles(QString());
-    QCOMPARE(window.currentFile, mediaPath);
+    QCOMPARE(window.lessonFile(), mediaPath);
     QVERIFY(sourceLeadsTo(window.mediaEngine()->source(), mediaPath));
     QCOMPARE(window.repeatSession()->sentences().size(), 1);
     QCOMPARE(window.repeatSession()->sentences().first().text, QString("first"));
@@ -374,7 +374,7 @@ void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed()
     }
     QVERIFY(writeSubtitle(mediaDir(), "b.srt1", "b"));
     PlayerWindow window(nullptr, QString());
-    window.rootDir = rootDir();
+    window.setWorkingDirectory(rootDir());
     {
         MessageCapture capture;
         window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
@@ -385,7 +385,7 @@ void tst_SubtitleLookup::subtitleWithoutSentenceIsNoticed()
     }
     QVERIFY(window.repeatSession()->sentences().isEmpty());
     QCOMPARE(int(window.repeatSession()->playMode()), 0);
-    QVERIFY(!window.ui->comboPlayMode->isEnabled());
+    QVERIFY(!childNamed<QComboBox>(window, "comboPlayMode")->isEnabled());
     QCOMPARE(window.windowTitle(), QString("字幕文件中没有可用的句子：a.srt1（只能正常播放）"));
 
     window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
@@ -492,7 +492,7 @@ void tst_SubtitleLookup::windowDrillsTheTrackInsideAnMkv()
     const QString mediaPath = QDir(mediaDir()).filePath("第二课.mkv");
     QVERIFY(writeOtherSource(mediaDir(), "第二课.mkv", "inside", {"-c:s", "srt"}));
     PlayerWindow window(nullptr, QString());
-    window.rootDir = rootDir();
+    window.setWorkingDirectory(rootDir());
     window.loadSubtitles(mediaPath);
     // Read on another thread: the lesson plays meanwhile, and the library does not warn.
     const RepeatSession *session = window.repeatSession();
@@ -525,13 +525,13 @@ void tst_SubtitleLookup::windowTakesTheChosenTrackAndTheOther()
     chosen.save();
 
     PlayerWindow window(nullptr, QString());
-    window.rootDir = rootDir();
+    window.setWorkingDirectory(rootDir());
     window.loadSubtitles(mediaPath);
     QTRY_COMPARE(window.repeatSession()->sentences().size(), 1);
     QCOMPARE(window.repeatSession()->sentences().first().text, QString("你好"));
-    QTRY_VERIFY(!window.btnSecondSubtitle->isHidden());
+    QTRY_VERIFY(!childNamed<QPushButton>(window, "btnSecondSubtitle")->isHidden());
     QTest::keyClick(&window, Qt::Key_T);
-    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("你好\nHello"));
+    QCOMPARE(window.subtitleItem()->toPlainText(), QString("你好\nHello"));
 }
 
 // T shows the second subtitle under the sentence and hides it again; its button says which.
@@ -540,26 +540,26 @@ void tst_SubtitleLookup::secondSubtitleShownWithItsKey()
     QVERIFY(writeSubtitle(mediaDir(), "a.srt1", "Hello"));
     QVERIFY(writeSubtitle(mediaDir(), "a.zh.srt", "你好"));
     PlayerWindow window(nullptr, QString());
-    window.rootDir = rootDir();
+    window.setWorkingDirectory(rootDir());
     window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
-    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello"));
-    QVERIFY(!window.btnSecondSubtitle->isHidden());
+    QCOMPARE(window.subtitleItem()->toPlainText(), QString("Hello"));
+    QVERIFY(!childNamed<QPushButton>(window, "btnSecondSubtitle")->isHidden());
 
     QTest::keyClick(&window, Qt::Key_T);
-    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello\n你好"));
-    QCOMPARE(window.btnSecondSubtitle->text(), QString("字幕2:关"));
-    window.btnSecondSubtitle->click();
-    QCOMPARE(window.subtitleTextItem->toPlainText(), QString("Hello"));
+    QCOMPARE(window.subtitleItem()->toPlainText(), QString("Hello\n你好"));
+    QCOMPARE(childNamed<QPushButton>(window, "btnSecondSubtitle")->text(), QString("字幕2:关"));
+    childNamed<QPushButton>(window, "btnSecondSubtitle")->click();
+    QCOMPARE(window.subtitleItem()->toPlainText(), QString("Hello"));
 
     window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
-    QVERIFY(window.btnSecondSubtitle->isHidden());
+    QVERIFY(childNamed<QPushButton>(window, "btnSecondSubtitle")->isHidden());
 }
 
 void tst_SubtitleLookup::newLoadReplacesSubtitleState()
 {
     QVERIFY(writeSubtitle(mediaDir(), "a.srt1", "a"));
     PlayerWindow window(nullptr, QString());
-    window.rootDir = rootDir();
+    window.setWorkingDirectory(rootDir());
     window.loadSubtitles(QDir(mediaDir()).filePath("a.mp4"));
     QCOMPARE(window.repeatSession()->sentences().size(), 1);
     window.repeatSession()->restorePlace(1000, 0, 3);
@@ -567,7 +567,7 @@ void tst_SubtitleLookup::newLoadReplacesSubtitleState()
     window.loadSubtitles(QDir(mediaDir()).filePath("b.mp4"));
     QVERIFY(window.repeatSession()->sentences().isEmpty());
     QCOMPARE(window.repeatSession()->repeatRound(), 0);
-    QCOMPARE(window.currentFile, QDir(mediaDir()).filePath("b.mp4"));
+    QCOMPARE(window.lessonFile(), QDir(mediaDir()).filePath("b.mp4"));
 }
 
 // "Auto next sentence" chosen while a file without subtitles plays must come into force
@@ -576,8 +576,8 @@ void tst_SubtitleLookup::playModeWaitsForSubtitles()
 {
     QVERIFY(writeSubtitle(mediaDir(), "with.srt1", "with"));
     PlayerWindow window(nullptr, QString());
-    window.rootDir = rootDir();
-    QComboBox *combo = window.ui->comboPlayMode;
+    window.setWorkingDirectory(rootDir());
+    QComboBox *combo = childNamed<QComboBox>(window, "comboPlayMode");
 
     window.loadSubtitles(QDir(mediaDir()).filePath("without.mp4"));
     QCOMPARE(int(window.repeatSession()->playMode()), 0);

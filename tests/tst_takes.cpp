@@ -287,14 +287,14 @@ void tst_Takes::takesInThePauses()
     clock.start();
     window = std::make_unique<PlayerWindow>(nullptr, lessonPath);
     window->show();
-    QVERIFY(window->ui->checkRecordTakes->isChecked());
-    QSignalSpy saved(window->takes, &TakeController::takeSaved);
-    QSignalSpy compared(window->takes, &TakeController::takeCompared);
+    QVERIFY(childNamed<QCheckBox>(*window, "checkRecordTakes")->isChecked());
+    QSignalSpy saved(window->takeController(), &TakeController::takeSaved);
+    QSignalSpy compared(window->takeController(), &TakeController::takeCompared);
     // Sampled all along: a take is only made while the lesson waits for the learner.
     int recordedWhilePlaying = 0;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
-        if (window->takes->isRecording() && !window->repeatSession()->speakingPauseActive())
+        if (window->takeController()->isRecording() && !window->repeatSession()->speakingPauseActive())
             ++recordedWhilePlaying;
     });
     watch.start(10);
@@ -324,7 +324,8 @@ void tst_Takes::takesInThePauses()
         // The lesson's tone reaches the take at most as the sound of the pass dies away.
         QVERIFY(mix.share('t') < 0.1);
     }
-    QCOMPARE(QFileInfo(savedTakes.first()).absolutePath(), window->takes->store().lessonFolder(lessonPath));
+    QCOMPARE(QFileInfo(savedTakes.first()).absolutePath(),
+             window->takeController()->store().lessonFolder(lessonPath));
 }
 
 // R: the lesson waits, the last take is heard, then its sentence from the start.
@@ -333,12 +334,12 @@ void tst_Takes::takeHeardThenSentence()
     if (!window)
         QSKIP("needs the takes of the test before");
     // No more takes: the take's own sound would record itself.
-    window->ui->checkRecordTakes->setChecked(false);
-    QTRY_VERIFY(!window->takes->isRecording());
+    childNamed<QCheckBox>(*window, "checkRecordTakes")->setChecked(false);
+    QTRY_VERIFY(!window->takeController()->isRecording());
     QTest::qWait(500);
     SinkRecording recording;
     QVERIFY(recording.started());
-    QSignalSpy replay(window->takes, &TakeController::sentenceReplayRequested);
+    QSignalSpy replay(window->takeController(), &TakeController::sentenceReplayRequested);
     QTest::keyClick(window.get(), Qt::Key_R);
     QTRY_VERIFY_WITH_TIMEOUT(replay.size() == 1, 8000);
     QTest::qWait(1500);

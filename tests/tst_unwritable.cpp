@@ -130,19 +130,20 @@ void tst_Unwritable::mendedTimesKept()
     QFile file(subtitlePath);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), original);
-    QVERIFY(window->noticeLabel && window->noticeLabel->isVisible());
-    QVERIFY2(window->noticeLabel->text().contains("无法写入字幕文件") &&
-                 window->noticeLabel->text().contains("已另存"),
-             qPrintable(window->noticeLabel->text()));
+    QVERIFY(childNamed<QLabel>(*window, "noticeLabel") &&
+            childNamed<QLabel>(*window, "noticeLabel")->isVisible());
+    QVERIFY2(childNamed<QLabel>(*window, "noticeLabel")->text().contains("无法写入字幕文件") &&
+                 childNamed<QLabel>(*window, "noticeLabel")->text().contains("已另存"),
+             qPrintable(childNamed<QLabel>(*window, "noticeLabel")->text()));
     // Told once: the next key keeps the times, and says nothing new.
-    window->noticeLabel->hide();
+    childNamed<QLabel>(*window, "noticeLabel")->hide();
     QTest::keyClick(window.get(), Qt::Key_Period);
-    QVERIFY(!window->noticeLabel->isVisible());
+    QVERIFY(!childNamed<QLabel>(*window, "noticeLabel")->isVisible());
     QCOMPARE(window->repeatSession()->sentences().first().startMs, 700);
     // It fades by itself.
-    window->noticeLabel->show();
-    window->noticeTimer->setInterval(0);
-    QTRY_VERIFY(!window->noticeLabel->isVisible());
+    childNamed<QLabel>(*window, "noticeLabel")->show();
+    childNamed<QTimer>(*window, "noticeTimer")->setInterval(0);
+    QTRY_VERIFY(!childNamed<QLabel>(*window, "noticeLabel")->isVisible());
     window.reset();
 
     // The next session takes the mended times, though the file still has the old ones.
@@ -157,7 +158,7 @@ void tst_Unwritable::mendedTimesKept()
     QVERIFY(QFile::exists(waiting));
     const auto reopened = openLesson();
     QCOMPARE(reopened->repeatSession()->sentences().last().endMs, 999 * 3000 + 2700);
-    QCOMPARE(parseSrtFile(reopened->subtitlePath).last().endMs, 999 * 3000 + 2700);
+    QCOMPARE(parseSrtFile(reopened->subtitleFile()).last().endMs, 999 * 3000 + 2700);
     QVERIFY(!QFile::exists(waiting));
 }
 
@@ -178,9 +179,9 @@ void tst_Unwritable::exportNamesReadOnlyFolder()
         }
     });
     closer.start(20);
-    window->ui->btnExportMp3->click();
+    childNamed<QPushButton>(*window, "btnExportMp3")->click();
     QCOMPARE(said, "文件夹只读，无法导出：\n" + mountPoint.path());
-    QVERIFY(window->ui->btnExportMp3->isEnabled());
+    QVERIFY(childNamed<QPushButton>(*window, "btnExportMp3")->isEnabled());
 }
 
 QTEST_MAIN(tst_Unwritable)

@@ -54,16 +54,16 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     if (engine)
         engine->setParent(this);
     else
-        engine = createMediaEngine({hwDecodeEnabled}, this, &engineFailure).release();
+        engine = createMediaEngine({hwDecode.enabled}, this, &engineFailure).release();
     player = engine;
     session = new RepeatSession(this);
     if (!engineFailure.isEmpty())
         statusBar()->showMessage(engineFailure + "，改用 Qt 播放");
 
-    scene = new QGraphicsScene(this);
-    ui->videoView->setScene(scene);
-    videoItem = new VideoFrameItem;
-    scene->addItem(videoItem);
+    video.scene = new QGraphicsScene(this);
+    ui->videoView->setScene(video.scene);
+    video.item = new VideoFrameItem;
+    video.scene->addItem(video.item);
     ui->videoView->setAlignment(Qt::AlignCenter);
     ui->videoView->setTransformationAnchor(QGraphicsView::AnchorViewCenter);
     ui->videoView->setResizeAnchor(QGraphicsView::AnchorViewCenter);
@@ -76,16 +76,16 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     // painted again with each frame.
     ui->videoView->viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
 
-    subtitleTextItem = new QGraphicsTextItem;
-    subtitleTextItem->setDefaultTextColor(Qt::white);
+    video.subtitleItem = new QGraphicsTextItem;
+    video.subtitleItem->setDefaultTextColor(Qt::white);
     auto *shadow = new SubtitleShadowEffect;
     shadow->setColor(Qt::red);
     shadow->setOffset(1.0, 1.0);
     shadow->setBlurRadius(2.0);
-    subtitleTextItem->setGraphicsEffect(shadow);
-    subtitleTextItem->setFont(QFont("Microsoft YaHei", 36, 700, false));
-    scene->addItem(subtitleTextItem);
-    player->setVideoOutput(videoItem);
+    video.subtitleItem->setGraphicsEffect(shadow);
+    video.subtitleItem->setFont(QFont("Microsoft YaHei", 36, 700, false));
+    video.scene->addItem(video.subtitleItem);
+    player->setVideoOutput(video.item);
 
     ui->label5->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
     ui->label4->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
@@ -112,7 +112,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     ui->btnPlayPause->setText("⏹");
     showPlayMode(session->playMode());
 
-    connect(videoItem, &QGraphicsVideoItem::nativeSizeChanged, this, &PlayerWindow::layoutVideo);
+    connect(video.item, &QGraphicsVideoItem::nativeSizeChanged, this, &PlayerWindow::layoutVideo);
 
     showGroup(session->playGroup());
 
@@ -128,7 +128,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     createBusyIndicator();
     createShadowPauseBar();
     createAlignControls();
-    takes = new TakeController({[this] { return currentFile; }, [this] { return session->currentSentence(); },
+    takes = new TakeController({[this] { return lesson.file; }, [this] { return session->currentSentence(); },
                                 [this](int i) {
                                     const QList<SubtitleItem> &sentences = session->sentences();
                                     return i >= 0 && i < sentences.size() ? std::optional(sentences.at(i))
@@ -159,7 +159,7 @@ void PlayerWindow::onMediaError(QMediaPlayer::Error error, const QString &messag
     qDebug() << "播放失败:" << error << message;
     setWindowTitle("无法播放：" + message);
     // Not modal: the learner may be away, and this window and the library must stay usable.
-    auto *box = new QMessageBox(QMessageBox::Warning, "提示", "无法播放：" + currentFile + "\n" + message,
+    auto *box = new QMessageBox(QMessageBox::Warning, "提示", "无法播放：" + lesson.file + "\n" + message,
                                 QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
@@ -170,51 +170,55 @@ void PlayerWindow::onMediaError(QMediaPlayer::Error error, const QString &messag
 // would stop the drill. One label serves every such message.
 void PlayerWindow::showNotice(const QString &text)
 {
-    if (!noticeLabel) {
-        noticeLabel = new QLabel(ui->videoView);
-        noticeLabel->setWordWrap(true);
-        noticeLabel->setAlignment(Qt::AlignCenter);
-        noticeLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
-        noticeLabel->setStyleSheet("QLabel { background: rgba(0,0,0,180); color: white; font-size: 16px;"
-                                   " border-radius: 8px; padding: 10px; }");
-        noticeLabel->setGraphicsEffect(new QGraphicsOpacityEffect(noticeLabel));
-        noticeTimer = new QTimer(this);
-        noticeTimer->setSingleShot(true);
-        connect(noticeTimer, &QTimer::timeout, noticeLabel, [this] {
-            auto *fade = new QPropertyAnimation(noticeLabel->graphicsEffect(), "opacity", noticeLabel);
+    if (!overlay.noticeLabel) {
+        overlay.noticeLabel = new QLabel(ui->videoView);
+        overlay.noticeLabel->setObjectName("noticeLabel");
+        overlay.noticeLabel->setWordWrap(true);
+        overlay.noticeLabel->setAlignment(Qt::AlignCenter);
+        overlay.noticeLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+        overlay.noticeLabel->setStyleSheet(
+            "QLabel { background: rgba(0,0,0,180); color: white; font-size: 16px;"
+            " border-radius: 8px; padding: 10px; }");
+        overlay.noticeLabel->setGraphicsEffect(new QGraphicsOpacityEffect(overlay.noticeLabel));
+        overlay.noticeTimer = new QTimer(this);
+        overlay.noticeTimer->setObjectName("noticeTimer");
+        overlay.noticeTimer->setSingleShot(true);
+        connect(overlay.noticeTimer, &QTimer::timeout, overlay.noticeLabel, [this] {
+            auto *fade =
+                new QPropertyAnimation(overlay.noticeLabel->graphicsEffect(), "opacity", overlay.noticeLabel);
             fade->setDuration(1000);
             fade->setEndValue(0.0);
-            connect(fade, &QPropertyAnimation::finished, noticeLabel, &QLabel::hide);
+            connect(fade, &QPropertyAnimation::finished, overlay.noticeLabel, &QLabel::hide);
             fade->start(QAbstractAnimation::DeleteWhenStopped);
         });
     }
     qDebug().noquote() << "提示:" << text;
     // A fade still running would hide the new text.
-    if (auto *fading = noticeLabel->findChild<QPropertyAnimation *>())
+    if (auto *fading = overlay.noticeLabel->findChild<QPropertyAnimation *>())
         fading->stop();
-    static_cast<QGraphicsOpacityEffect *>(noticeLabel->graphicsEffect())->setOpacity(1.0);
-    noticeLabel->setText(text);
+    static_cast<QGraphicsOpacityEffect *>(overlay.noticeLabel->graphicsEffect())->setOpacity(1.0);
+    overlay.noticeLabel->setText(text);
     positionNotice();
-    noticeLabel->show();
-    noticeLabel->raise();
-    noticeTimer->start(8000);
+    overlay.noticeLabel->show();
+    overlay.noticeLabel->raise();
+    overlay.noticeTimer->start(8000);
 }
 
 void PlayerWindow::positionNotice()
 {
-    if (!noticeLabel)
+    if (!overlay.noticeLabel)
         return;
     const int width = std::max(200, ui->videoView->width() - 40);
-    noticeLabel->setFixedWidth(std::min(width, 640));
-    noticeLabel->adjustSize();
+    overlay.noticeLabel->setFixedWidth(std::min(width, 640));
+    overlay.noticeLabel->adjustSize();
     // Low in the view: the sentence is drawn at the top.
-    noticeLabel->move((ui->videoView->width() - noticeLabel->width()) / 2,
-                      ui->videoView->height() - noticeLabel->height() - 20);
+    overlay.noticeLabel->move((ui->videoView->width() - overlay.noticeLabel->width()) / 2,
+                              ui->videoView->height() - overlay.noticeLabel->height() - 20);
 }
 
 QString PlayerWindow::lessonName() const
 {
-    const QString path = currentFile.isEmpty() ? mediaPath : currentFile;
+    const QString path = lesson.file.isEmpty() ? mediaPath : lesson.file;
     if (path.startsWith("http", Qt::CaseInsensitive))
         return QUrl(path).fileName();
     return QFileInfo(path).fileName();
@@ -236,7 +240,7 @@ void PlayerWindow::showLessonName()
 {
     const QString name = lessonName();
     QLabel *label = ui->labelLesson;
-    label->setToolTip(currentFile.isEmpty() ? mediaPath : currentFile);
+    label->setToolTip(lesson.file.isEmpty() ? mediaPath : lesson.file);
     label->setText(label->fontMetrics().elidedText(name, Qt::ElideMiddle, label->width()));
 }
 
@@ -288,21 +292,22 @@ void PlayerWindow::keepKeysForThePlayer()
 // video's size and may lie partly outside the view, the bar keeps its own size in the middle.
 void PlayerWindow::createBusyIndicator()
 {
-    busyIndicator = new QProgressBar(ui->videoView);
-    busyIndicator->setRange(0, 0);
-    busyIndicator->setTextVisible(false);
-    busyIndicator->setFixedSize(200, 20);
-    busyIndicator->setStyleSheet("QProgressBar { background: rgba(0,0,0,100); border-radius: 10px; }"
-                                 "QProgressBar::chunk { background: #00C0FF; border-radius: 10px; }");
-    busyIndicator->setAttribute(Qt::WA_TransparentForMouseEvents);
+    overlay.busyIndicator = new QProgressBar(ui->videoView);
+    overlay.busyIndicator->setObjectName("busyIndicator");
+    overlay.busyIndicator->setRange(0, 0);
+    overlay.busyIndicator->setTextVisible(false);
+    overlay.busyIndicator->setFixedSize(200, 20);
+    overlay.busyIndicator->setStyleSheet("QProgressBar { background: rgba(0,0,0,100); border-radius: 10px; }"
+                                         "QProgressBar::chunk { background: #00C0FF; border-radius: 10px; }");
+    overlay.busyIndicator->setAttribute(Qt::WA_TransparentForMouseEvents);
     centerOverlayBars();
-    busyIndicator->show();
+    overlay.busyIndicator->show();
 }
 
 // The busy indicator and the pause-to-speak bar share the middle of the view, over the video.
 void PlayerWindow::centerOverlayBars()
 {
-    for (QProgressBar *bar : {busyIndicator, shadowPauseBar}) {
+    for (QProgressBar *bar : {overlay.busyIndicator, overlay.shadowPauseBar}) {
         if (!bar)
             continue;
         bar->move(overlayBarCenter() - bar->rect().center());
@@ -320,21 +325,23 @@ QPoint PlayerWindow::overlayBarCenter() const
 
 void PlayerWindow::createDonationLabel()
 {
-    donationLabel = new QLabel(this);
-    donationLabel->setFixedSize(150, 150);
+    overlay.donationLabel = new QLabel(this);
+    overlay.donationLabel->setObjectName("donationLabel");
+    overlay.donationLabel->setFixedSize(150, 150);
     const QString picturePath = appDataDirectory() + "/donation.jpg";
     QPixmap picture(picturePath);
     if (!picture.isNull()) {
         qDebug() << "✅ 图片加载成功:" << picturePath;
-        donationLabel->setPixmap(picture.scaled(170, 170, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        overlay.donationLabel->setPixmap(
+            picture.scaled(170, 170, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     } else {
         qDebug() << "❌ 图片加载失败:" << picturePath;
     }
-    donationLabel->setStyleSheet("\n    QLabel {\n        background: rgba(0,0,0,80);\n"
-                                 "        border-radius: 12px;\n    }\n");
-    donationLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
-    donationLabel->setWindowOpacity(0.85);
-    donationLabel->show();
+    overlay.donationLabel->setStyleSheet("\n    QLabel {\n        background: rgba(0,0,0,80);\n"
+                                         "        border-radius: 12px;\n    }\n");
+    overlay.donationLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    overlay.donationLabel->setWindowOpacity(0.85);
+    overlay.donationLabel->show();
 }
 
 void PlayerWindow::connectSignals()
@@ -374,7 +381,7 @@ void PlayerWindow::updateRepeatControls()
 void PlayerWindow::onPlaybackStateChanged(QMediaPlayer::PlaybackState state)
 {
     // The pause to speak shows its own bar: nothing is loading.
-    busyIndicator->setVisible(state != QMediaPlayer::PlayingState && !session->speakingPauseActive());
+    overlay.busyIndicator->setVisible(state != QMediaPlayer::PlayingState && !session->speakingPauseActive());
     showPlaybackState();
     // The media status may change just after the state; look once both have settled.
     if (state == QMediaPlayer::StoppedState) {
@@ -388,7 +395,7 @@ void PlayerWindow::onPlaybackStateChanged(QMediaPlayer::PlaybackState state)
 
 void PlayerWindow::layoutVideo()
 {
-    if (!videoItem || !scene || !ui->videoView)
+    if (!video.item || !video.scene || !ui->videoView)
         return;
     const QWidget *viewport = ui->videoView->viewport();
     // The media's own size: the frames the engine hands over may be smaller (see MediaEngine).
@@ -396,7 +403,7 @@ void PlayerWindow::layoutVideo()
     if (nativeSize.width() <= 0 || nativeSize.height() <= 0) {
         // No picture (yet): the sentence has the whole view.
         const QRectF viewRect(QPointF(0, 0), QSizeF(viewport->size()));
-        scene->setSceneRect(viewRect);
+        video.scene->setSceneRect(viewRect);
         ui->videoView->setSceneRect(viewRect);
         ui->videoView->resetTransform();
         layoutSubtitle();
@@ -405,12 +412,12 @@ void PlayerWindow::layoutVideo()
 
     if (viewport->width() >= 160 && viewport->height() >= 90) {
         layoutRetryCount = 0;
-        videoItem->setSize(nativeSize);
-        const QRectF videoRect = videoItem->boundingRect();
-        scene->setSceneRect(videoRect);
+        video.item->setSize(nativeSize);
+        const QRectF videoRect = video.item->boundingRect();
+        video.scene->setSceneRect(videoRect);
         ui->videoView->setSceneRect(videoRect.adjusted(0, -200, 0, 200));
         ui->videoView->resetTransform();
-        ui->videoView->fitInView(videoItem, Qt::KeepAspectRatio);
+        ui->videoView->fitInView(video.item, Qt::KeepAspectRatio);
         layoutSubtitle();
         return;
     }
@@ -423,21 +430,21 @@ void PlayerWindow::layoutVideo()
 
 void PlayerWindow::layoutSubtitle()
 {
-    if (!subtitleTextItem || !videoItem)
+    if (!video.subtitleItem || !video.item)
         return;
     // Over the picture, or across the whole view of a lesson without one.
     const QSize picture = player ? player->videoSize() : QSize();
     const bool overPicture = picture.width() > 0 && picture.height() > 0;
-    const QRectF area = overPicture ? videoItem->sceneBoundingRect() : scene->sceneRect();
-    subtitleTextItem->setTextWidth(area.width());
-    QTextOption option = subtitleTextItem->document()->defaultTextOption();
+    const QRectF area = overPicture ? video.item->sceneBoundingRect() : video.scene->sceneRect();
+    video.subtitleItem->setTextWidth(area.width());
+    QTextOption option = video.subtitleItem->document()->defaultTextOption();
     option.setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    subtitleTextItem->document()->setDefaultTextOption(option);
-    const qreal textHeight = subtitleTextItem->boundingRect().height();
+    video.subtitleItem->document()->setDefaultTextOption(option);
+    const qreal textHeight = video.subtitleItem->boundingRect().height();
     if (overPicture)
-        subtitleTextItem->setPos(area.x(), area.y() + textHeight - 0.03 * area.height());
+        video.subtitleItem->setPos(area.x(), area.y() + textHeight - 0.03 * area.height());
     else
-        subtitleTextItem->setPos(area.x(), area.center().y() - textHeight / 2);
+        video.subtitleItem->setPos(area.x(), area.center().y() - textHeight / 2);
 }
 
 int PlayerWindow::subtitleFontPointSize() const
@@ -453,24 +460,24 @@ void PlayerWindow::updateSubtitleFont()
     QFont font = ui->label4->font();
     font.setPointSize(subtitleFontPointSize());
     // Called for every frame: the same font set again would lay the sentence out and draw it anew.
-    if (subtitleTextItem->font() != font)
-        subtitleTextItem->setFont(font);
+    if (video.subtitleItem->font() != font)
+        video.subtitleItem->setFont(font);
 }
 
 void PlayerWindow::positionDonationLabel()
 {
-    if (!donationLabel)
+    if (!overlay.donationLabel)
         return;
     const int viewWidth = ui->videoView->width();
     const int viewHeight = ui->videoView->height();
     const QRect bounds(0, 0, viewWidth, viewHeight);
-    const QRect candidate(10, viewHeight - donationLabel->height() - 10, donationLabel->width(),
-                          donationLabel->height());
+    const QRect candidate(10, viewHeight - overlay.donationLabel->height() - 10,
+                          overlay.donationLabel->width(), overlay.donationLabel->height());
     if (bounds.contains(candidate))
-        donationLabel->move(candidate.topLeft());
+        overlay.donationLabel->move(candidate.topLeft());
     else
-        donationLabel->move(viewWidth - donationLabel->width() - 10,
-                            viewHeight - donationLabel->height() - 10);
+        overlay.donationLabel->move(viewWidth - overlay.donationLabel->width() - 10,
+                                    viewHeight - overlay.donationLabel->height() - 10);
 }
 
 void PlayerWindow::resizeEvent(QResizeEvent *event)
@@ -486,7 +493,7 @@ void PlayerWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     const QWidget *viewport = ui->videoView->viewport();
-    scene->setSceneRect(0, 0, viewport->width(), viewport->height());
+    video.scene->setSceneRect(0, 0, viewport->width(), viewport->height());
     positionDonationLabel();
     centerOverlayBars();
     layoutRetryCount = 0;

@@ -47,13 +47,30 @@ public:
     static QString exportSubtitlePath(const QString &mediaFile);
 
     // The lesson this window plays: a local path or a network address.
-    QString lessonFile() const { return currentFile; }
+    QString lessonFile() const { return lesson.file; }
     // A subtitle was found for the lesson, in any form the player reads, or a track inside the
     // media is being read.
     bool hasSubtitle() const;
     // The drill and the engine it plays through.
     RepeatSession *repeatSession() const { return session; }
     MediaEngine *mediaEngine() const { return player; }
+    // The sentence drawn over the video, and the video's picture.
+    QGraphicsTextItem *subtitleItem() const { return video.subtitleItem; }
+    QGraphicsVideoItem *videoOutput() const { return video.item; }
+    // The learner's takes in the pauses to speak.
+    TakeController *takeController() const { return takes; }
+    // The subtitle file the sentences came from; empty when none was read from a file.
+    QString subtitleFile() const { return lesson.subtitlePath; }
+    // The alignment of the sentences to the speech, while one runs.
+    SpeechAnalysisTask *speechAlignment() const { return align.task; }
+    bool hardwareDecoding() const { return hwDecode.enabled; }
+    QString workingDirectory() const { return lesson.workingDirectory; }
+    // Names the lesson and its subtitle file without opening them: what the export, alignment
+    // and restart controls act on (a tool or a test that feeds the sentences itself).
+    void setLessonFile(const QString &path) { lesson.file = path; }
+    void setSubtitleFile(const QString &path) { lesson.subtitlePath = path; }
+    // The program the hardware-decoding switch starts instead of the running executable.
+    void setRestartProgram(const QString &program) { hwDecode.restartProgram = program; }
 
 private slots:
     void onBrowseSubtitlesClicked(); // groups/playerwindow_groups.cpp
@@ -73,38 +90,15 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    friend class tst_PlayerWindow;
-    friend class tst_Overlay;
-    friend class tst_Keys;
-    friend class tst_PlayerState;
-    friend class tst_Groups;
-    friend class tst_SubtitleLookup;
-    friend class tst_SubtitleBrowser;
-    friend class tst_HwDecode;
-    friend class tst_ExportControls;
-    friend class tst_Playback;
-    friend class tst_Network;
-    friend class tst_NoSoundDevice;
-    friend class tst_Sound;
-    friend class tst_Shadowing;
-    friend class tst_Unwritable;
-    friend class tst_SpeechAlignment;
-    friend class tst_Takes;
-    friend class EndOvershootBench; // bench/bench_end_overshoot.cpp
-    friend class VideoBench;        // bench/bench_video.cpp
-
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
     void applySubtitleLookup(const SubtitleLookup &lookup);
     void readSubtitleTrack(const QUrl &media, const QString &language);
     void showSubtitleNotice(const QString &notice, bool keepUsualTitle = false);
-    QString titleBeforeSubtitleNotice;
-    QString subtitleNoticeTitle; // the title while a notice is shown
     void loadSecondSubtitle();
     void readSecondTrack(const QString &mediaPath);
     void showSecondSubtitle(const QStringList &secondLines);
     void toggleSecondSubtitle();
     void showPlayModeForSubtitles();
-    QPushButton *btnSecondSubtitle = nullptr;
 
     // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
     void connectSignals();
@@ -199,34 +193,59 @@ private:
     MediaEngine *player = nullptr;
     // The drill: every decision of what plays, and the text shown.
     RepeatSession *session = nullptr;
-    int layoutRetryCount = 0;
-    QGraphicsScene *scene = nullptr;
-    QGraphicsVideoItem *videoItem = nullptr;
-    QGraphicsTextItem *subtitleTextItem = nullptr;
-    QString rootDir;
-    QString currentFile;
-    bool hwDecodeEnabled = true;
-    QString mediaPath;
-    QProgressBar *busyIndicator = nullptr;
-    QLabel *donationLabel = nullptr;
-    // A message drawn over the video, seen in full screen too; it fades by itself.
-    QLabel *noticeLabel = nullptr;
-    QTimer *noticeTimer = nullptr;
-    // The subtitle file the sentences came from (written by loadSubtitles).
-    QString subtitlePath;
-    // The subtitle whose file could not take mended times, told once (written by saveCorrectedTimes).
-    QString unwritableSubtitleTold;
-    // Group 2 is read from the store with the first subtitle, up to its number of sentences.
-    bool storedGroup2Pending = false;
-    QProgressBar *shadowPauseBar = nullptr;
-    // Aligning to the speech (written by createAlignControls, startAlignment, applyAlignment).
-    SpeechAnalysisTask *speechAnalysis = nullptr;
-    int alignSentence = -1; // the sentence being aligned, -1 for every one
-    int lastAlignedCount = 0;
-    QProgressBar *alignBar = nullptr;
-    QTimer *alignNoticeTimer = nullptr;
     // The learner's takes in the pauses to speak (player/takecontroller.cpp).
     TakeController *takes = nullptr;
-    // The program started by the hardware-decoding switch; the running executable by default.
-    QString restartProgram;
+    // The view's scene: the video's picture and the sentence drawn over it.
+    struct VideoScene
+    {
+        QGraphicsScene *scene = nullptr;
+        QGraphicsVideoItem *item = nullptr;
+        QGraphicsTextItem *subtitleItem = nullptr;
+    } video;
+    int layoutRetryCount = 0;
+    // Bars and labels over the video.
+    struct OverlayBars
+    {
+        QProgressBar *busyIndicator = nullptr;
+        QProgressBar *shadowPauseBar = nullptr;
+        QLabel *donationLabel = nullptr;
+        // A message drawn over the video, seen in full screen too; it fades by itself.
+        QLabel *noticeLabel = nullptr;
+        QTimer *noticeTimer = nullptr;
+    } overlay;
+    // The lesson's files.
+    struct LessonFiles
+    {
+        QString file;             // a local path or a network address
+        QString workingDirectory; // searched for subtitles after the media's own folder
+        // The subtitle file the sentences came from (written by loadSubtitles).
+        QString subtitlePath;
+        // The subtitle whose file could not take mended times, told once (saveCorrectedTimes).
+        QString unwritableSubtitleTold;
+    } lesson;
+    // The media given to the constructor, opened once the stored state is read.
+    QString mediaPath;
+    // Group 2 is read from the store with the first subtitle, up to its number of sentences.
+    bool storedGroup2Pending = false;
+    // The title shown before a subtitle notice, and the title while the notice is shown.
+    struct SubtitleNotice
+    {
+        QString usualTitle;
+        QString title;
+    } subtitleNotice;
+    QPushButton *btnSecondSubtitle = nullptr;
+    // Aligning to the speech (written by createAlignControls, startAlignment, applyAlignment).
+    struct SpeechAlignmentControls
+    {
+        SpeechAnalysisTask *task = nullptr;
+        int sentence = -1; // the sentence being aligned, -1 for every one
+        QProgressBar *bar = nullptr;
+        QTimer *noticeTimer = nullptr;
+    } align;
+    struct HardwareDecoding
+    {
+        bool enabled = true;
+        // The program started by the switch; the running executable by default.
+        QString restartProgram;
+    } hwDecode;
 };

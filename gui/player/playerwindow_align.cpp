@@ -25,24 +25,26 @@ constexpr int alignNoticeMs = 4000;
 
 void PlayerWindow::createAlignControls()
 {
-    speechAnalysis = new SpeechAnalysisTask(this);
-    connect(speechAnalysis, &SpeechAnalysisTask::progress, this, &PlayerWindow::showAlignProgress);
-    connect(speechAnalysis, &SpeechAnalysisTask::finished, this, &PlayerWindow::applyAlignment);
+    align.task = new SpeechAnalysisTask(this);
+    connect(align.task, &SpeechAnalysisTask::progress, this, &PlayerWindow::showAlignProgress);
+    connect(align.task, &SpeechAnalysisTask::finished, this, &PlayerWindow::applyAlignment);
     connect(ui->btnAlignSentence, &QPushButton::clicked, this,
             [this] { startAlignment(session->currentSentence()); });
     connect(ui->btnAlignLesson, &QPushButton::clicked, this, [this] { startAlignment(-1); });
 
-    alignBar = new QProgressBar;
-    alignBar->setFixedSize(200, 20);
-    alignBar->setRange(0, 100);
-    alignBar->setAlignment(Qt::AlignCenter);
-    alignBar->setStyleSheet("QProgressBar { background: rgba(0,0,0,100); color: white; border-radius: 10px; }"
-                            "QProgressBar::chunk { background: #C08030; border-radius: 10px; }");
-    scene->addWidget(alignBar)->setZValue(100);
-    alignBar->hide();
-    alignNoticeTimer = new QTimer(this);
-    alignNoticeTimer->setSingleShot(true);
-    connect(alignNoticeTimer, &QTimer::timeout, alignBar, &QWidget::hide);
+    align.bar = new QProgressBar;
+    align.bar->setObjectName("alignBar");
+    align.bar->setFixedSize(200, 20);
+    align.bar->setRange(0, 100);
+    align.bar->setAlignment(Qt::AlignCenter);
+    align.bar->setStyleSheet(
+        "QProgressBar { background: rgba(0,0,0,100); color: white; border-radius: 10px; }"
+        "QProgressBar::chunk { background: #C08030; border-radius: 10px; }");
+    video.scene->addWidget(align.bar)->setZValue(100);
+    align.bar->hide();
+    align.noticeTimer = new QTimer(this);
+    align.noticeTimer->setSingleShot(true);
+    connect(align.noticeTimer, &QTimer::timeout, align.bar, &QWidget::hide);
 }
 
 // onlySentence: the sentence to align, or -1 for every one.
@@ -50,24 +52,24 @@ void PlayerWindow::startAlignment(int onlySentence)
 {
     const QList<SubtitleItem> &sentences = session->sentences();
     if (sentences.isEmpty() || (onlySentence >= 0 && onlySentence >= sentences.size()) ||
-        speechAnalysis->isRunning())
+        align.task->isRunning())
         return;
-    alignSentence = onlySentence;
+    align.sentence = onlySentence;
     ui->btnAlignSentence->setEnabled(false);
     ui->btnAlignLesson->setEnabled(false);
-    alignNoticeTimer->stop();
+    align.noticeTimer->stop();
     showAlignProgress(0);
     // At the top of what the view shows, whatever the video's size.
     const QRectF shown = ui->videoView->mapToScene(ui->videoView->viewport()->rect()).boundingRect();
-    alignBar->graphicsProxyWidget()->setPos(shown.center().x() - alignBar->width() / 2.0, shown.top() + 10);
-    alignBar->show();
-    speechAnalysis->start(currentFile);
+    align.bar->graphicsProxyWidget()->setPos(shown.center().x() - align.bar->width() / 2.0, shown.top() + 10);
+    align.bar->show();
+    align.task->start(lesson.file);
 }
 
 void PlayerWindow::showAlignProgress(int percent)
 {
-    alignBar->setValue(percent);
-    alignBar->setFormat(QString("分析语音 %1%").arg(percent));
+    align.bar->setValue(percent);
+    align.bar->setFormat(QString("分析语音 %1%").arg(percent));
 }
 
 void PlayerWindow::applyAlignment(const SpeechAnalysis &analysis)
@@ -75,7 +77,7 @@ void PlayerWindow::applyAlignment(const SpeechAnalysis &analysis)
     ui->btnAlignSentence->setEnabled(true);
     ui->btnAlignLesson->setEnabled(true);
     if (analysis.status != SpeechAnalysisStatus::Done) {
-        alignBar->hide();
+        align.bar->hide();
         qDebug() << "对齐失败:" << analysis.message;
         // Over the video: playback goes on, and nothing has changed.
         showNotice("无法对齐：" + analysis.message);
@@ -83,15 +85,14 @@ void PlayerWindow::applyAlignment(const SpeechAnalysis &analysis)
     }
     const SentenceAlignment aligned =
         alignToSpeech(speechSegments(analysis.activity), analysis.activity.durationMs(), session->sentences(),
-                      alignSentence);
-    lastAlignedCount = int(aligned.moved.size());
-    qDebug() << "对齐:" << (alignSentence < 0 ? "全部" : "本句") << "移动" << lastAlignedCount << "句";
-    alignBar->setValue(100);
-    alignBar->setFormat(
-        alignSentence >= 0
-            ? (aligned.moved.isEmpty() ? "本句无需对齐" : "本句已对齐")
-            : QString("已对齐 %1 / %2 句").arg(lastAlignedCount).arg(session->sentences().size()));
-    alignNoticeTimer->start(alignNoticeMs);
+                      align.sentence);
+    const int moved = int(aligned.moved.size());
+    qDebug() << "对齐:" << (align.sentence < 0 ? "全部" : "本句") << "移动" << moved << "句";
+    align.bar->setValue(100);
+    align.bar->setFormat(align.sentence >= 0
+                             ? (aligned.moved.isEmpty() ? "本句无需对齐" : "本句已对齐")
+                             : QString("已对齐 %1 / %2 句").arg(moved).arg(session->sentences().size()));
+    align.noticeTimer->start(alignNoticeMs);
     if (aligned.moved.isEmpty())
         return;
     session->setSentenceTimes(aligned.sentences);

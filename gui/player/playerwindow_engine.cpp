@@ -49,15 +49,17 @@ void PlayerWindow::connectSession()
     connect(session, &RepeatSession::rateChanged, ui->doubleSpinBoxRate, &QDoubleSpinBox::setValue);
     connect(session, &RepeatSession::textChanged, this, &PlayerWindow::showText);
     connect(session, &RepeatSession::playModeChanged, this, &PlayerWindow::showPlayMode);
+    // New sentences come with a new play list.
     connect(session, &RepeatSession::playListChanged, this, [this](PlayGroup group) {
         showGroup(group);
         updateSliderRange();
+        updateFilterChineseButton();
     });
     connect(session, &RepeatSession::group2Changed, this, &PlayerWindow::onGroup2Changed);
     connect(session, &RepeatSession::speakingPauseStarted, this, &PlayerWindow::showShadowPause);
     connect(session, &RepeatSession::speakingPauseProgress, this, &PlayerWindow::showShadowPauseLeft);
     connect(session, &RepeatSession::speakingPauseEnded, this, [this] {
-        shadowPauseBar->hide();
+        overlay.shadowPauseBar->hide();
         showPlaybackState();
     });
 }
@@ -151,9 +153,9 @@ void PlayerWindow::showPlaybackState()
 
 void PlayerWindow::showText(const QString &text)
 {
-    subtitleTextItem->setPlainText(text);
+    video.subtitleItem->setPlainText(text);
     // The "never" display mode keeps the item hidden until the text is asked for.
-    subtitleTextItem->setVisible(session->displayMode() != SubtitleDisplay::Never || session->isRevealed());
+    video.subtitleItem->setVisible(session->displayMode() != SubtitleDisplay::Never || session->isRevealed());
     backText();
     layoutSubtitle();
 }

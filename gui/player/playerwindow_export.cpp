@@ -61,7 +61,7 @@ bool PlayerWindow::checkSentencesToExport(const QList<SubtitleItem> &items, cons
 // the subtitle is not even adopted, so "no subtitle" would name the wrong cause.
 bool PlayerWindow::checkExportFolderWritable()
 {
-    const QFileInfo folder(QFileInfo(currentFile).absolutePath());
+    const QFileInfo folder(QFileInfo(lesson.file).absolutePath());
     if (!folder.exists() || folder.isWritable())
         return true;
     QMessageBox::warning(this, "提示", "文件夹只读，无法导出：\n" + folder.filePath());
@@ -105,7 +105,7 @@ void PlayerWindow::onExportMp3Clicked()
 {
     if (!ui->btnExportMp3->isEnabled() || !checkExportFolderWritable())
         return;
-    const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(currentFile);
+    const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(lesson.file);
     const QList<SubtitleItem> items = parseSrtFile(paths.subtitlePath);
     if (!checkSentencesToExport(items, paths.subtitlePath))
         return;
@@ -137,20 +137,20 @@ void PlayerWindow::onExportMp3Clicked()
         exporter->deleteLater();
         showExportFailure(msg);
     });
-    exporter->fastExportAsync(currentFile, items, paths.clipDir);
+    exporter->fastExportAsync(lesson.file, items, paths.clipDir);
 }
 
 void PlayerWindow::onFilterMp3Clicked()
 {
     if (!ui->btnFilterMp3->isEnabled() || !checkExportFolderWritable())
         return;
-    if (SubAudioExporter *exporter = createExporter(ExportCommands::exportPaths(currentFile).clipDir))
+    if (SubAudioExporter *exporter = createExporter(ExportCommands::exportPaths(lesson.file).clipDir))
         startGeneration(exporter);
 }
 
 void PlayerWindow::startGeneration(SubAudioExporter *exporter)
 {
-    const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(currentFile);
+    const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(lesson.file);
     const QList<SubtitleItem> items = parseSrtFile(paths.subtitlePath);
     if (!checkSentencesToExport(items, paths.subtitlePath)) {
         exporter->deleteLater(); // it may be telling the end of the clips just now

@@ -13,7 +13,7 @@
 void PlayerWindow::readHardwareDecodingChoice()
 {
     useQtMultimediaFFmpegBackend();
-    hwDecodeEnabled = Settings::load().hwDecode;
+    hwDecode.enabled = Settings::load().hwDecode;
     updateHwDecodeButton();
 }
 
@@ -21,7 +21,7 @@ void PlayerWindow::updateHwDecodeButton()
 {
     if (!ui || !ui->btnHwDecode)
         return;
-    if (hwDecodeEnabled) {
+    if (hwDecode.enabled) {
         ui->btnHwDecode->setText("硬解:开");
         ui->btnHwDecode->setToolTip("硬件解码已开启（CPU 占用低）。点击关闭 → 程序自动重启并接着播。\n"
                                     "某部片子一播就闪退时，把它关掉再播。");
@@ -35,27 +35,27 @@ void PlayerWindow::updateHwDecodeButton()
 // which reopens the current file at the position saved just before.
 void PlayerWindow::toggleHardwareDecoding()
 {
-    hwDecodeEnabled = !hwDecodeEnabled;
+    hwDecode.enabled = !hwDecode.enabled;
     Settings stored = Settings::load();
-    stored.hwDecode = hwDecodeEnabled;
+    stored.hwDecode = hwDecode.enabled;
     stored.save();
     updateHwDecodeButton();
     savePlayerState();
 
     const QString program =
-        restartProgram.isEmpty() ? QCoreApplication::applicationFilePath() : restartProgram;
+        hwDecode.restartProgram.isEmpty() ? QCoreApplication::applicationFilePath() : hwDecode.restartProgram;
     if (QProcess::startDetached(program, restartArguments(), QString())) {
         QCoreApplication::quit();
         return;
     }
     QMessageBox::information(
         this, "硬件解码",
-        QString("已切换为「%1」，请手动重启程序后生效。").arg(hwDecodeEnabled ? "硬解:开" : "硬解:关"));
+        QString("已切换为「%1」，请手动重启程序后生效。").arg(hwDecode.enabled ? "硬解:开" : "硬解:关"));
 }
 
 QStringList PlayerWindow::restartArguments() const
 {
-    if (currentFile.isEmpty())
+    if (lesson.file.isEmpty())
         return {};
-    return {QStringLiteral("--play"), currentFile};
+    return {QStringLiteral("--play"), lesson.file};
 }

@@ -116,7 +116,7 @@ bool PlayerWindow::eventFilter(QObject *watched, QEvent *event)
         session->next();
         return true;
     }
-    const bool textHidden = !subtitleTextItem->isVisible() || subtitleTextItem->toPlainText().isEmpty();
+    const bool textHidden = !video.subtitleItem->isVisible() || video.subtitleItem->toPlainText().isEmpty();
     if (press && button == Qt::LeftButton && textHidden) {
         session->reveal(true);
         return true;

@@ -14,7 +14,7 @@
 // bright picture as well.
 void PlayerWindow::backText()
 {
-    QTextCursor cursor(subtitleTextItem->document());
+    QTextCursor cursor(video.subtitleItem->document());
     cursor.select(QTextCursor::Document);
     QTextCharFormat format;
     format.setBackground(QColor(0, 0, 0, 150));

@@ -31,14 +31,15 @@ void PlayerWindow::readShadowingSettings()
 
 void PlayerWindow::createShadowPauseBar()
 {
-    shadowPauseBar = new QProgressBar(ui->videoView);
-    shadowPauseBar->setFixedSize(200, 20);
-    shadowPauseBar->setAlignment(Qt::AlignCenter);
-    shadowPauseBar->setStyleSheet(
+    overlay.shadowPauseBar = new QProgressBar(ui->videoView);
+    overlay.shadowPauseBar->setObjectName("shadowPauseBar");
+    overlay.shadowPauseBar->setFixedSize(200, 20);
+    overlay.shadowPauseBar->setAlignment(Qt::AlignCenter);
+    overlay.shadowPauseBar->setStyleSheet(
         "QProgressBar { background: rgba(0,0,0,100); color: white; border-radius: 10px; }"
         "QProgressBar::chunk { background: #30C060; border-radius: 10px; }");
-    shadowPauseBar->setAttribute(Qt::WA_TransparentForMouseEvents);
-    shadowPauseBar->hide();
+    overlay.shadowPauseBar->setAttribute(Qt::WA_TransparentForMouseEvents);
+    overlay.shadowPauseBar->hide();
     centerOverlayBars();
 }
 
@@ -53,17 +54,17 @@ void PlayerWindow::onShadowPauseChanged(int choice)
 // The pass has been heard to its end: the learner speaks now.
 void PlayerWindow::showShadowPause(int sentence, qint64 lengthMs)
 {
-    shadowPauseBar->setRange(0, int(lengthMs));
+    overlay.shadowPauseBar->setRange(0, int(lengthMs));
     showShadowPauseLeft(sentence, lengthMs);
-    shadowPauseBar->show();
-    busyIndicator->hide();
+    overlay.shadowPauseBar->show();
+    overlay.busyIndicator->hide();
     showPlaybackState();
 }
 
 void PlayerWindow::showShadowPauseLeft(int, qint64 leftMs)
 {
-    shadowPauseBar->setValue(int(leftMs));
-    shadowPauseBar->setFormat(QString("跟读 %1 秒").arg(double(leftMs) / 1000.0, 0, 'f', 1));
+    overlay.shadowPauseBar->setValue(int(leftMs));
+    overlay.shadowPauseBar->setFormat(QString("跟读 %1 秒").arg(double(leftMs) / 1000.0, 0, 'f', 1));
 }
 
 // ---- a rate per pass ----
@@ -103,19 +104,19 @@ void PlayerWindow::saveCorrectedTimes()
 {
     if (!session->playList().isEmpty())
         updateSliderRange();
-    if (subtitlePath.isEmpty())
+    if (lesson.subtitlePath.isEmpty())
         return;
-    const MendedTimes::Saved saved = MendedTimes::save(subtitlePath, session->sentences());
+    const MendedTimes::Saved saved = MendedTimes::save(lesson.subtitlePath, session->sentences());
     if (saved == MendedTimes::Saved::InFile) {
-        qDebug() << "字幕时间已修正:" << subtitlePath;
+        qDebug() << "字幕时间已修正:" << lesson.subtitlePath;
         return;
     }
-    qDebug() << "无法写入字幕文件:" << subtitlePath;
+    qDebug() << "无法写入字幕文件:" << lesson.subtitlePath;
     // Once per subtitle: every further key would only say it again.
-    if (unwritableSubtitleTold == subtitlePath)
+    if (lesson.unwritableSubtitleTold == lesson.subtitlePath)
         return;
-    unwritableSubtitleTold = subtitlePath;
+    lesson.unwritableSubtitleTold = lesson.subtitlePath;
     const QString kept = saved == MendedTimes::Saved::Kept ? "修正的时间已另存，再次打开本课时仍会使用"
                                                            : "修正的时间只在本次播放中有效";
-    showNotice("无法写入字幕文件（文件夹只读或磁盘已满）：\n" + subtitlePath + "\n" + kept);
+    showNotice("无法写入字幕文件（文件夹只读或磁盘已满）：\n" + lesson.subtitlePath + "\n" + kept);
 }

@@ -16,11 +16,11 @@
 void PlayerWindow::loadPlayerState()
 {
     const Settings stored = Settings::load();
-    currentFile = stored.lastFile;
-    rootDir = stored.rootDir;
+    lesson.file = stored.lastFile;
+    lesson.workingDirectory = stored.rootDir;
     session->setPlayGroup(stored.playGroup);
     session->setChineseLinesHidden(stored.filterChinese);
-    qDebug() << "loadPlayerState rootDir:" << rootDir;
+    qDebug() << "loadPlayerState lesson.workingDirectory:" << lesson.workingDirectory;
 
     updateFilterChineseButton();
     readShadowingSettings();
@@ -43,14 +43,14 @@ void PlayerWindow::loadPlayerState()
     // A window opened for a file plays that file, one opened without plays the last one. One
     // opened for a network address plays that, once its opener has set where its subtitle is.
     if (!mediaPath.isEmpty()) {
-        currentFile = mediaPath;
+        lesson.file = mediaPath;
         mediaPath.clear();
     }
-    if (currentFile.isEmpty() || !QFile::exists(currentFile))
+    if (lesson.file.isEmpty() || !QFile::exists(lesson.file))
         return;
 
     restorePlaceOnLoad();
-    loadSubtitles(currentFile);
+    loadSubtitles(lesson.file);
     qDebug() << "sentences:" << session->sentences().size() << "group 2:" << session->group2().size()
              << "play list:" << session->playList().size();
 }
@@ -58,7 +58,7 @@ void PlayerWindow::loadPlayerState()
 // Where the learner left this lesson, taken up once it has loaded.
 void PlayerWindow::restorePlaceOnLoad()
 {
-    const LessonPlace place = currentFile.isEmpty() ? LessonPlace() : LessonPlace::load(currentFile);
+    const LessonPlace place = lesson.file.isEmpty() ? LessonPlace() : LessonPlace::load(lesson.file);
     qint64 position = place.position;
     int sentence = place.sentence;
     if (position < 0) {
@@ -74,7 +74,7 @@ void PlayerWindow::savePlayerState()
     stored.playMode = session->requestedPlayMode();
     stored.subtitleDisplay = session->displayMode();
     stored.playRate = player->playbackRate();
-    stored.lastFile = currentFile;
+    stored.lastFile = lesson.file;
     stored.repeatCount = session->repeatCount();
     stored.playGroup = session->playGroup();
     stored.filterChinese = session->chineseLinesHidden();
@@ -83,8 +83,8 @@ void PlayerWindow::savePlayerState()
     stored.save();
 
     // A file that could not be opened has no place in it; the one stored before stays.
-    if (!currentFile.isEmpty() && player->mediaStatus() != QMediaPlayer::InvalidMedia)
+    if (!lesson.file.isEmpty() && player->mediaStatus() != QMediaPlayer::InvalidMedia)
         LessonPlace{player->position(), session->repeatRound() % std::max(1, session->repeatCount()),
                     session->currentSentence()}
-            .save(currentFile);
+            .save(lesson.file);
 }

@@ -38,7 +38,7 @@ void PlayerWindow::loadSubtitles(const QString &path)
 {
     if (path.isEmpty())
         return;
-    currentFile = path;
+    lesson.file = path;
     updateTitle();
     const QUrl url = mediaUrlFor(path);
     player->setSource(url);
@@ -46,7 +46,7 @@ void PlayerWindow::loadSubtitles(const QString &path)
     // A track still being read for the lesson before is not wanted any more.
     qDeleteAll(findChildren<QObject *>(trackReaderName, Qt::FindDirectChildrenOnly));
     const QString language = Settings::load().subtitleLanguage;
-    const SubtitleLookup lookup = lookUpSubtitle(url, rootDir, language, TrackReading::Later);
+    const SubtitleLookup lookup = lookUpSubtitle(url, lesson.workingDirectory, language, TrackReading::Later);
     // Started first, so that it keeps the group chosen before an empty play list settles it.
     if (lookup.trackPending)
         readSubtitleTrack(url, language);
@@ -65,13 +65,15 @@ void PlayerWindow::readSubtitleTrack(const QUrl &media, const QString &language)
                 session->setPlayGroup(group);
                 applySubtitleLookup(reader->result());
             });
-    reader->setFuture(QtConcurrent::run(
-        [media, language, directory = rootDir] { return lookUpSubtitle(media, directory, language); }));
+    reader->setFuture(QtConcurrent::run([media, language, directory = lesson.workingDirectory] {
+        return lookUpSubtitle(media, directory, language);
+    }));
 }
 
 bool PlayerWindow::hasSubtitle() const
 {
-    return !subtitlePath.isEmpty() || findChild<QObject *>(trackReaderName, Qt::FindDirectChildrenOnly);
+    return !lesson.subtitlePath.isEmpty() ||
+           findChild<QObject *>(trackReaderName, Qt::FindDirectChildrenOnly);
 }
 
 void PlayerWindow::applySubtitleLookup(const SubtitleLookup &lookup)
@@ -79,7 +81,7 @@ void PlayerWindow::applySubtitleLookup(const SubtitleLookup &lookup)
     for (const QString &line : lookup.log)
         writeDebugLine(line);
     const bool found = !lookup.path.isEmpty() && QFileInfo::exists(lookup.path);
-    subtitlePath = found ? lookup.path : QString();
+    lesson.subtitlePath = found ? lookup.path : QString();
     QList<SubtitleItem> subtitles;
     if (found) {
         subtitles = MendedTimes::read(lookup.path);
@@ -121,7 +123,7 @@ void PlayerWindow::applySubtitleLookup(const SubtitleLookup &lookup)
 // sentences; its button shows only where there is one.
 void PlayerWindow::loadSecondSubtitle()
 {
-    const QUrl url = mediaUrlFor(currentFile);
+    const QUrl url = mediaUrlFor(lesson.file);
     const QString mediaPath = url.isLocalFile() ? url.toLocalFile() : QString();
     const QString secondPath = mediaPath.isEmpty() ? QString() : findSecondSubtitle(mediaPath);
     const QList<SubtitleItem> &sentences = session->sentences();
@@ -158,6 +160,7 @@ void PlayerWindow::showSecondSubtitle(const QStringList &secondLines)
 {
     if (ui && !btnSecondSubtitle) {
         btnSecondSubtitle = new QPushButton(this);
+        btnSecondSubtitle->setObjectName("btnSecondSubtitle");
         btnSecondSubtitle->setMinimumSize(50, 28);
         btnSecondSubtitle->setToolTip("在句子下显示第二字幕（T）");
         btnSecondSubtitle->setFocusPolicy(Qt::NoFocus);
@@ -182,7 +185,7 @@ void PlayerWindow::toggleSecondSubtitle()
 
 void PlayerWindow::setWorkingDirectory(const QString &dir)
 {
-    rootDir = dir;
+    lesson.workingDirectory = dir;
 }
 
 // A subtitle file that gives no sentence (a foreign encoding, sound notes only, unreadable,
@@ -191,17 +194,17 @@ void PlayerWindow::setWorkingDirectory(const QString &dir)
 // so until the next load puts the usual title back.
 void PlayerWindow::showSubtitleNotice(const QString &notice, bool keepUsualTitle)
 {
-    const bool noticeShown = !subtitleNoticeTitle.isEmpty() && windowTitle() == subtitleNoticeTitle;
+    const bool noticeShown = !subtitleNotice.title.isEmpty() && windowTitle() == subtitleNotice.title;
     if (!noticeShown)
-        titleBeforeSubtitleNotice = windowTitle();
+        subtitleNotice.usualTitle = windowTitle();
     if (notice.isEmpty()) {
         if (noticeShown)
-            setWindowTitle(titleBeforeSubtitleNotice);
-        subtitleNoticeTitle.clear();
+            setWindowTitle(subtitleNotice.usualTitle);
+        subtitleNotice.title.clear();
         return;
     }
-    subtitleNoticeTitle = keepUsualTitle ? notice + titleBeforeSubtitleNotice : notice;
-    setWindowTitle(subtitleNoticeTitle);
+    subtitleNotice.title = keepUsualTitle ? notice + subtitleNotice.usualTitle : notice;
+    setWindowTitle(subtitleNotice.title);
     // A problem is also told over the video, where it is seen in full screen too.
     if (!keepUsualTitle)
         showNotice(notice);
