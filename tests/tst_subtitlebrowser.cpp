@@ -2,7 +2,6 @@
 #include "gui/player/subtitlebrowser.h"
 #include "gui/player/playerwindow.h"
 #include "testsupport.h"
-#include "ui_playerwindow.h"
 
 #include <QListWidget>
 #include <QPointer>
@@ -227,7 +226,7 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     Group2Store::write({5, 2});
     PlayerWindow window(nullptr, QString());
     window.repeatSession()->setSentences(sentences(8), Group2Store::read());
-    window.onBrowseSubtitlesClicked();
+    childNamed<QPushButton>(window, "btnBrowseSubtitles")->click();
     auto *browser = window.findChild<SubtitleBrowser *>();
     QVERIFY(browser);
     QCOMPARE(indexes(browser->rightList), (IndexList{2, 5}));
@@ -251,7 +250,7 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     QCOMPARE(window.repeatSession()->group2(), IndexList{});
     QCOMPARE(Group2Store::read(), storedAfter);
 
-    window.onBrowseSubtitlesClicked();
+    childNamed<QPushButton>(window, "btnBrowseSubtitles")->click();
     const auto browsers = window.findChildren<SubtitleBrowser *>();
     QCOMPARE(browsers.size(), 2);
     QCOMPARE(indexes(browsers.last()->rightList), nextDialogRight);
@@ -265,8 +264,8 @@ void tst_SubtitleBrowser::sentenceAddedByPlayerReachesOpenDialogs()
     PlayerWindow window(nullptr, QString());
     window.repeatSession()->setPlayMode(PlayMode::Repeat);
     window.repeatSession()->setSentences(sentences(8), Group2Store::read());
-    window.onBrowseSubtitlesClicked();
-    window.onBrowseSubtitlesClicked();
+    childNamed<QPushButton>(window, "btnBrowseSubtitles")->click();
+    childNamed<QPushButton>(window, "btnBrowseSubtitles")->click();
     const auto browsers = window.findChildren<SubtitleBrowser *>();
     QCOMPARE(browsers.size(), 2);
 
@@ -315,12 +314,12 @@ void tst_SubtitleBrowser::moveButtonFollowsLastSelectedList()
 void tst_SubtitleBrowser::browseButtonOpensOneDialogPerClick()
 {
     PlayerWindow window(nullptr, QString());
-    QTest::mouseClick(window.ui->btnBrowseSubtitles, Qt::LeftButton);
+    QTest::mouseClick(childNamed<QPushButton>(window, "btnBrowseSubtitles"), Qt::LeftButton);
     QVERIFY(window.findChildren<SubtitleBrowser *>().isEmpty());
 
     window.repeatSession()->setSentences(sentences(3), {});
-    QTest::mouseClick(window.ui->btnBrowseSubtitles, Qt::LeftButton);
-    QTest::mouseClick(window.ui->btnBrowseSubtitles, Qt::LeftButton);
+    QTest::mouseClick(childNamed<QPushButton>(window, "btnBrowseSubtitles"), Qt::LeftButton);
+    QTest::mouseClick(childNamed<QPushButton>(window, "btnBrowseSubtitles"), Qt::LeftButton);
     const auto browsers = window.findChildren<SubtitleBrowser *>();
     QCOMPARE(browsers.size(), 2);
     for (SubtitleBrowser *browser : browsers) {
