@@ -126,7 +126,10 @@ void TakeContourView::drawEnvelopes(QPainter &painter, const QRectF &area) const
 
 void TakeContourView::drawContours(QPainter &painter, const QRectF &area) const
 {
-    const auto [low, high] = pitchRange(shown);
+    // Plain names: a lambda may not capture a structured binding in C++17.
+    const auto range = pitchRange(shown);
+    const double low = range.first;
+    const double high = range.second;
     const auto drawPitch = [&](const QList<float> &pitch, const QColor &color) {
         painter.setPen(QPen(color, 2.5, Qt::SolidLine, Qt::RoundCap));
         const qsizetype frames = pitch.size();
