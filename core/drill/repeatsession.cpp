@@ -521,15 +521,21 @@ void RepeatSession::hold()
     emit pauseRequested();
 }
 
-void RepeatSession::next()
+// A sentence of the play list is current: the one at the position when the current one is not.
+bool RepeatSession::settleCurrentInPlayList()
 {
     if (items.isEmpty())
-        return;
+        return false;
     const QList<int> &list = playList();
-    if (!isSentence(current) || !(list.isEmpty() || list.contains(current))) {
-        if (syncToPosition(lastPosition) < 0)
-            return;
-    }
+    if (isSentence(current) && (list.isEmpty() || list.contains(current)))
+        return true;
+    return syncToPosition(lastPosition) >= 0;
+}
+
+void RepeatSession::next()
+{
+    if (!settleCurrentInPlayList())
+        return;
     const int next = nextInPlayList();
     if (!isSentence(next))
         return;
@@ -540,13 +546,8 @@ void RepeatSession::next()
 
 void RepeatSession::skip()
 {
-    if (items.isEmpty())
+    if (!settleCurrentInPlayList())
         return;
-    const QList<int> &list = playList();
-    if (!isSentence(current) || !(list.isEmpty() || list.contains(current))) {
-        if (syncToPosition(lastPosition) < 0)
-            return;
-    }
     const int skipped = current;
     if (!isSentence(skipped))
         return;

@@ -141,6 +141,7 @@ private:
     void requestSeek(qint64 position);
     void seekToSentence(int sentence);
     int syncToPosition(qint64 position);
+    bool settleCurrentInPlayList();
     void rebuildGroups();
     void applyPlayList();
     void addToGroup2(int sentence);
