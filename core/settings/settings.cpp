@@ -52,6 +52,7 @@ Settings Settings::load()
     settings.playGroup = storedPlayGroup(store.value("playGroup", 0).toInt());
     settings.filterChinese = store.value("filterChineseEnabled", false).toBool();
     settings.hwDecode = store.value("hwDecode", true).toBool();
+    settings.recordTakes = store.value("recordTakes", false).toBool();
     settings.shadowPause = std::clamp(store.value("shadowPause", 0).toInt(), 0, 3);
     settings.passRates = store.value("passRates").toString();
     settings.subtitleLanguage = store.value("subtitleLanguage").toString();
@@ -78,6 +79,7 @@ void Settings::save() const
     store.setValue("currentGroup", int(playGroup));
     store.setValue("filterChineseEnabled", filterChinese);
     store.setValue("hwDecode", hwDecode);
+    store.setValue("recordTakes", recordTakes);
     store.setValue("shadowPause", shadowPause);
     store.setValue("passRates", passRates);
     if (!subtitleLanguage.isEmpty())

@@ -23,6 +23,7 @@ struct Settings
     PlayGroup playGroup = PlayGroup::All;
     bool filterChinese = false;
     bool hwDecode = true;
+    bool recordTakes = false;
     int shadowPause = 0; // the row of the pause-to-speak list, 0 (none) to 3
     QString passRates;   // the rates per pass, as the learner typed them
     // The language of the media's own text track that is taken for the sentences (an ISO 639

@@ -1,5 +1,7 @@
 #include "gui/player/takecontroller.h"
 
+#include "core/settings/settings.h"
+
 #include "media/playablesource.h"
 #include "core/takes/takecomparison.h"
 #include "gui/player/takecontourview.h"
@@ -15,7 +17,6 @@
 #include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QMenu>
-#include <QSettings>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -23,7 +24,6 @@
 
 namespace {
 
-constexpr auto settingKey = "global/recordTakes";
 // A take ended at once (Space as the pause began) holds nothing to hear.
 constexpr qint64 shortestTakeMs = 300;
 // No one answers within this time of the sentence's end: what the microphone hears then is the
@@ -56,7 +56,7 @@ TakeController::TakeController(const TakeLesson &lessonAccess, QObject *parent, 
     , recorder(new TakeRecorder(this))
     , safetyStop(new QTimer(this))
 {
-    on = QSettings("Orvi", "OrviLoop").value(settingKey, false).toBool();
+    on = Settings::load().recordTakes;
     safetyStop->setSingleShot(true);
     connect(safetyStop, &QTimer::timeout, this, [this] { onSpeakingPauseEnded(recordingSentence); });
     connect(recorder, &TakeRecorder::finished, this, &TakeController::onTakeFinished);
@@ -98,9 +98,9 @@ void TakeController::attachControls(QAbstractButton *toggleButton, QToolButton *
 void TakeController::setOn(bool enabled)
 {
     on = enabled;
-    QSettings settings("Orvi", "OrviLoop");
-    settings.setValue(settingKey, on);
-    settings.sync();
+    Settings stored = Settings::load();
+    stored.recordTakes = on;
+    stored.save();
     if (!on)
         onSpeakingPauseEnded(recordingSentence);
     refreshStatus();
