@@ -185,17 +185,28 @@ void tst_Playback::autoNextRepeatsAndResumesAfterReopen()
         QCOMPARE(settings.value(fileGroup(lessonPath) + "/repeatCounter").toInt(), 1);
     }
 
-    // A window opened without a file takes the last one, where it was left.
+    // A window opened without a file takes the last one, where it was left. The first report
+    // inside the sentence is looked at as it comes: on a busy machine the rest of the pass may end
+    // before a poll would look.
     PlayerWindow reopened(nullptr, QString());
+    PassRecorder resumed(reopened.mediaEngine());
+    resumed.passes.clear(); // what the engine holds before the lesson is loaded
+    qint64 resumedAt = -1;
+    int roundOnResume = -1;
+    resumed.onReport = [&](qint64 position) {
+        if (resumedAt < 0 && sentenceAt(position) == 2 &&
+            reopened.mediaEngine()->playbackState() == QMediaPlayer::PlayingState) {
+            resumedAt = position;
+            roundOnResume = reopened.repeatSession()->repeatRound();
+        }
+    };
     reopened.show();
     QCOMPARE(reopened.lessonFile(), lessonPath);
-    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(reopened, 2, 0, 0), 10000);
-    QCOMPARE(reopened.repeatSession()->repeatRound(), 1);
-    QVERIFY(qAbs(reopened.mediaEngine()->position() - closedAt) < 300);
-    PassRecorder resumed(reopened.mediaEngine());
     // The rest of the second pass, the third, then the next sentence.
-    QTRY_VERIFY_WITH_TIMEOUT(resumed.passes.size() >= 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(resumed.passes.size() >= 3, 15000);
     QCOMPARE(resumed.passes.mid(0, 3), (Indexes{2, 2, 3}));
+    QCOMPARE(roundOnResume, 1);
+    QVERIFY2(qAbs(resumedAt - closedAt) < 300, qPrintable(QString::number(resumedAt - closedAt)));
 }
 
 void tst_Playback::keysOnPlayingLesson_data()

@@ -258,13 +258,25 @@ class Session:
         return (field("Absolute upper-left X") - left, field("Absolute upper-left Y") - top,
                 field("Width") + left + right, field("Height") + top + bottom)
 
-    def screen_text(self):
+    def screen_text(self, shots=3, every=0.3):
         """The player's window as tesseract reads it: as shown (light letters), and its darkest
-        strokes alone (letters drawn dark or with a dark outline), one above the other."""
+        strokes alone (letters drawn dark or with a dark outline), one above the other. A sentence
+        is shown only while it is heard, so of a few shots in a row the one with the most white in
+        it is read: the rest of the window changes little between them."""
         x, y, w, h = self.frame()
-        shot, both = self.folder / "screen.png", self.folder / "read.png"
-        run(["import", "-window", "root", "-crop", f"{w}x{h}+{max(x, 0)}+{max(y, 0)}", str(shot)], self.env)
-        run(["convert", str(shot), "(", "+clone", "-colorspace", "gray", "-threshold", "20%", ")", "-append",
+        best, most_white = self.folder / "screen.png", -1.0
+        for k in range(shots):
+            if k:
+                time.sleep(every)
+            shot = self.folder / f"shot{k}.png"
+            run(["import", "-window", "root", "-crop", f"{w}x{h}+{max(x, 0)}+{max(y, 0)}", str(shot)], self.env)
+            white = float(run(["convert", str(shot), "-colorspace", "gray", "-threshold", "97%", "-format",
+                               "%[fx:mean]", "info:"]))
+            if white > most_white:
+                most_white = white
+                shutil.copy(shot, best)
+        both = self.folder / "read.png"
+        run(["convert", str(best), "(", "+clone", "-colorspace", "gray", "-threshold", "20%", ")", "-append",
              str(both)])
         result = subprocess.run(["tesseract", str(both), "stdout", "-l", "chi_sim+eng"],
                                 env=dict(self.env, OMP_THREAD_LIMIT="1"), capture_output=True, text=True)
@@ -284,6 +296,7 @@ class Session:
             kept = PROGRAM.parent / "e2e-screens" / f"{self.media.stem} {text}.png"
             kept.parent.mkdir(exist_ok=True)
             shutil.copy(self.folder / "screen.png", kept)
+            shutil.copy(self.log_file, kept.with_suffix(".log"))
             raise AssertionError(f"{error}; last read: {seen[0] if seen else ''!r}; the screen: {kept}") from None
 
     def end(self):
