@@ -267,7 +267,7 @@ void MpvEngine::onNetworkSourceFound(QNetworkReply *reply)
     const bool seekAsked = currentPosition > 0;
     command({"loadfile", address}, seekAsked ? 0 : passNumber);
     if (seekAsked)
-        command({"seek", secondsText(currentPosition), "absolute+exact"}, passNumber);
+        askSeek(currentPosition);
 }
 
 void MpvEngine::play()
@@ -317,7 +317,7 @@ void MpvEngine::setPosition(qint64 position)
     if (!alreadyThere) {
         startPass();
         if (!redirectProbe)
-            command({"seek", secondsText(position), "absolute+exact"}, passNumber);
+            askSeek(position);
     }
     if (atEndOfFile) {
         atEndOfFile = false;
@@ -328,11 +328,18 @@ void MpvEngine::setPosition(qint64 position)
         setMpvPause(false);
 }
 
+void MpvEngine::askSeek(qint64 position)
+{
+    command({"seek", secondsText(position), "absolute+exact"}, passNumber);
+    seekAwaited = true;
+}
+
 // A seek or a new source: what mpv reports until it has restarted belongs to the pass before.
 void MpvEngine::startPass()
 {
     ++passNumber;
     passAcknowledged = false;
+    seekAwaited = false;
     opening = false;
     landing = currentPosition;
     seeking = true;
@@ -503,16 +510,25 @@ void MpvEngine::handleEvent(const mpv_event &event)
                                                       : QMediaPlayer::LoadedMedia);
         break;
     case MPV_EVENT_COMMAND_REPLY:
-        if (event.reply_userdata == quint64(passNumber))
+        if (event.reply_userdata == quint64(passNumber)) {
             passAcknowledged = true;
+            // A seek refused is not begun: the next restart ends the pass's wait.
+            if (event.error < 0)
+                seekAwaited = false;
+        }
         break;
     case MPV_EVENT_SEEK:
-        onMpvSeek();
+        // mpv begins a seek it has taken after replying to it; any other is its own A-B loop.
+        if (seeking && passAcknowledged)
+            seekAwaited = false;
+        else
+            onMpvSeek();
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
-        // mpv restarts after every seek, also after one that a later seek replaced: until it has
-        // taken the last one, a restart belongs to an earlier seek.
-        if (passAcknowledged) {
+        // mpv restarts after every seek, also after one that a later seek replaced, and once as a
+        // file starts to play: until it has taken the last seek and begun it, a restart belongs
+        // to something before.
+        if (passAcknowledged && !seekAwaited) {
             seeking = false;
             opening = false;
         }

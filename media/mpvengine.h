@@ -78,6 +78,7 @@ private:
     void reportJump();
     void reportEndOfMedia(qint64 position);
     void startPass();
+    void askSeek(qint64 position);
     qint64 wallMsUntilHeard(qint64 position) const;
     qint64 decodingEnd() const;
     // The tempo filter's sound lags the position mpv gives by up to this (wall milliseconds): the
@@ -123,6 +124,9 @@ private:
     // mpv has taken the command that started the pass: a playback restart from then on is this
     // pass's, not one of a seek made before it.
     bool passAcknowledged = false;
+    // The pass's seek has been asked of mpv and mpv has not yet begun it: a playback restart
+    // meanwhile is the file's own start, or a seek's made before.
+    bool seekAwaited = false;
     // A new source is opening and has not started to play.
     bool opening = false;
     // The target of the last seek, until mpv plays near it.
