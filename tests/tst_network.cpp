@@ -399,6 +399,8 @@ void tst_Network::localListingReplacesCatalogue()
         qputenv("ORVILOOP_NETWORK_TIMEOUT_MS", "600000");
         childNamed<QPushButton>(window, "btnOrvi")->click();
         qputenv("ORVILOOP_NETWORK_TIMEOUT_MS", QByteArray::number(timeoutMs));
+        // The server has the request and is answering it.
+        QTRY_COMPARE_WITH_TIMEOUT(newRequests(), QStringList{"/" + folder + "video.txt"}, 20000);
     }
     QCOMPARE(window.findChildren<QNetworkReply *>().size(), arrived ? 0 : 1);
     chooseFolder(window, workDir);
