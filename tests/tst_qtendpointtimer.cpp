@@ -45,7 +45,6 @@ public:
         clock.start();
         rate = playbackRate;
     }
-    void stop() { ticker.stop(); }
 
 private:
     qint64 now() const { return origin + qint64(double(clock.elapsed()) * rate); }
