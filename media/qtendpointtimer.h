@@ -34,8 +34,6 @@ signals:
     void reached(qint64 endPoint);
 
 private:
-    friend class tst_QtEndPointTimer;
-
     void arm();
     void forget();
     void fire();

@@ -16,13 +16,6 @@
 
 namespace {
 
-// After a seek the first reports lie from a little before its target (a video seek may land on
-// the frame before) to where playback can have got since (wall milliseconds at rate 1).
-constexpr qint64 landingBeforeMs = 1000;
-constexpr qint64 landingAfterMs = 400;
-// More reports from elsewhere than this mean the back end dropped the seek.
-constexpr int strayReportsAllowed = 2;
-
 #if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
 // The FFmpeg back end of Qt before 6.5 ignores QT_FFMPEG_DECODING_HW_DEVICE_TYPES and tries every
 // hardware device the codec offers (VA-API, VDPAU, CUDA). Pointing each library at a driver or
@@ -131,7 +124,7 @@ void QtMediaEngine::setSource(const QUrl &source)
     requestedSource = source;
     sourceFailed = false;
     loadReported = false;
-    landing = {};
+    landing.forget();
     setEndPoint(-1);
     // Qt's FFmpeg back end opens HTTPS without checking the server's certificate, also after a
     // redirect, and follows a redirect to plain http: an unverified stream is not played.
@@ -205,24 +198,17 @@ void QtMediaEngine::onPlayerPosition(qint64 position)
 // once more.
 bool QtMediaEngine::isFromBeforeSeek(qint64 position)
 {
-    if (landing.target < 0)
+    switch (landing.judge(position, player->playbackRate())) {
+    case QtSeekLanding::Report::Current:
         return false;
-    const qint64 target = landing.target;
-    const qint64 after = qint64(landingAfterMs * qMax<qreal>(1.0, player->playbackRate()));
-    if (position >= target - landingBeforeMs && position <= target + after) {
-        landing = {};
-        return false;
+    case QtSeekLanding::Report::SeekLost:
+        qDebug() << "seek lost, again:" << landing.target();
+        seek(landing.target());
+        return true;
+    case QtSeekLanding::Report::FromBefore:
+        return true;
     }
-    if (++landing.strayReports > strayReportsAllowed && !landing.askedAgain) {
-        qDebug() << "seek lost, again:" << target;
-        landing.askedAgain = true;
-        landing.strayReports = 0;
-        seek(target);
-    } else if (landing.strayReports > strayReportsAllowed) {
-        landing = {}; // asked twice: playback is where the reports say
-        return false;
-    }
-    return true;
+    return false;
 }
 
 // The back end opens each source at normal speed whatever rate the player holds, and takes no
@@ -266,7 +252,7 @@ void QtMediaEngine::setPosition(qint64 position)
 {
     if (endTimer->endPoint() >= 0 && endTimer->endPoint() <= position)
         endTimer->setEndPoint(-1);
-    landing = {position};
+    landing.seekTo(position);
     seek(position);
 }
 

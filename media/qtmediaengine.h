@@ -2,6 +2,7 @@
 
 #include "media/mediaengine.h"
 #include "media/playablesource.h"
+#include "media/qtseeklanding.h"
 
 class QAudioOutput;
 class QtEndPointTimer;
@@ -49,8 +50,6 @@ public:
     static void applyHardwareDecodingEnvironment(bool enabled);
 
 private:
-    friend class tst_QtEndPointTimer;
-
     void attachAudioOutputWhenAvailable();
     void handOverRate();
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
@@ -76,13 +75,7 @@ private:
     // A source was set and the back end has not yet said it loads it.
     bool opening = false;
     // The last seek, until a report near its target.
-    struct Landing
-    {
-        qint64 target = -1;
-        int strayReports = 0;
-        bool askedAgain = false;
-    };
-    Landing landing;
+    QtSeekLanding landing;
     // The back end could not open the source, yet goes on as if it played nothing (written by
     // setSource and the error handler).
     bool sourceFailed = false;

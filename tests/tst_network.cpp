@@ -1,7 +1,5 @@
-#include "gui/library/mainwindow.h"
 #include "gui/player/playerwindow.h"
-#include "testsupport.h"
-#include "ui_mainwindow.h"
+#include "mainwindowtest.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,6 +17,8 @@
 #include <QTimer>
 
 #include <memory>
+
+using namespace MainWindowTest;
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -85,7 +85,8 @@ private slots:
     void catalogueFailureKeepsLocalList_data();
     void catalogueFailureKeepsLocalList();
     void secondClickAppendsBothReplies();
-    void localListingDuringRequestWins();
+    void localListingReplacesCatalogue_data();
+    void localListingReplacesCatalogue();
     void downloadSubtitle_data();
     void downloadSubtitle();
     void downloadWithoutRequest_data();
@@ -101,7 +102,6 @@ private:
     void serveFile(const QString &relativePath, const QByteArray &content);
     void makeVideo(const QString &relativePath);
     void clickCatalogueAndWait(MainWindow &window);
-    QStringList rows(const MainWindow &window) const;
     QStringList newRequests() const { return trusted.requests().mid(requestMark); }
     QStringList workFiles() const;
     // Where the subtitles from the trusted server are stored, apart from the learner's own.
@@ -222,14 +222,6 @@ QStringList tst_Network::workFiles() const
     return files;
 }
 
-QStringList tst_Network::rows(const MainWindow &window) const
-{
-    QStringList texts;
-    for (int i = 0; i < window.ui->listMedia->count(); ++i)
-        texts << window.ui->listMedia->item(i)->text();
-    return texts;
-}
-
 // Clicks "网络" and waits until the handlers have released every reply.
 void tst_Network::clickCatalogueAndWait(MainWindow &window)
 {
@@ -240,9 +232,9 @@ void tst_Network::clickCatalogueAndWait(MainWindow &window)
             [&] { longestStallMs = qMax(longestStallMs, sinceTick.restart()); });
     ticker.start(10);
     sinceTick.start();
-    window.ui->btnOrvi->click();
-    QVERIFY(!window.networkManager->findChildren<QNetworkReply *>().isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(window.networkManager->findChildren<QNetworkReply *>().isEmpty(), 20000);
+    childNamed<QPushButton>(window, "btnOrvi")->click();
+    QVERIFY(!window.findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(window.findChildren<QNetworkReply *>().isEmpty(), 20000);
 }
 
 void tst_Network::catalogueListsEntries_data()
@@ -300,8 +292,7 @@ void tst_Network::catalogueListsEntries()
     QStringList urls;
     for (const QString &entry : std::as_const(entries))
         urls << trusted.baseUrl() + folder + "/" + entry;
-    QCOMPARE(window.networkUrls, urls);
-    QVERIFY(window.mediaFiles.isEmpty());
+    QCOMPARE(lessons(window), urls);
     QCOMPARE(newRequests(), QStringList{"/" + folder + "/video.txt"});
     const QString shown = window.statusBar()->currentMessage();
     QVERIFY2(note.isEmpty() ? shown.isEmpty() : shown.contains(note), qPrintable(shown));
@@ -362,8 +353,7 @@ void tst_Network::catalogueFailureKeepsLocalList()
     QVERIFY2(text.startsWith("无法读取网络课程列表：") && text.contains(reason) && text.contains(detail),
              qPrintable(text));
     QCOMPARE(rows(window), QStringList{"local.mp3"});
-    QVERIFY(window.networkUrls.isEmpty());
-    QCOMPARE(window.mediaFiles.size(), 1);
+    QCOMPARE(lessons(window), QStringList{workDir + "/local.mp3"});
     QVERIFY2(elapsedMs < timeoutMs + 5000, qPrintable(QString::number(elapsedMs)));
     QVERIFY2(longestStallMs < maxStallMs,
              qPrintable(QString("window stood still for %1 ms").arg(longestStallMs)));
@@ -375,28 +365,56 @@ void tst_Network::secondClickAppendsBothReplies()
     qputenv("ORVILOOP_CATALOGUE_URL", (trusted.baseUrl() + "twice/").toUtf8());
     MainWindow window;
     // Both clicks come before the event loop can deliver the first reply.
-    window.ui->btnOrvi->click();
+    childNamed<QPushButton>(window, "btnOrvi")->click();
     clickCatalogueAndWait(window);
 
     QCOMPARE(rows(window), (QStringList{"a.mp4", "b.mp4", "a.mp4", "b.mp4"}));
-    QCOMPARE(window.networkUrls.size(), 4);
-    QCOMPARE(window.networkUrls.at(3), trusted.baseUrl() + "twice/b.mp4");
+    QCOMPARE(lessons(window).size(), 4);
+    QCOMPARE(lessons(window).at(3), trusted.baseUrl() + "twice/b.mp4");
     QCOMPARE(newRequests(), (QStringList{"/twice/video.txt", "/twice/video.txt"}));
 }
 
-void tst_Network::localListingDuringRequestWins()
+void tst_Network::localListingReplacesCatalogue_data()
 {
+    QTest::addColumn<QString>("folder"); // of the catalogue
+    QTest::addColumn<bool>("arrived");   // before the local folder is chosen
+    // The catalogue stalls until the transfer is given up, after the folder is chosen.
+    QTest::newRow("while the catalogue is out") << "stall/" << false;
+    QTest::newRow("after the catalogue arrived") << "" << true;
+}
+
+// A local folder chosen with "本地" is what the list shows and opens, whether the catalogue
+// asked for before has arrived or arrives later.
+void tst_Network::localListingReplacesCatalogue()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, arrived);
+    qputenv("ORVILOOP_CATALOGUE_URL", (trusted.baseUrl() + folder).toUtf8());
     MainWindow window;
-    window.ui->btnOrvi->click();
-    const QList<QNetworkReply *> replies = window.networkManager->findChildren<QNetworkReply *>();
-    QCOMPARE(replies.size(), 1);
-    QPointer<QNetworkReply> reply = replies.first();
-    window.loadMediaList(workDir);
-    QTRY_VERIFY_WITH_TIMEOUT(reply.isNull(), 20000);
+    if (arrived) {
+        clickCatalogueAndWait(window);
+        QCOMPARE(rows(window), (QStringList{"sub/talk.mp4", "nosub.mp4"}));
+    } else {
+        // Never given up on its own while the folder dialog is open, however slow the machine.
+        qputenv("ORVILOOP_NETWORK_TIMEOUT_MS", "600000");
+        childNamed<QPushButton>(window, "btnOrvi")->click();
+        qputenv("ORVILOOP_NETWORK_TIMEOUT_MS", QByteArray::number(timeoutMs));
+        // The server has the request and is answering it.
+        QTRY_COMPARE_WITH_TIMEOUT(newRequests(), QStringList{"/" + folder + "video.txt"}, 20000);
+    }
+    QCOMPARE(window.findChildren<QNetworkReply *>().size(), arrived ? 0 : 1);
+    chooseFolder(window, workDir);
+    // Given up as the transfer timeout gives it up.
+    for (QNetworkReply *reply : window.findChildren<QNetworkReply *>())
+        reply->abort();
+    QTRY_VERIFY_WITH_TIMEOUT(window.findChildren<QNetworkReply *>().isEmpty(), 20000);
 
     QCOMPARE(rows(window), QStringList{"local.mp3"});
-    QVERIFY(window.networkUrls.isEmpty());
-    QCOMPARE(newRequests(), QStringList{"/video.txt"});
+    QCOMPARE(lessons(window), QStringList{workDir + "/local.mp3"});
+    QCOMPARE(placeShown(window), "文件夹：" + QDir::toNativeSeparators(workDir));
+    // A request the learner has turned away from fails unheard.
+    QCOMPARE(takeNetworkError(window), QString());
+    QCOMPARE(newRequests(), QStringList{"/" + folder + "video.txt"});
 }
 
 void tst_Network::downloadSubtitle_data()
@@ -462,7 +480,7 @@ void tst_Network::downloadSubtitle()
     QFETCH(QString, stored);
     QFETCH(QString, served);
     MainWindow window;
-    QCOMPARE(window.rootDir, workDir);
+    QCOMPARE(placeShown(window), "文件夹：" + QDir::toNativeSeparators(workDir));
 
     int calls = 0;
     QString completedPath;
@@ -472,7 +490,7 @@ void tst_Network::downloadSubtitle()
     });
     QCOMPARE(calls, 0);
     QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 20000);
-    QTRY_VERIFY(window.networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(window.findChildren<QNetworkReply *>().isEmpty());
 
     QCOMPARE(newRequests(), QStringList{request});
     QCOMPARE(completedPath, stored.isEmpty() ? QString() : networkFolder() + "/" + stored);
@@ -536,7 +554,7 @@ void tst_Network::downloadWithoutRequest()
     });
     // Answered before the call returns, without asking the server.
     QCOMPARE(calls, 1);
-    QVERIFY(window.networkManager->findChildren<QNetworkReply *>().isEmpty());
+    QVERIFY(window.findChildren<QNetworkReply *>().isEmpty());
     QCOMPARE(completedPath, existing.isEmpty() ? QString() : networkFolder() + "/" + existing);
     QCOMPARE(workFiles(), QStringList{"local.mp3"});
     QCOMPARE(networkFiles(), filesBefore);
@@ -551,15 +569,16 @@ void tst_Network::downloadWithoutRequest()
 
 void tst_Network::unwritableWorkingDirectoryWritesNothing()
 {
+    const QString gone = workDir + "/gone";
+    QSettings("Orvi", "OrviLoop").setValue("global/rootDir", gone);
     MainWindow window;
-    window.rootDir = workDir + "/gone";
     QString completedPath = "not called";
     window.downloadSubtitle(trusted.baseUrl() + "sub/talk.mp4",
                             [&](const QString &path) { completedPath = path; });
     QTRY_VERIFY_WITH_TIMEOUT(completedPath != "not called", 20000);
     QVERIFY(completedPath.isEmpty());
     QCOMPARE(newRequests(), QStringList{"/sub/talk.srt1"});
-    QVERIFY(!QFileInfo::exists(window.rootDir));
+    QVERIFY(!QFileInfo::exists(gone));
     QCOMPARE(workFiles(), QStringList{"local.mp3"});
 }
 
@@ -662,8 +681,7 @@ void tst_Network::doubleClickStreamsVideo()
         // What "本地" does once the learner has picked the folder; the store keeps the old one.
         folder = workParent->filePath(newFolder);
         QVERIFY(QDir().mkpath(folder));
-        window.rootDir = folder;
-        window.loadMediaList(folder);
+        chooseFolder(window, folder);
     }
     // The learner's own subtitle of a lesson of the same name.
     const QByteArray ownSubtitle = "1\n00:00:00,000 --> 00:00:01,000\nmy own words\n";
@@ -680,7 +698,9 @@ void tst_Network::doubleClickStreamsVideo()
     const int row = rows(window).indexOf(finalPath.mid(1));
     QVERIFY(row >= 0);
 
-    window.onFileDoubleClicked(window.ui->listMedia->item(row));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    doubleClickRow(window, row);
     QTRY_COMPARE_WITH_TIMEOUT(window.findChildren<PlayerWindow *>().size(), 1, 20000);
     // A network video opens without a message box.
     QVERIFY(window.findChildren<QMessageBox *>(Qt::FindDirectChildrenOnly).isEmpty());

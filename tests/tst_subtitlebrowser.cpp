@@ -38,6 +38,19 @@ private:
     static IndexList indexes(const QListWidget *list);
     static IndexList range(int first, int last);
     static void clickRow(QListWidget *list, int row, Qt::KeyboardModifiers modifiers = {});
+    // The dialog's controls, found by name: group 1 on the left, group 2 on the right.
+    static QListWidget *leftList(const SubtitleBrowser &browser)
+    {
+        return childNamed<QListWidget>(browser, "leftList");
+    }
+    static QListWidget *rightList(const SubtitleBrowser &browser)
+    {
+        return childNamed<QListWidget>(browser, "rightList");
+    }
+    static QPushButton *button(const SubtitleBrowser &browser, const char *name)
+    {
+        return childNamed<QPushButton>(browser, name);
+    }
     QTemporaryDir settingsDir;
 };
 
@@ -87,12 +100,12 @@ void tst_SubtitleBrowser::everySentenceStartsOnTheLeft()
 {
     SubtitleBrowser browser(nullptr);
     browser.setSubtitles(sentences(250));
-    QCOMPARE(indexes(browser.leftList), range(0, 249));
-    QCOMPARE(browser.leftList->item(0)->text(), QString("0 - sentence 0"));
-    QCOMPARE(browser.leftList->item(249)->text(), QString("249 - sentence 249"));
-    QCOMPARE(browser.rightList->count(), 0);
-    QCOMPARE(browser.btnMove->text(), QString("移动"));
-    QVERIFY(!browser.btnMove->isEnabled());
+    QCOMPARE(indexes(leftList(browser)), range(0, 249));
+    QCOMPARE(leftList(browser)->item(0)->text(), QString("0 - sentence 0"));
+    QCOMPARE(leftList(browser)->item(249)->text(), QString("249 - sentence 249"));
+    QCOMPARE(rightList(browser)->count(), 0);
+    QCOMPARE(button(browser, "btnMove")->text(), QString("移动"));
+    QVERIFY(!button(browser, "btnMove")->isEnabled());
 }
 
 void tst_SubtitleBrowser::storedGroupIsApplied_data()
@@ -111,11 +124,11 @@ void tst_SubtitleBrowser::storedGroupIsApplied()
     Group2Store::write(stored);
     SubtitleBrowser browser(nullptr);
     browser.setSubtitles(sentences(10));
-    QCOMPARE(indexes(browser.rightList), right);
+    QCOMPARE(indexes(rightList(browser)), right);
     IndexList left = range(0, 9);
     for (int index : right)
         left.removeOne(index);
-    QCOMPARE(indexes(browser.leftList), left);
+    QCOMPARE(indexes(leftList(browser)), left);
 }
 
 void tst_SubtitleBrowser::hundredFromCurrentRow_data()
@@ -144,12 +157,12 @@ void tst_SubtitleBrowser::hundredFromCurrentRow()
     browser.show();
     QVERIFY(QTest::qWaitForWindowExposed(&browser));
 
-    clickRow(fromRight ? browser.rightList : browser.leftList, row);
-    QTest::mouseClick(browser.btnHundred, Qt::LeftButton);
+    clickRow(fromRight ? rightList(browser) : leftList(browser), row);
+    QTest::mouseClick(button(browser, "btnHundred"), Qt::LeftButton);
 
-    QCOMPARE(indexes(browser.rightList), right);
-    QCOMPARE(browser.leftList->count() + browser.rightList->count(), count);
-    QTest::mouseClick(browser.btnClose, Qt::LeftButton);
+    QCOMPARE(indexes(rightList(browser)), right);
+    QCOMPARE(leftList(browser)->count() + rightList(browser)->count(), count);
+    QTest::mouseClick(button(browser, "btnClose"), Qt::LeftButton);
     QCOMPARE(Group2Store::read(), right);
 }
 
@@ -157,8 +170,8 @@ void tst_SubtitleBrowser::hundredNeedsASelection()
 {
     SubtitleBrowser browser(nullptr);
     browser.setSubtitles(sentences(20));
-    QTest::mouseClick(browser.btnHundred, Qt::LeftButton);
-    QCOMPARE(browser.rightList->count(), 0);
+    QTest::mouseClick(button(browser, "btnHundred"), Qt::LeftButton);
+    QCOMPARE(rightList(browser)->count(), 0);
 }
 
 void tst_SubtitleBrowser::shortSentencesGoRight_data()
@@ -181,9 +194,9 @@ void tst_SubtitleBrowser::shortSentencesGoRight()
     items[1].text = text;
     SubtitleBrowser browser(nullptr);
     browser.setSubtitles(items);
-    QTest::mouseClick(browser.btnShort, Qt::LeftButton);
-    QCOMPARE(indexes(browser.rightList), (moves ? IndexList{1} : IndexList{}));
-    QCOMPARE(indexes(browser.leftList), (moves ? IndexList{0, 2} : IndexList{0, 1, 2}));
+    QTest::mouseClick(button(browser, "btnShort"), Qt::LeftButton);
+    QCOMPARE(indexes(rightList(browser)), (moves ? IndexList{1} : IndexList{}));
+    QCOMPARE(indexes(leftList(browser)), (moves ? IndexList{0, 2} : IndexList{0, 1, 2}));
 }
 
 void tst_SubtitleBrowser::itemMovedBackLandsAtItsIndex()
@@ -195,15 +208,15 @@ void tst_SubtitleBrowser::itemMovedBackLandsAtItsIndex()
     QVERIFY(QTest::qWaitForWindowExposed(&browser));
 
     // A real double-click: the view only acts on the item its press went to.
-    QListWidgetItem *item = browser.rightList->item(0);
-    const QPoint at = browser.rightList->visualItemRect(item).center();
-    QTest::mouseClick(browser.rightList->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(browser.rightList->viewport(), Qt::LeftButton, {}, at);
+    QListWidgetItem *item = rightList(browser)->item(0);
+    const QPoint at = rightList(browser)->visualItemRect(item).center();
+    QTest::mouseClick(rightList(browser)->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(rightList(browser)->viewport(), Qt::LeftButton, {}, at);
 
-    QCOMPARE(indexes(browser.leftList), (IndexList{0, 1, 2, 3, 4, 5, 6, 7, 9}));
-    QCOMPARE(browser.leftList->item(4), item);
+    QCOMPARE(indexes(leftList(browser)), (IndexList{0, 1, 2, 3, 4, 5, 6, 7, 9}));
+    QCOMPARE(leftList(browser)->item(4), item);
     QCOMPARE(item->text(), QString("4 - sentence 4"));
-    QCOMPARE(indexes(browser.rightList), IndexList{8});
+    QCOMPARE(indexes(rightList(browser)), IndexList{8});
 }
 
 void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton_data()
@@ -229,16 +242,16 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     childNamed<QPushButton>(window, "btnBrowseSubtitles")->click();
     auto *browser = window.findChild<SubtitleBrowser *>();
     QVERIFY(browser);
-    QCOMPARE(indexes(browser->rightList), (IndexList{2, 5}));
+    QCOMPARE(indexes(rightList(*browser)), (IndexList{2, 5}));
     QSignalSpy updated(browser, &SubtitleBrowser::groupsUpdated);
 
-    QTest::mouseClick(browser->btnClear, Qt::LeftButton);
+    QTest::mouseClick(button(*browser, "btnClear"), Qt::LeftButton);
     QCOMPARE(updated.count(), 0);
     QCOMPARE(Group2Store::read(), (IndexList{5, 2}));
     if (closedBy == "关闭")
-        QTest::mouseClick(browser->btnClose, Qt::LeftButton);
+        QTest::mouseClick(button(*browser, "btnClose"), Qt::LeftButton);
     else if (closedBy == "Escape")
-        QTest::keyClick(browser->leftList, Qt::Key_Escape);
+        QTest::keyClick(leftList(*browser), Qt::Key_Escape);
     else
         QVERIFY(browser->close());
 
@@ -253,7 +266,7 @@ void tst_SubtitleBrowser::clearReachesPlayerAndStoreByCloseButton()
     childNamed<QPushButton>(window, "btnBrowseSubtitles")->click();
     const auto browsers = window.findChildren<SubtitleBrowser *>();
     QCOMPARE(browsers.size(), 2);
-    QCOMPARE(indexes(browsers.last()->rightList), nextDialogRight);
+    QCOMPARE(indexes(rightList(*browsers.last())), nextDialogRight);
 }
 
 // Every open dialog takes in a sentence the player puts into group 2 (F12, "加入组2"), so
@@ -272,12 +285,12 @@ void tst_SubtitleBrowser::sentenceAddedByPlayerReachesOpenDialogs()
     window.repeatSession()->seekTo(sentences(8).at(3).startMs);
     window.repeatSession()->skip();
     for (SubtitleBrowser *browser : browsers) {
-        QCOMPARE(indexes(browser->rightList), (IndexList{3, 5}));
-        QCOMPARE(indexes(browser->leftList), (IndexList{0, 1, 2, 4, 6, 7}));
+        QCOMPARE(indexes(rightList(*browser)), (IndexList{3, 5}));
+        QCOMPARE(indexes(leftList(*browser)), (IndexList{0, 1, 2, 4, 6, 7}));
     }
     QVERIFY(browsers.first()->close());
     QCOMPARE(window.repeatSession()->group2(), (IndexList{3, 5}));
-    QTest::mouseClick(browsers.last()->btnClose, Qt::LeftButton);
+    QTest::mouseClick(button(*browsers.last(), "btnClose"), Qt::LeftButton);
     QCOMPARE(window.repeatSession()->group2(), (IndexList{3, 5}));
     QCOMPARE(Group2Store::read(), (IndexList{3, 5}));
 }
@@ -290,25 +303,25 @@ void tst_SubtitleBrowser::moveButtonFollowsLastSelectedList()
     browser.show();
     QVERIFY(QTest::qWaitForWindowExposed(&browser));
 
-    clickRow(browser.leftList, 1);
-    clickRow(browser.leftList, 2, Qt::ControlModifier);
-    QCOMPARE(browser.btnMove->text(), QString("→"));
-    QVERIFY(browser.btnMove->isEnabled());
+    clickRow(leftList(browser), 1);
+    clickRow(leftList(browser), 2, Qt::ControlModifier);
+    QCOMPARE(button(browser, "btnMove")->text(), QString("→"));
+    QVERIFY(button(browser, "btnMove")->isEnabled());
 
-    clickRow(browser.rightList, 0);
-    QCOMPARE(browser.leftList->selectedItems().size(), 2);
-    QCOMPARE(browser.btnMove->text(), QString("←"));
-    QTest::mouseClick(browser.btnMove, Qt::LeftButton);
+    clickRow(rightList(browser), 0);
+    QCOMPARE(leftList(browser)->selectedItems().size(), 2);
+    QCOMPARE(button(browser, "btnMove")->text(), QString("←"));
+    QTest::mouseClick(button(browser, "btnMove"), Qt::LeftButton);
 
-    QCOMPARE(indexes(browser.rightList), IndexList{8});
-    QCOMPARE(indexes(browser.leftList), (IndexList{0, 1, 2, 3, 4, 5, 6, 7, 9}));
-    QVERIFY(!browser.btnMove->isEnabled());
-    QCOMPARE(browser.btnMove->text(), QString());
+    QCOMPARE(indexes(rightList(browser)), IndexList{8});
+    QCOMPARE(indexes(leftList(browser)), (IndexList{0, 1, 2, 3, 4, 5, 6, 7, 9}));
+    QVERIFY(!button(browser, "btnMove")->isEnabled());
+    QCOMPARE(button(browser, "btnMove")->text(), QString());
 
-    clickRow(browser.leftList, 0);
-    clickRow(browser.leftList, 2, Qt::ShiftModifier);
-    QTest::mouseClick(browser.btnMove, Qt::LeftButton);
-    QCOMPARE(indexes(browser.rightList), (IndexList{0, 1, 2, 8}));
+    clickRow(leftList(browser), 0);
+    clickRow(leftList(browser), 2, Qt::ShiftModifier);
+    QTest::mouseClick(button(browser, "btnMove"), Qt::LeftButton);
+    QCOMPARE(indexes(rightList(browser)), (IndexList{0, 1, 2, 8}));
 }
 
 void tst_SubtitleBrowser::browseButtonOpensOneDialogPerClick()
@@ -326,7 +339,7 @@ void tst_SubtitleBrowser::browseButtonOpensOneDialogPerClick()
         QVERIFY(browser->isVisible());
         QVERIFY(!browser->isModal());
         QCOMPARE(browser->windowTitle(), QString("浏览字幕"));
-        QCOMPARE(indexes(browser->leftList), range(0, 2));
+        QCOMPARE(indexes(leftList(*browser)), range(0, 2));
     }
     QPointer<SubtitleBrowser> closed = browsers.first();
     closed->close();

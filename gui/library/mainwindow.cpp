@@ -24,6 +24,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     placeLabel = new QLabel(this);
+    placeLabel->setObjectName("placeLabel");
     placeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ui->statusbar->addWidget(placeLabel, 1);
     qDebug() << "SSL支持:" << QSslSocket::supportsSsl();
@@ -105,8 +106,6 @@ void MainWindow::onSetDirClicked()
 void MainWindow::loadMediaList(const QString &dir)
 {
     ui->listMedia->clear();
-    mediaFiles.clear();
-    networkUrls.clear();
     pendingCatalogues.clear();
     statusBar()->clearMessage();
 
@@ -121,9 +120,16 @@ void MainWindow::loadMediaList(const QString &dir)
                               "*.m4a", "*.aac", "*.wav", "*.flac", "*.ogg", "*.oga", "*.opus"});
     directory.setFilter(QDir::Files | QDir::NoDotAndDotDot);
     directory.setSorting(QDir::Name);
-    mediaFiles = directory.entryInfoList();
-    for (const QFileInfo &info : std::as_const(mediaFiles))
-        ui->listMedia->addItem(info.fileName());
+    const QFileInfoList files = directory.entryInfoList();
+    for (const QFileInfo &info : files)
+        addListedLesson(info.fileName(), info.absoluteFilePath());
+}
+
+// Each row carries what it opens: a file's path or a network video's address.
+void MainWindow::addListedLesson(const QString &name, const QString &lesson)
+{
+    auto *item = new QListWidgetItem(name, ui->listMedia);
+    item->setData(lessonRole, lesson);
 }
 
 void MainWindow::showListedPlace(const QString &place)
@@ -136,20 +142,7 @@ void MainWindow::onFileDoubleClicked(QListWidgetItem *item)
 {
     if (!item)
         return;
-    const int row = ui->listMedia->row(item);
-    if (row < 0)
-        return;
-
-    QString target;
-    if (!networkUrls.isEmpty()) {
-        if (row >= networkUrls.size())
-            return;
-        target = networkUrls[row];
-    } else {
-        if (row >= mediaFiles.size())
-            return;
-        target = mediaFiles[row].absoluteFilePath();
-    }
+    const QString target = item->data(lessonRole).toString();
     if (target.isEmpty())
         return;
     qDebug() << "onFileDoubleClicked =" << target;

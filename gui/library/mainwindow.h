@@ -34,6 +34,9 @@ public:
     // Base URL of the catalogue, ending in "/": ORVILOOP_CATALOGUE_URL or the built-in default.
     static QString catalogueBaseUrl();
 
+    // The role under which a row of the list holds the lesson it opens (a path or a URL).
+    static constexpr int lessonRole = Qt::UserRole;
+
 private slots:
     void onSetDirClicked();
     void onExitClicked();
@@ -43,9 +46,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    friend class tst_MainWindow;
-    friend class tst_Network;
-
     void loadNetworkCatalogue();
     void onCatalogueReply(QNetworkReply *reply);
     void showNetworkError(const QString &text);
@@ -61,16 +61,15 @@ private:
     void saveRootDir();
     void loadMediaList(const QString &dir);
     void showListedPlace(const QString &place);
+    void addListedLesson(const QString &name, const QString &lesson);
 
     QNetworkAccessManager *networkManager = nullptr;
     Ui::MainWindow *ui = nullptr;
-    QStringList networkUrls;
     // Catalogue requests whose reply is still to be listed; a local listing forgets them.
     QList<QNetworkReply *> pendingCatalogues;
     // The next catalogue that arrives takes the place of what the list shows.
     bool catalogueReplacesList = false;
     QString rootDir;
-    QList<QFileInfo> mediaFiles;
     // Which folder (or catalogue) the list shows, in the status bar.
     QLabel *placeLabel = nullptr;
 };

@@ -110,12 +110,9 @@ void MainWindow::onCatalogueReply(QNetworkReply *reply)
     if (catalogueReplacesList) {
         catalogueReplacesList = false;
         ui->listMedia->clear();
-        mediaFiles.clear();
-        networkUrls.clear();
     }
     for (const QString &entry : listing.entries)
-        networkUrls.append(baseUrl + entry);
-    ui->listMedia->addItems(listing.entries);
+        addListedLesson(entry, baseUrl + entry);
 
     QString note;
     if (listing.refused > 0)

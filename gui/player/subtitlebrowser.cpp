@@ -54,6 +54,14 @@ SubtitleBrowser::SubtitleBrowser(QWidget *parent)
     btnShort = new QPushButton("长短句", this);
     btnClose = new QPushButton("关闭", this);
     btnClear = new QPushButton("清空", this);
+    // Named as a form names its controls, so that they can be found by name.
+    leftList->setObjectName("leftList");
+    rightList->setObjectName("rightList");
+    btnHundred->setObjectName("btnHundred");
+    btnMove->setObjectName("btnMove");
+    btnShort->setObjectName("btnShort");
+    btnClose->setObjectName("btnClose");
+    btnClear->setObjectName("btnClear");
 
     auto *lists = new QHBoxLayout;
     lists->addWidget(leftList);

@@ -37,8 +37,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    friend class tst_SubtitleBrowser;
-
     void loadGroup2();
     void saveGroup2();
     static void sortListByIndex(QListWidget *list);
