@@ -31,6 +31,7 @@ private slots:
     void openPlayerWarnsWithoutSubtitle();
     void openPlayerIgnoresMissingFile();
     void openLessonIsRaisedNotOpenedTwice();
+    void arrowsAndEnterOpenALesson();
     void playerClosedAloneSavesItsState();
     void subtitleLanguageChosen_data();
     void subtitleLanguageChosen();
@@ -236,6 +237,26 @@ void tst_MainWindow::openLessonIsRaisedNotOpenedTwice()
     QTRY_VERIFY(!first);
     window.openPlayer(dir.filePath("lesson.mp4"));
     QCOMPARE(window.findChildren<PlayerWindow *>().size(), 1);
+}
+
+// The list has the keys as the window opens: a lesson is chosen and opened without the mouse.
+void tst_MainWindow::arrowsAndEnterOpenALesson()
+{
+    QTemporaryDir dir;
+    for (const char *name : {"a.mp3", "a.srt", "b.mp3", "b.srt"})
+        touch(dir.filePath(name));
+    Settings stored = Settings::load();
+    stored.rootDir = dir.path();
+    stored.save();
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(QApplication::focusWidget(), list(window));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    const auto players = window.findChildren<PlayerWindow *>();
+    QCOMPARE(players.size(), 1);
+    QCOMPARE(players.first()->lessonFile(), dir.filePath("b.mp3"));
 }
 
 // The window manager's close button closes the player as closing always did: its state is

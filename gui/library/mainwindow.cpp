@@ -35,8 +35,10 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->btnOrvi, &QPushButton::clicked, this, &MainWindow::loadNetworkCatalogue);
     connect(ui->btnSetDir, &QPushButton::clicked, this, &MainWindow::onSetDirClicked);
     connect(ui->btnExit, &QPushButton::clicked, this, &MainWindow::onExitClicked);
-    connect(ui->listMedia, &QListWidget::itemDoubleClicked, this, &MainWindow::onFileDoubleClicked);
+    // A double-click, or Enter on the row chosen with the arrow keys, opens the lesson.
+    connect(ui->listMedia, &QListWidget::itemActivated, this, &MainWindow::onFileDoubleClicked);
     fillSubtitleLanguages();
+    ui->listMedia->setFocus();
 
     loadRootDir();
 }
@@ -130,6 +132,8 @@ void MainWindow::addListedLesson(const QString &name, const QString &lesson)
 {
     auto *item = new QListWidgetItem(name, ui->listMedia);
     item->setData(lessonRole, lesson);
+    if (ui->listMedia->count() == 1)
+        ui->listMedia->setCurrentItem(item);
 }
 
 void MainWindow::showListedPlace(const QString &place)
