@@ -153,13 +153,8 @@ void MpvEngine::configure(const MediaEngineOptions &options)
     // Frames are rendered in memory, so decoded hardware surfaces are copied back.
     setOption("hwdec", options.hardwareDecoding ? "auto-copy-safe" : "no");
     // Scaled on the processor to the size shown: bilinear costs less than mpv's default
-    // (lanczos), noticeably when a small video is shown large. The frame is converted on the
-    // render thread alone, without dithering: handing its slices to other threads and adding the
-    // dither's noise cost about as much again as the conversion (a 320x180 video shown at 900x506:
-    // 0.24 s of processor time per 10 s, against 0.24 s plus 0.13 s in mpv's other threads).
+    // (lanczos), noticeably when a small video is shown large.
     setOption("zimg-scaler", "bilinear");
-    setOption("zimg-threads", "1");
-    setOption("zimg-dither", "no");
     setOption("tls-verify", "yes");
     // A stalled server ends the stream as it ends a download; mpv follows no redirect itself
     // (openNetworkSource finds where the video is).
