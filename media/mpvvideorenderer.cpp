@@ -161,18 +161,12 @@ void MpvVideoRenderer::chooseRenderSize()
     if (videoSize.width() > 0 && videoSize.height() > 0) {
         const QSize shown = shownSize();
         const bool laidOut = item && item->nativeSize().isValid() && !shown.isEmpty();
-        // Rendered at exactly the size shown, whether the video is larger or smaller: the view
-        // then copies the frame to the screen. The view's smooth scaling of a small video costs
-        // more than mpv's (bilinear) scaling while it converts the frame anyway. The width is
-        // even, which FFmpeg's converters handle without interpolating each pixel's colours; the
-        // view draws a frame a pixel or two off the size shown one to one.
-        if (laidOut) {
-            size = QSize(shown.width() & ~1, shown.height());
-        } else {
-            const QSize limit = firstFrameLimit();
-            const bool fits = videoSize.width() <= limit.width() && videoSize.height() <= limit.height();
-            size = fits ? videoSize : videoSize.scaled(limit, Qt::KeepAspectRatio);
-        }
+        // A video larger than shown is rendered at exactly the size shown: the view then copies
+        // the frame to the screen. One smaller than shown keeps its own size and the view scales
+        // it: mpv's conversion of the few pixels it has costs less than converting the many shown.
+        const QSize limit = laidOut ? shown : firstFrameLimit();
+        const bool fits = videoSize.width() <= limit.width() && videoSize.height() <= limit.height();
+        size = fits ? videoSize : videoSize.scaled(limit, Qt::KeepAspectRatio);
         size = size.expandedTo(QSize(2, 2));
     }
     QMutexLocker lock(&sizeMutex);

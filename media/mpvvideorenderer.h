@@ -16,7 +16,8 @@ class QVideoFrame;
 
 // Renders mpv's video in memory on a thread of its own and hands each frame to the video item's
 // sink, so the window shows it like any other video. Frames are rendered in the layout of QImage's
-// RGB32, at the size the item is shown at: the view copies them to the screen as they are.
+// RGB32, at the size the item is shown at (the view copies them to the screen as they are), or at
+// the video's own size when that is smaller (the view scales them).
 class MpvVideoRenderer : public QObject
 {
     Q_OBJECT
