@@ -91,21 +91,31 @@ void tst_VideoPaint::drawsFrameOnePixelToOne()
 void tst_VideoPaint::convertsOtherFramesOncePerFrame_data()
 {
     QTest::addColumn<QSize>("frameSize");
-    QTest::newRow("smaller than shown") << QSize(64, 48);
-    QTest::newRow("larger than shown") << QSize(1280, 960);
+    QTest::addColumn<int>("shownWidth");
+    QTest::newRow("smaller than shown") << QSize(64, 48) << 400;
+    QTest::newRow("larger than shown") << QSize(1280, 960) << 400;
+    // Converted a pixel narrower, an even width FFmpeg converts cheaply, and still drawn as it is.
+    QTest::newRow("shown at an odd width") << QSize(64, 48) << 399;
 }
 
 // A frame QImage cannot read is converted at the size shown, once however often it is drawn.
 void tst_VideoPaint::convertsOtherFramesOncePerFrame()
 {
     QFETCH(QSize, frameSize);
+    QFETCH(int, shownWidth);
+    item->setSize(QSizeF(shownWidth * 2, 600));
+    scene->setSceneRect(0, 0, shownWidth * 2, 600);
     // Red and blue in the colours of video (limited range).
     item->videoSink()->setVideoFrame(solidYuvFrame(frameSize, 81, 90, 240));
     for (int i = 0; i < 3; ++i)
         shown();
     QCOMPARE(item->framesConverted(), 1);
-    const QRgb red = shown().pixel(200, 150);
-    QVERIFY2(qRed(red) > 200 && qGreen(red) < 50 && qBlue(red) < 50, qPrintable(QColor(red).name()));
+    const QImage picture = shown();
+    for (const QPoint &at : {QPoint(2, 2), QPoint(200, 150), QPoint(shownWidth - 3, 297)}) {
+        const QRgb red = picture.pixel(at);
+        QVERIFY2(qRed(red) > 200 && qGreen(red) < 50 && qBlue(red) < 50,
+                 qPrintable(QString("%1 at %2,%3").arg(QColor(red).name()).arg(at.x()).arg(at.y())));
+    }
 
     item->videoSink()->setVideoFrame(solidYuvFrame(frameSize, 41, 240, 110));
     const QRgb blue = shown().pixel(200, 150);

@@ -329,16 +329,23 @@ void PlayerWindow::createDonationLabel()
     overlay.donationLabel->setObjectName("donationLabel");
     overlay.donationLabel->setFixedSize(150, 150);
     const QString picturePath = appDataDirectory() + "/donation.jpg";
-    QPixmap picture(picturePath);
+    const QPixmap picture =
+        QPixmap(picturePath).scaled(170, 170, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     if (!picture.isNull()) {
         qDebug() << "✅ 图片加载成功:" << picturePath;
-        overlay.donationLabel->setPixmap(
-            picture.scaled(170, 170, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        overlay.donationLabel->setPixmap(picture);
     } else {
         qDebug() << "❌ 图片加载失败:" << picturePath;
     }
-    overlay.donationLabel->setStyleSheet("\n    QLabel {\n        background: rgba(0,0,0,80);\n"
-                                         "        border-radius: 12px;\n    }\n");
+    // It lies over the video, so it is drawn again with every frame: a picture that covers all of
+    // it hides the translucent background, which then is not painted, nor the video under it.
+    if (!picture.isNull() && !picture.hasAlphaChannel() &&
+        picture.width() >= overlay.donationLabel->width() &&
+        picture.height() >= overlay.donationLabel->height())
+        overlay.donationLabel->setAttribute(Qt::WA_OpaquePaintEvent);
+    else
+        overlay.donationLabel->setStyleSheet("\n    QLabel {\n        background: rgba(0,0,0,80);\n"
+                                             "        border-radius: 12px;\n    }\n");
     overlay.donationLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
     overlay.donationLabel->setWindowOpacity(0.85);
     overlay.donationLabel->show();

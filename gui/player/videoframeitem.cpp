@@ -139,12 +139,23 @@ QImage VideoFrameItem::convert(const QSize &pixels)
     bool swapChroma = false;
     const AVPixelFormat source = ffmpegFormat(frame.pixelFormat(), &swapChroma);
     if (source != AV_PIX_FMT_NONE && frame.map(QVideoFrame::ReadOnly)) {
+        // An even width: for an odd one FFmpeg interpolates the colours of every pixel, which
+        // costs six times as much. The pixel less is within what paint() draws one to one.
+        const QSize target(qMax(2, pixels.width() & ~1), pixels.height());
         scaler =
-            sws_getCachedContext(scaler, frame.width(), frame.height(), source, pixels.width(),
-                                 pixels.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+            sws_getCachedContext(scaler, frame.width(), frame.height(), source, target.width(),
+                                 target.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
         QImage image;
         if (scaler) {
-            matchColours(scaler, frame.surfaceFormat());
+            // Setting the colours up again for every frame costs a fifth of a small video's
+            // decoding.
+            const QVideoFrameFormat format = frame.surfaceFormat();
+            const ScalerSetUp setUp{frame.size(), int(source), target, format.colorSpace(),
+                                    format.colorRange()};
+            if (setUp != scalerSetUp) {
+                matchColours(scaler, format);
+                scalerSetUp = setUp;
+            }
             const uint8_t *planes[4] = {};
             int strides[4] = {};
             for (int plane = 0; plane < frame.planeCount() && plane < 4; ++plane) {
@@ -156,7 +167,7 @@ QImage VideoFrameItem::convert(const QSize &pixels)
                 std::swap(strides[1], strides[2]);
             }
             // BGRA with an opaque alpha byte is, on little-endian machines, QImage's RGB32.
-            image = QImage(pixels, QImage::Format_RGB32);
+            image = QImage(target, QImage::Format_RGB32);
             uint8_t *target[4] = {image.bits()};
             const int targetStrides[4] = {int(image.bytesPerLine())};
             sws_scale(scaler, planes, strides, 0, frame.height(), target, targetStrides);

@@ -3,6 +3,9 @@
 #include <QGraphicsVideoItem>
 #include <QImage>
 #include <QVideoFrame>
+#include <QVideoFrameFormat>
+
+#include <tuple>
 
 struct SwsContext;
 
@@ -37,5 +40,9 @@ private:
     QSize pictureSize;
     bool mapped = false;
     SwsContext *scaler = nullptr;
+    // What `scaler` was made and its colours set up for: frame size, FFmpeg's format, target size.
+    using ScalerSetUp =
+        std::tuple<QSize, int, QSize, QVideoFrameFormat::ColorSpace, QVideoFrameFormat::ColorRange>;
+    ScalerSetUp scalerSetUp;
     int converted = 0;
 };
