@@ -141,16 +141,16 @@ QImage VideoFrameItem::convert(const QSize &pixels)
     if (source != AV_PIX_FMT_NONE && frame.map(QVideoFrame::ReadOnly)) {
         // An even width: for an odd one FFmpeg interpolates the colours of every pixel, which
         // costs six times as much. The pixel less is within what paint() draws one to one.
-        const QSize target(qMax(2, pixels.width() & ~1), pixels.height());
+        const QSize shown(qMax(2, pixels.width() & ~1), pixels.height());
         scaler =
-            sws_getCachedContext(scaler, frame.width(), frame.height(), source, target.width(),
-                                 target.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+            sws_getCachedContext(scaler, frame.width(), frame.height(), source, shown.width(), shown.height(),
+                                 AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
         QImage image;
         if (scaler) {
             // Setting the colours up again for every frame costs a fifth of a small video's
             // decoding.
             const QVideoFrameFormat format = frame.surfaceFormat();
-            const ScalerSetUp setUp{frame.size(), int(source), target, format.colorSpace(),
+            const ScalerSetUp setUp{frame.size(), int(source), shown, format.colorSpace(),
                                     format.colorRange()};
             if (setUp != scalerSetUp) {
                 matchColours(scaler, format);
@@ -167,7 +167,7 @@ QImage VideoFrameItem::convert(const QSize &pixels)
                 std::swap(strides[1], strides[2]);
             }
             // BGRA with an opaque alpha byte is, on little-endian machines, QImage's RGB32.
-            image = QImage(target, QImage::Format_RGB32);
+            image = QImage(shown, QImage::Format_RGB32);
             uint8_t *target[4] = {image.bits()};
             const int targetStrides[4] = {int(image.bytesPerLine())};
             sws_scale(scaler, planes, strides, 0, frame.height(), target, targetStrides);
