@@ -36,7 +36,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->btnSetDir, &QPushButton::clicked, this, &MainWindow::onSetDirClicked);
     connect(ui->btnExit, &QPushButton::clicked, this, &MainWindow::onExitClicked);
     // A double-click, or Enter on the row chosen with the arrow keys, opens the lesson.
-    connect(ui->listMedia, &QListWidget::itemActivated, this, &MainWindow::onFileDoubleClicked);
+    connect(ui->listMedia, &QListWidget::itemActivated, this, &MainWindow::onLessonActivated);
     fillSubtitleLanguages();
     ui->listMedia->setFocus();
 
@@ -142,14 +142,14 @@ void MainWindow::showListedPlace(const QString &place)
     placeLabel->setToolTip(place);
 }
 
-void MainWindow::onFileDoubleClicked(QListWidgetItem *item)
+void MainWindow::onLessonActivated(QListWidgetItem *item)
 {
     if (!item)
         return;
     const QString target = item->data(lessonRole).toString();
     if (target.isEmpty())
         return;
-    qDebug() << "onFileDoubleClicked =" << target;
+    qDebug() << "onLessonActivated =" << target;
 
     if (target.startsWith("http", Qt::CaseInsensitive)) {
         downloadSubtitle(target, [this, target](const QString &) { openNetworkPlayer(target); });

@@ -40,7 +40,7 @@ public:
 private slots:
     void onSetDirClicked();
     void onExitClicked();
-    void onFileDoubleClicked(QListWidgetItem *item);
+    void onLessonActivated(QListWidgetItem *item);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
