@@ -1,6 +1,7 @@
 #include "core/library/startup.h"
 #include "core/library/termination.h"
 #include "gui/library/mainwindow.h"
+#include "media/mediaengine.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -42,6 +43,11 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     window.show();
+    // The media engine's libraries load on a thread of their own while the player window is built.
+    // Not earlier: loading them holds the dynamic loader's lock, which this thread takes itself
+    // whenever it loads a plugin or first uses a thread-local object, as the library window's
+    // construction and first layout do.
+    prepareMediaEngine();
     closeWindowsOnTerminationSignals();
 
     const QString path = playArgument(QCoreApplication::arguments());

@@ -3,6 +3,7 @@
 #include "media/qtmediaengine.h"
 #ifdef ORVILOOP_HAVE_MPV
 #include "media/mpvengine.h"
+#include "media/mpvlibrary.h"
 #endif
 
 #include <QDebug>
@@ -35,6 +36,14 @@ QString preferredMediaEngineName()
     if (chosen == "mpv")
         qDebug() << "media engine not built:" << chosen;
     return QStringLiteral("qt");
+#endif
+}
+
+void prepareMediaEngine()
+{
+#ifdef ORVILOOP_HAVE_MPV
+    if (preferredMediaEngineName() == "mpv")
+        startLoadingMpvLibrary();
 #endif
 }
 

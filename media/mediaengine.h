@@ -108,6 +108,9 @@ void useQtMultimediaFFmpegBackend();
 // cannot keep the pitch at other rates (before 6.10), QMediaPlayer elsewhere;
 // ORVILOOP_MEDIA_ENGINE=mpv|qt chooses one by name.
 QString preferredMediaEngineName();
+// Starts loading what the preferred engine plays with, on a thread of its own, so that the first
+// engine made waits for it as little as possible. Optional: an engine loads it in any case.
+void prepareMediaEngine();
 // The preferred engine; QMediaPlayer when libmpv cannot start, with the reason in
 // `fallbackReason`.
 std::unique_ptr<MediaEngine> createMediaEngine(const MediaEngineOptions &options, QObject *parent,

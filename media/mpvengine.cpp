@@ -1,5 +1,6 @@
 #include "media/mpvengine.h"
 
+#include "media/mpvlibrary.h"
 #include "media/mpvvideorenderer.h"
 #include "media/networksource.h"
 
@@ -70,6 +71,10 @@ std::unique_ptr<MpvEngine> MpvEngine::start(const MediaEngineOptions &options, Q
     // libmpv refuses to start unless numbers are read and written the C way; the program sets
     // this at start-up, but a test or another host may not have.
     std::setlocale(LC_NUMERIC, "C");
+    if (const QString missing = waitForMpvLibrary(); !missing.isEmpty()) {
+        *failure = missing;
+        return nullptr;
+    }
     mpv_handle *handle = mpv_create();
     if (!handle) {
         *failure = QStringLiteral("libmpv 无法创建播放器");
