@@ -217,6 +217,8 @@ void addEngineRows(const char *row, const std::function<void(QTestData &)> &colu
 std::unique_ptr<MediaEngine> tst_Engine::openLesson(const QString &engineName)
 {
     qputenv("ORVILOOP_MEDIA_ENGINE", engineName.toUtf8());
+    // As the program does: the engine's libraries are loading on their own thread when it is made.
+    prepareMediaEngine();
     QString fallback;
     std::unique_ptr<MediaEngine> engine = createMediaEngine({}, nullptr, &fallback);
     if (!engine || engine->name() != engineName) {
