@@ -43,15 +43,18 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     window.show();
-    // The media engine's libraries load on a thread of their own while the player window is built.
-    // Not earlier: loading them holds the dynamic loader's lock, which this thread takes itself
-    // whenever it loads a plugin or first uses a thread-local object, as the library window's
-    // construction and first layout do.
-    prepareMediaEngine();
     closeWindowsOnTerminationSignals();
 
     const QString path = playArgument(QCoreApplication::arguments());
-    if (!path.isEmpty())
+    if (!path.isEmpty()) {
+        // The player is shown first and makes its engine once painted.
         QTimer::singleShot(0, &window, [&window, path] { window.openPlayer(path); });
+    } else {
+        // The media engine's libraries load on a thread of their own while the learner chooses a
+        // lesson. Not earlier: loading them holds the dynamic loader's lock, which this thread
+        // takes itself whenever it loads a plugin or first uses a thread-local object, as the
+        // library window's construction and first layout do.
+        prepareMediaEngine();
+    }
     return app.exec();
 }

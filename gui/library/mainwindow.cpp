@@ -190,16 +190,25 @@ void MainWindow::openPlayer(const QString &filePath)
         return;
     if (raiseOpenPlayer(filePath))
         return;
-    auto *playerWindow = new PlayerWindow(this, filePath);
+    // Shown first, its engine and lesson next: the window does not wait for the engine's libraries.
+    auto *playerWindow =
+        new PlayerWindow(this, filePath, nullptr, PlayerWindow::EngineStart::AfterFirstPaint);
     // A closed window is gone: it cannot write a stale place over a later window's at exit. It
     // saves its state as it closes, also by the window manager's button.
     playerWindow->setAttribute(Qt::WA_DeleteOnClose);
 
     // The player has looked for the subtitle in every form it reads, tracks inside the media too.
-    if (!playerWindow->hasSubtitle())
-        QMessageBox::warning(
-            this, "提示",
-            "未找到对应字幕（.srt1 / .srt / .vtt / .ass / .ssa / .lrc，或媒体内的字幕轨），将仅播放音视频");
+    // Queued: the warning waits for the learner outside the window's own start.
+    connect(
+        playerWindow, &PlayerWindow::lessonOpened, this,
+        [this](bool subtitleFound) {
+            if (!subtitleFound)
+                QMessageBox::warning(
+                    this, "提示",
+                    "未找到对应字幕（.srt1 / .srt / .vtt / .ass / .ssa / .lrc，或媒体内的字幕轨），"
+                    "将仅播放音视频");
+        },
+        Qt::QueuedConnection);
     playerWindow->show();
 }
 

@@ -34,8 +34,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
-PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngine *engine)
+PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngine *engine, EngineStart start)
     : QMainWindow(parent)
     , ui(new Ui::PlayerWindow)
     , mediaPath(mediaPath)
@@ -48,22 +49,10 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
 #ifdef Q_OS_WIN
     std::system("chcp 65001");
 #endif
-
     readHardwareDecodingChoice();
-    QString engineFailure;
-    if (engine)
-        engine->setParent(this);
-    else
-        engine = createMediaEngine({hwDecode.enabled}, this, &engineFailure).release();
-    player = engine;
-    session = new RepeatSession(this);
-    if (!engineFailure.isEmpty())
-        statusBar()->showMessage(engineFailure + "，改用 Qt 播放");
 
     video.scene = new QGraphicsScene(this);
     ui->videoView->setScene(video.scene);
-    video.item = new VideoFrameItem;
-    video.scene->addItem(video.item);
     ui->videoView->setAlignment(Qt::AlignCenter);
     ui->videoView->setTransformationAnchor(QGraphicsView::AnchorViewCenter);
     ui->videoView->setResizeAnchor(QGraphicsView::AnchorViewCenter);
@@ -75,7 +64,67 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     // The view fills every pixel itself (the stage, then the picture): nothing under it is
     // painted again with each frame.
     ui->videoView->viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    ui->label5->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
+    ui->label4->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
+    ui->horizontalSlider->setRange(0, 0);
+    fitControlsToTheirTexts();
+    // The rate box takes its range before the stored rate is put into it: it shows the rate
+    // that plays.
+    ui->doubleSpinBoxRate->setRange(0.6, 2.0);
+    ui->doubleSpinBoxRate->setSingleStep(0.2);
+    // Two decimals: a rate per pass such as 0.85 shows as it plays.
+    ui->doubleSpinBoxRate->setDecimals(2);
+    ui->btnFilterMp3->hide();
+    // Shown by the drill where it needs them; hidden until then, so that a window shown before
+    // its lesson opens is no wider than one shown with it.
+    for (QWidget *control : std::initializer_list<QWidget *>{ui->label4, ui->spinRepeat, ui->editPassRates,
+                                                             ui->btnFilterChinese})
+        control->hide();
+    keepKeysForThePlayer();
 
+    if (engine)
+        engine->setParent(this);
+    if (start == EngineStart::WithWindow) {
+        startEngine(engine);
+        return;
+    }
+    engineStart.given = engine;
+    // Should the window not be painted soon (hidden, or on a desktop that paints it late), its
+    // lesson is not held up further.
+    QTimer::singleShot(3000, this, &PlayerWindow::startPendingEngine);
+}
+
+void PlayerWindow::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    // Painted and on the screen: the engine comes next, once this paint has been shown.
+    if (!player && !engineStart.queued) {
+        engineStart.queued = true;
+        QTimer::singleShot(0, this, &PlayerWindow::startPendingEngine);
+    }
+}
+
+void PlayerWindow::startPendingEngine()
+{
+    if (!player)
+        startEngine(engineStart.given);
+}
+
+// The media engine, the drill and everything that acts on them, then the lesson loaded; keys
+// pressed meanwhile are handled last, in the order they came.
+void PlayerWindow::startEngine(MediaEngine *engine)
+{
+    QString engineFailure;
+    if (!engine)
+        engine = createMediaEngine({hwDecode.enabled}, this, &engineFailure).release();
+    player = engine;
+    session = new RepeatSession(this);
+    if (!engineFailure.isEmpty())
+        statusBar()->showMessage(engineFailure + "，改用 Qt 播放");
+
+    // Made with the engine: the first video item loads Qt Multimedia's back end and its libraries.
+    video.item = new VideoFrameItem;
+    video.scene->addItem(video.item);
     video.subtitleItem = new QGraphicsTextItem;
     video.subtitleItem->setDefaultTextColor(Qt::white);
     auto *shadow = new SubtitleShadowEffect;
@@ -87,22 +136,11 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     video.scene->addItem(video.subtitleItem);
     player->setVideoOutput(video.item);
 
-    ui->label5->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
-    ui->label4->setAlignment(Qt::AlignRight | Qt::AlignHCenter | Qt::AlignVCenter);
-    ui->horizontalSlider->setRange(0, 0);
-    fitControlsToTheirTexts();
-
     connect(ui->horizontalSlider, &QSlider::sliderPressed, session, &RepeatSession::holdSlider);
     connect(ui->horizontalSlider, &QSlider::sliderReleased, this, &PlayerWindow::onSliderReleased);
     connect(player, &MediaEngine::mediaStatusChanged, this, &PlayerWindow::onMediaStatusChanged);
     connectSession();
 
-    // The rate box takes its range before the stored rate is put into it: it shows the rate
-    // that plays.
-    ui->doubleSpinBoxRate->setRange(0.6, 2.0);
-    ui->doubleSpinBoxRate->setSingleStep(0.2);
-    // Two decimals: a rate per pass such as 0.85 shows as it plays.
-    ui->doubleSpinBoxRate->setDecimals(2);
     // Connected before anything is loaded: the rate of a first pass is set as the lesson opens.
     connect(ui->doubleSpinBoxRate, &QDoubleSpinBox::valueChanged, player, &MediaEngine::setPlaybackRate);
 
@@ -143,9 +181,18 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     connect(takes, &TakeController::sentenceReplayRequested, session, &RepeatSession::replaySentence);
     connect(player, &MediaEngine::playbackStateChanged, this, &PlayerWindow::onPlaybackStateChanged);
     createDonationLabel();
-    ui->btnFilterMp3->hide();
     // Set last: the controls made above take no keys either.
     keepKeysForThePlayer();
+    // Where showEvent puts it, for a window shown before it was made.
+    positionDonationLabel();
+
+    for (const auto &key : std::exchange(keysBeforeEngine, {})) {
+        if (key->type() == QEvent::KeyPress)
+            keyPressEvent(key.get());
+        else
+            keyReleaseEvent(key.get());
+    }
+    emit lessonOpened(hasSubtitle());
 }
 
 PlayerWindow::~PlayerWindow()

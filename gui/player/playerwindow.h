@@ -5,9 +5,13 @@
 #include "core/drill/shadowing.h"
 #include "core/subtitles/subtitleitem.h"
 
+#include <QKeyEvent>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
+
+#include <memory>
+#include <vector>
 
 class QGraphicsScene;
 class QGraphicsTextItem;
@@ -33,9 +37,14 @@ class PlayerWindow : public QMainWindow
     Q_OBJECT
 
 public:
+    // When the engine is made and the lesson opened: with the window, or once the window has been
+    // shown and painted, so that it appears without waiting for the engine's libraries. Until
+    // then the window takes no mouse action, and keeps the keys pressed for the moment it can.
+    enum class EngineStart { WithWindow, AfterFirstPaint };
     // The window plays through `engine` when one is given (it takes it over), else through the
     // engine this machine plays with.
-    PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngine *engine = nullptr);
+    PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngine *engine = nullptr,
+                 EngineStart start = EngineStart::WithWindow);
     ~PlayerWindow() override;
 
     // subtitles/playerwindow_subtitles.cpp
@@ -51,7 +60,7 @@ public:
     // A subtitle was found for the lesson, in any form the player reads, or a track inside the
     // media is being read.
     bool hasSubtitle() const;
-    // The drill and the engine it plays through.
+    // The drill and the engine it plays through; none before the engine is made.
     RepeatSession *repeatSession() const { return session; }
     MediaEngine *mediaEngine() const { return player; }
     // The sentence drawn over the video, and the video's picture.
@@ -72,6 +81,10 @@ public:
     // The program the hardware-decoding switch starts instead of the running executable.
     void setRestartProgram(const QString &program) { hwDecode.restartProgram = program; }
 
+signals:
+    // The engine is made and the lesson opened, with a subtitle or without.
+    void lessonOpened(bool subtitleFound);
+
 private slots:
     void onBrowseSubtitlesClicked(); // groups/playerwindow_groups.cpp
     void onPlayModeChanged(int index);
@@ -88,6 +101,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
@@ -101,6 +115,8 @@ private:
     void showPlayModeForSubtitles();
 
     // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
+    void startEngine(MediaEngine *engine);
+    void startPendingEngine();
     void connectSignals();
     void connectSession();
     void layoutVideo();
@@ -191,6 +207,15 @@ private:
     // ---- fields ----
     Ui::PlayerWindow *ui = nullptr;
     MediaEngine *player = nullptr;
+    // An engine made after the first paint (EngineStart::AfterFirstPaint): the one given, if any,
+    // and whether its start is on its way.
+    struct PendingEngine
+    {
+        MediaEngine *given = nullptr;
+        bool queued = false;
+    } engineStart;
+    // Keys pressed before the engine was made, handled once it is.
+    std::vector<std::unique_ptr<QKeyEvent>> keysBeforeEngine;
     // The drill: every decision of what plays, and the text shown.
     RepeatSession *session = nullptr;
     // The learner's takes in the pauses to speak (player/takecontroller.cpp).

@@ -20,6 +20,10 @@ constexpr qint64 timingStepMs = 100;
 
 void PlayerWindow::keyPressEvent(QKeyEvent *event)
 {
+    if (!player) {
+        keysBeforeEngine.emplace_back(event->clone());
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Space:
         session->togglePlay();
@@ -95,6 +99,10 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
 
 void PlayerWindow::keyReleaseEvent(QKeyEvent *event)
 {
+    if (!player) {
+        keysBeforeEngine.emplace_back(event->clone());
+        return;
+    }
     if (event->key() == Qt::Key_H && !event->isAutoRepeat()) {
         session->reveal(false);
         return;
@@ -109,7 +117,8 @@ bool PlayerWindow::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui->labelLesson && event->type() == QEvent::Resize)
         showLessonName();
     const bool press = event->type() == QEvent::MouseButtonPress;
-    if (watched != ui->videoView->viewport() || (!press && event->type() != QEvent::MouseButtonRelease))
+    if (!player || watched != ui->videoView->viewport() ||
+        (!press && event->type() != QEvent::MouseButtonRelease))
         return QMainWindow::eventFilter(watched, event);
     const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
     if (press && button == Qt::RightButton) {

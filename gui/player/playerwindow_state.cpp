@@ -70,6 +70,9 @@ void PlayerWindow::restorePlaceOnLoad()
 
 void PlayerWindow::savePlayerState()
 {
+    // Closed before its engine was made: nothing of the lesson was opened, what is stored stays.
+    if (!player)
+        return;
     Settings stored = Settings::load();
     stored.playMode = session->requestedPlayMode();
     stored.subtitleDisplay = session->displayMode();
