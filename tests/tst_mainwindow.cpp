@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -163,6 +164,12 @@ QString tst_MainWindow::openAndCatchWarning(MainWindow &window, const QString &p
     });
     timer.start();
     window.openPlayer(path);
+    // The player looks for the subtitle as it opens its lesson, once it is shown; the warning follows.
+    if (auto *player = window.findChild<PlayerWindow *>()) {
+        QSignalSpy opened(player, &PlayerWindow::lessonOpened);
+        if (opened.wait(10000))
+            QCoreApplication::processEvents();
+    }
     return warning;
 }
 

@@ -45,6 +45,8 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
     // One number format in every field of the window, the one the list of rates per pass is
     // typed in (where "," separates rates): a rate reads 0.85 whatever the learner's locale.
     setLocale(QLocale::c());
+    // Named from the start: the library raises this window rather than open the lesson twice.
+    lesson.file = mediaPath;
     updateTitle();
 #ifdef Q_OS_WIN
     std::system("chcp 65001");
