@@ -67,6 +67,7 @@ private slots:
     void volumeKeys_data();
     void volumeKeys();
     void spaceTogglesPlayback();
+    void keysWaitForTheEngine();
     void nextSentenceKeys_data();
     void nextSentenceKeys();
     void skipKey_data();
@@ -199,6 +200,21 @@ void tst_Keys::volumeKeys()
     QVERIFY2(qAbs(window->mediaEngine()->volume() - after) < 1e-4f,
              qPrintable(QString::number(window->mediaEngine()->volume())));
     QCOMPARE(window->mediaEngine()->position(), qint64(2000));
+}
+
+// A window opened from the library is shown before its engine is made: keys pressed meanwhile
+// are handled once it is, in their order.
+void tst_Keys::keysWaitForTheEngine()
+{
+    auto *engine = new ScriptedEngine;
+    PlayerWindow window(nullptr, QString(), engine, PlayerWindow::EngineStart::AfterFirstPaint);
+    window.show();
+    QTest::keyClick(&window, Qt::Key_Down);
+    QTest::keyClick(&window, Qt::Key_Down);
+    QTest::keyClick(&window, Qt::Key_Up);
+    QVERIFY2(!window.mediaEngine(), "the engine was made before the window was painted");
+    QTRY_COMPARE(window.mediaEngine(), engine);
+    QVERIFY2(qAbs(engine->volume() - 0.95f) < 1e-4f, qPrintable(QString::number(engine->volume())));
 }
 
 void tst_Keys::spaceTogglesPlayback()
