@@ -198,13 +198,14 @@ void MainWindow::openPlayer(const QString &filePath)
     playerWindow->setAttribute(Qt::WA_DeleteOnClose);
 
     // The player has looked for the subtitle in every form it reads, tracks inside the media too.
-    // Queued: the warning waits for the learner outside the window's own start.
+    // Queued: the warning waits for the learner outside the window's own start. Over the player,
+    // which has the keys again once it is answered.
     connect(
-        playerWindow, &PlayerWindow::lessonOpened, this,
-        [this](bool subtitleFound) {
+        playerWindow, &PlayerWindow::lessonOpened, playerWindow,
+        [playerWindow](bool subtitleFound) {
             if (!subtitleFound)
                 QMessageBox::warning(
-                    this, "提示",
+                    playerWindow, "提示",
                     "未找到对应字幕（.srt1 / .srt / .vtt / .ass / .ssa / .lrc，或媒体内的字幕轨），"
                     "将仅播放音视频");
         },
