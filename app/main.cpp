@@ -4,10 +4,13 @@
 #include "media/mediaengine.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QTimer>
 
 #include <clocale>
 #include <cstdlib>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -25,6 +28,35 @@ void closeWindowsOnTerminationSignals()
         },
         graceMs);
 }
+
+// Calls `then` once, as soon as `window` has been painted for the first time.
+class AfterFirstPaint : public QObject
+{
+public:
+    AfterFirstPaint(QWidget *window, std::function<void()> then)
+        : QObject(window)
+        , then(std::move(then))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            // Once the paint has been shown.
+            QTimer::singleShot(0, this, [this] {
+                then();
+                deleteLater();
+            });
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> then;
+};
 
 } // namespace
 
@@ -51,10 +83,10 @@ int main(int argc, char *argv[])
         QTimer::singleShot(0, &window, [&window, path] { window.openPlayer(path); });
     } else {
         // The media engine's libraries load on a thread of their own while the learner chooses a
-        // lesson. Not earlier: loading them holds the dynamic loader's lock, which this thread
-        // takes itself whenever it loads a plugin or first uses a thread-local object, as the
-        // library window's construction and first layout do.
-        prepareMediaEngine();
+        // lesson. Not before the window is painted: loading them holds the dynamic loader's lock,
+        // which this thread takes itself whenever it loads a plugin or first uses a thread-local
+        // object, as the window's construction and first paint do.
+        new AfterFirstPaint(&window, prepareMediaEngine);
     }
     return app.exec();
 }
