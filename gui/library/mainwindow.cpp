@@ -203,7 +203,7 @@ void MainWindow::openPlayer(const QString &filePath)
     connect(
         playerWindow, &PlayerWindow::lessonOpened, playerWindow,
         [playerWindow](bool subtitleFound) {
-            if (!subtitleFound)
+            if (!subtitleFound && playerWindow->isVisible())
                 QMessageBox::warning(
                     playerWindow, "提示",
                     "未找到对应字幕（.srt1 / .srt / .vtt / .ass / .ssa / .lrc，或媒体内的字幕轨），"

@@ -559,6 +559,8 @@ void PlayerWindow::showEvent(QShowEvent *event)
 
 void PlayerWindow::closeEvent(QCloseEvent *event)
 {
+    // Closed as it opens: the lesson is stored as opened, as by a window whose engine is made.
+    startPendingEngine();
     savePlayerState();
     QMainWindow::closeEvent(event);
 }

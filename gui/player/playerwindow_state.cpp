@@ -70,7 +70,8 @@ void PlayerWindow::restorePlaceOnLoad()
 
 void PlayerWindow::savePlayerState()
 {
-    // Closed before its engine was made: nothing of the lesson was opened, what is stored stays.
+    // Destroyed before its engine was made (closing makes it): nothing of the lesson was opened,
+    // what is stored stays.
     if (!player)
         return;
     Settings stored = Settings::load();
