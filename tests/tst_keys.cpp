@@ -203,7 +203,7 @@ void tst_Keys::volumeKeys()
 }
 
 // A window opened from the library is shown before its engine is made: keys pressed meanwhile
-// are handled once it is, in their order.
+// are handled, in their order, once its lesson has loaded (here, with none, once it is made).
 void tst_Keys::keysWaitForTheEngine()
 {
     auto *engine = new ScriptedEngine;

@@ -91,6 +91,7 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
         return;
     }
     engineStart.given = engine;
+    keepingKeys = true;
     // Should the window not be painted soon (hidden, or on a desktop that paints it late), its
     // lesson is not held up further.
     QTimer::singleShot(3000, this, &PlayerWindow::startPendingEngine);
@@ -112,8 +113,7 @@ void PlayerWindow::startPendingEngine()
         startEngine(engineStart.given);
 }
 
-// The media engine, the drill and everything that acts on them, then the lesson loaded; keys
-// pressed meanwhile are handled last, in the order they came.
+// The media engine, the drill and everything that acts on them, then the lesson loaded.
 void PlayerWindow::startEngine(MediaEngine *engine)
 {
     QString engineFailure;
@@ -188,13 +188,23 @@ void PlayerWindow::startEngine(MediaEngine *engine)
     // Where showEvent puts it, for a window shown before it was made.
     positionDonationLabel();
 
-    for (const auto &key : std::exchange(keysBeforeEngine, {})) {
+    if (player->source().isEmpty())
+        handleKeptKeys();
+    emit lessonOpened(hasSubtitle());
+}
+
+// After the lesson has loaded, and its place been restored: a key such as N then moves on from
+// there, rather than being undone by the restore.
+void PlayerWindow::handleKeptKeys()
+{
+    if (!std::exchange(keepingKeys, false))
+        return;
+    for (const auto &key : std::exchange(keptKeys, {})) {
         if (key->type() == QEvent::KeyPress)
             keyPressEvent(key.get());
         else
             keyReleaseEvent(key.get());
     }
-    emit lessonOpened(hasSubtitle());
 }
 
 PlayerWindow::~PlayerWindow()
@@ -205,6 +215,7 @@ PlayerWindow::~PlayerWindow()
 
 void PlayerWindow::onMediaError(QMediaPlayer::Error error, const QString &message)
 {
+    handleKeptKeys();
     qDebug() << "播放失败:" << error << message;
     setWindowTitle("无法播放：" + message);
     // Not modal: the learner may be away, and this window and the library must stay usable.

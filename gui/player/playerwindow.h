@@ -39,7 +39,8 @@ class PlayerWindow : public QMainWindow
 public:
     // When the engine is made and the lesson opened: with the window, or once the window has been
     // shown and painted, so that it appears without waiting for the engine's libraries. Until
-    // then the window takes no mouse action, and keeps the keys pressed for the moment it can.
+    // then the window takes no mouse action; the keys pressed until the lesson has loaded are
+    // handled then, after the place the learner left is restored.
     enum class EngineStart { WithWindow, AfterFirstPaint };
     // The window plays through `engine` when one is given (it takes it over), else through the
     // engine this machine plays with.
@@ -117,6 +118,7 @@ private:
     // ---- construction, media pipeline and layout: player/playerwindow.cpp ----
     void startEngine(MediaEngine *engine);
     void startPendingEngine();
+    void handleKeptKeys();
     void connectSignals();
     void connectSession();
     void layoutVideo();
@@ -214,8 +216,10 @@ private:
         MediaEngine *given = nullptr;
         bool queued = false;
     } engineStart;
-    // Keys pressed before the engine was made, handled once it is.
-    std::vector<std::unique_ptr<QKeyEvent>> keysBeforeEngine;
+    // Keys pressed before the lesson of a window shown before its engine has loaded (or failed
+    // to), handled then, in their order.
+    bool keepingKeys = false;
+    std::vector<std::unique_ptr<QKeyEvent>> keptKeys;
     // The drill: every decision of what plays, and the text shown.
     RepeatSession *session = nullptr;
     // The learner's takes in the pauses to speak (player/takecontroller.cpp).

@@ -88,11 +88,14 @@ void PlayerWindow::moveSlider(int position)
 
 void PlayerWindow::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
+    if (status == QMediaPlayer::InvalidMedia)
+        handleKeptKeys();
     if (status != QMediaPlayer::LoadedMedia)
         return;
     if (player->duration() != session->duration())
         session->setDuration(player->duration());
     session->onMediaLoaded();
+    handleKeptKeys();
 }
 
 void PlayerWindow::showTime(qint64 position, qint64 duration)

@@ -20,8 +20,8 @@ constexpr qint64 timingStepMs = 100;
 
 void PlayerWindow::keyPressEvent(QKeyEvent *event)
 {
-    if (!player) {
-        keysBeforeEngine.emplace_back(event->clone());
+    if (keepingKeys) {
+        keptKeys.emplace_back(event->clone());
         return;
     }
     switch (event->key()) {
@@ -99,8 +99,8 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
 
 void PlayerWindow::keyReleaseEvent(QKeyEvent *event)
 {
-    if (!player) {
-        keysBeforeEngine.emplace_back(event->clone());
+    if (keepingKeys) {
+        keptKeys.emplace_back(event->clone());
         return;
     }
     if (event->key() == Qt::Key_H && !event->isAutoRepeat()) {
