@@ -1,6 +1,7 @@
 // What the video view draws for each frame: the frame itself, one pixel to one, or converted once;
 // the sentence's shadow made once for as long as the sentence stands.
 
+#include "gui/player/bandedpaint.h"
 #include "gui/player/subtitleshadow.h"
 #include "gui/player/videoframeitem.h"
 
@@ -23,6 +24,8 @@ private slots:
     void convertsOtherFramesOncePerFrame_data();
     void convertsOtherFramesOncePerFrame();
     void blursShadowOncePerSentence();
+    void bandsPaintAsOneDraw_data();
+    void bandsPaintAsOneDraw();
 
 private:
     // A scene twice the size of the view, so the view scales the items down by half.
@@ -152,6 +155,41 @@ void tst_VideoPaint::blursShadowOncePerSentence()
     text->setPlainText("下一句");
     shown();
     QCOMPARE(shadow->shadowsMade(), 2);
+}
+
+void tst_VideoPaint::bandsPaintAsOneDraw_data()
+{
+    QTest::addColumn<qreal>("ratio");
+    QTest::newRow("one device pixel to a point") << 1.0;
+    QTest::newRow("a quarter more") << 1.25;
+    QTest::newRow("two device pixels to a point") << 2.0;
+}
+
+// A translucent picture scaled over another shows any line drawn twice or left out by the bands.
+void tst_VideoPaint::bandsPaintAsOneDraw()
+{
+    QFETCH(qreal, ratio);
+    QImage picture(57, 31, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qPremultiply(qRgba(x * 4, y * 8, 255 - x * 4, 90 + y * 3)));
+    const QRectF target(3.4, 7.7, 333.3, 201.1);
+    const auto paint = [&](bool inBands) {
+        QImage canvas(QSize(400, 260) * ratio, QImage::Format_RGB32);
+        canvas.setDevicePixelRatio(ratio);
+        canvas.fill(Qt::darkGreen);
+        QPainter painter(&canvas);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.translate(1.5, 2.25);
+        const auto draw = [&] { painter.drawImage(target, picture); };
+        if (inBands)
+            paintInBands(&painter, painter.worldTransform().mapRect(target), draw);
+        else
+            draw();
+        painter.end();
+        return canvas;
+    };
+    QCOMPARE(paint(true), paint(false));
 }
 
 QTEST_MAIN(tst_VideoPaint)

@@ -1,4 +1,5 @@
 #include "gui/player/subtitleshadow.h"
+#include "gui/player/bandedpaint.h"
 
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
@@ -18,7 +19,8 @@ void SubtitleShadowEffect::draw(QPainter *painter)
     }
     const QTransform restore = painter->worldTransform();
     painter->setWorldTransform(QTransform());
-    painter->drawPixmap(offset, shadowed);
+    const QRectF shadowArea(offset, shadowed.deviceIndependentSize());
+    paintInBands(painter, shadowArea, [&] { painter->drawPixmap(offset, shadowed); });
     painter->setWorldTransform(restore);
 }
 

@@ -1,4 +1,5 @@
 #include "gui/player/videoframeitem.h"
+#include "gui/player/bandedpaint.h"
 
 #include <QPainter>
 #include <QPaintDevice>
@@ -104,11 +105,14 @@ void VideoFrameItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, 
         // One picture pixel to one screen pixel: a copy of the lines, no scaling. A pixel or two
         // of rounding in the size the engine chose is not worth scaling for.
         painter->resetTransform();
-        painter->drawImage(QPointF(pixels.topLeft()) / ratio, shown);
+        const QPointF at = QPointF(pixels.topLeft()) / ratio;
+        paintInBands(painter, QRectF(at, QSizeF(shown.size()) / ratio),
+                     [&] { painter->drawImage(at, shown); });
     } else {
-        // Until the engine hands over frames at the new size (a paused picture after a resize).
+        // A frame smaller than shown (the libmpv engine renders a small video at its own size), or
+        // one from before a resize.
         painter->setRenderHint(QPainter::SmoothPixmapTransform);
-        painter->drawImage(area, shown);
+        paintInBands(painter, shownAt, [&] { painter->drawImage(area, shown); });
     }
     painter->restore();
 }
