@@ -58,26 +58,28 @@ struct MpvFunctions
 };
 
 // The library of the API the program was built against: its major version is the file's.
-QLibrary *mpvLibraryFile()
+void nameMpvLibraryFile(QLibrary &library)
 {
     constexpr int majorVersion = MPV_CLIENT_API_VERSION >> 16;
 #ifdef Q_OS_WIN
-    return new QLibrary(QStringLiteral("libmpv-%1").arg(majorVersion));
+    library.setFileName(QStringLiteral("libmpv-%1").arg(majorVersion));
 #else
-    return new QLibrary(QStringLiteral("mpv"), majorVersion);
+    library.setFileNameAndVersion(QStringLiteral("mpv"), majorVersion);
 #endif
+    // Never unloaded, as a linked library would not be: at the program's end the object goes,
+    // the library stays until the process does.
+    library.setLoadHints(QLibrary::PreventUnloadHint);
 }
 
 // Empty when every function was found.
-QString openMpvLibrary(MpvFunctions &functions)
+QString openMpvLibrary(QLibrary &library, MpvFunctions &functions)
 {
-    // Left open until the program ends, as a linked library would be.
-    QLibrary *library = mpvLibraryFile();
-    if (!library->load())
-        return QStringLiteral("找不到 libmpv：") + library->errorString();
+    nameMpvLibraryFile(library);
+    if (!library.load())
+        return QStringLiteral("找不到 libmpv：") + library.errorString();
     QStringList missing;
 #define ORVILOOP_MPV_RESOLVE(result, name, parameters, arguments)                                            \
-    functions.name = reinterpret_cast<decltype(&::name)>(library->resolve(#name));                           \
+    functions.name = reinterpret_cast<decltype(&::name)>(library.resolve(#name));                            \
     if (!functions.name)                                                                                     \
         missing << QStringLiteral(#name);
     ORVILOOP_MPV_FUNCTIONS(ORVILOOP_MPV_RESOLVE)
@@ -91,6 +93,7 @@ struct MpvLoader
 {
     std::once_flag started;
     std::shared_future<QString> opened;
+    QLibrary library;
     MpvFunctions functions;
 };
 
@@ -114,7 +117,8 @@ void startLoadingMpvLibrary()
 {
     MpvLoader &state = loader();
     std::call_once(state.started, [&state] {
-        state.opened = std::async(std::launch::async, [&state] { return openMpvLibrary(state.functions); });
+        state.opened = std::async(std::launch::async,
+                                  [&state] { return openMpvLibrary(state.library, state.functions); });
     });
 }
 
