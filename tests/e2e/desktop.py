@@ -244,10 +244,24 @@ class Session:
     def samples(self):
         return array.array("h", self.sound_file.read_bytes()[: self.sound_file.stat().st_size // 2 * 2])
 
+    def listen(self, what, check, timeout, every=0.3):
+        """Waits until check(samples recorded) finds something (neither None nor empty: the first
+        window, 0, is found too) and returns it; on failure says what was recorded and what the
+        program printed, since a silent sink has more than one cause."""
+        def found():
+            self.alive()
+            value = check(self.samples())
+            return None if value is None or value == [] else [value]
+        try:
+            return wait_for(what, found, timeout, every)[0]
+        except AssertionError as error:
+            recorder = "recording" if self.recorder.poll() is None else f"ended ({self.recorder.returncode})"
+            raise AssertionError(f"{error}; the recorder: {recorder}, {len(self.samples())} samples; "
+                                 f"the program's output:\n{self.log()}") from None
+
     def heard(self, timeout=20):
         """Waits until the lesson is heard on the sink; the sample where it began."""
-        loud = wait_for("the lesson is heard", lambda: self.alive() and loud_windows(self.samples()), timeout, 0.3)
-        return loud[0] * RATE // 20
+        return self.listen("the lesson is heard", loud_windows, timeout)[0] * RATE // 20
 
     def frame(self):
         """The player's outer rectangle (x, y, width, height) with the window manager's frame."""
@@ -380,8 +394,8 @@ class AsALearner(unittest.TestCase):
                 with self.subTest(engine=engine, start=start):
                     session = self.open("video lesson.mp4", engine=engine, settings={"playMode": 1})
                     # The sentence: the first quarter second of sound without a break (a burst is shorter).
-                    sentence = wait_for("the first sentence is heard",
-                                        lambda: session.alive() and first_run(loud_windows(session.samples()), 5), 20)
+                    sentence = session.listen("the first sentence is heard",
+                                              lambda samples: first_run(loud_windows(samples), 5), 20)
                     # Its first 100 ms may be the speech's own soft onset.
                     before = levels(session.samples())[:max(0, sentence * 5 - 10)]
                     self.assertLess(max(before, default=-200.0), -60.0, "sound before the first sentence")
