@@ -158,6 +158,13 @@ void QtMediaEngine::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
     // to load the next source.
     if (status == QMediaPlayer::LoadingMedia)
         opening = false;
+    if (status == QMediaPlayer::EndOfMedia &&
+        landing.isEndFromBefore(player->duration(), player->playbackRate())) {
+        qDebug() << "end of media from before the seek, seek again:" << landing.target();
+        seek(landing.target());
+        play();
+        return;
+    }
     if (status != QMediaPlayer::LoadedMedia) {
         emit mediaStatusChanged(status);
         return;
@@ -233,6 +240,7 @@ void QtMediaEngine::play()
         return;
     if (!rateHandedOver)
         handOverRate();
+    landing.notePlay();
     player->play();
 }
 

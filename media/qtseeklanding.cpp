@@ -8,6 +8,8 @@ constexpr qint64 landingBeforeMs = 1000;
 constexpr qint64 landingAfterMs = 400;
 // More reports from elsewhere than this mean the back end dropped the seek.
 constexpr int strayReportsAllowed = 2;
+// The back end may tell the end of media this much before the sound has all been heard.
+constexpr qint64 endEarlyMs = 500;
 
 } // namespace
 
@@ -16,6 +18,25 @@ void QtSeekLanding::seekTo(qint64 position)
     landingTarget = position;
     strayReports = 0;
     askedAgain = false;
+    sincePlay.start();
+}
+
+void QtSeekLanding::notePlay()
+{
+    sincePlay.start();
+}
+
+bool QtSeekLanding::isEndFromBefore(qint64 duration, qreal rate)
+{
+    if (landingTarget < 0 || askedAgain)
+        return false;
+    // Playback cannot have got to the end since: more is left than the output holds.
+    const qint64 unplayed = duration - landingTarget - qint64(sincePlay.elapsed() * rate);
+    if (unplayed < endEarlyMs)
+        return false;
+    askedAgain = true;
+    strayReports = 0;
+    return true;
 }
 
 void QtSeekLanding::forget()

@@ -330,7 +330,9 @@ void tst_QtEndPointTimer::reportsAfterSeek_data()
     QTest::addColumn<qint64>("target"); // -1: no seek
     QTest::addColumn<double>("rate");
     QTest::addColumn<Positions>("reports");
-    QTest::addColumn<QString>("judged"); // c: current, b: from before the seek, l: seek lost
+    // c: current, b: from before the seek, l: seek lost; for the end of media (told as -1) a: the
+    // end of the playback before the seek (to be asked for again), e: the end
+    QTest::addColumn<QString>("judged");
     QTest::newRow("no seek") << qint64(-1) << 1.0 << Positions{5000} << "c";
     // Qt 6.4 may report the position it had before a seek once more after it.
     QTest::newRow("stale report, then landed") << qint64(1000) << 1.0 << Positions{3520, 1050, 3490} << "bcc";
@@ -341,6 +343,12 @@ void tst_QtEndPointTimer::reportsAfterSeek_data()
     // Reports from elsewhere go on: the seek is asked for once more, then the reports believed.
     QTest::newRow("seek lost") << qint64(1000) << 1.0 << Positions{5000, 5100, 5200, 5300, 5400, 5500, 5600}
                                << "bblbbcc";
+    // From the end of a 10 s lesson the back end now and then ends again at once after a seek.
+    QTest::newRow("end at once after a seek") << qint64(1000) << 1.0 << Positions{-1, 1050, -1} << "ace";
+    QTest::newRow("end at once, asked for again") << qint64(1000) << 2.0 << Positions{-1, -1} << "ae";
+    QTest::newRow("end once landed") << qint64(1000) << 1.0 << Positions{1050, -1} << "ce";
+    QTest::newRow("end soon after a seek near it") << qint64(9600) << 1.0 << Positions{-1} << "e";
+    QTest::newRow("end with no seek") << qint64(-1) << 1.0 << Positions{-1} << "e";
 }
 
 void tst_QtEndPointTimer::reportsAfterSeek()
@@ -354,6 +362,10 @@ void tst_QtEndPointTimer::reportsAfterSeek()
         landing.seekTo(target);
     QString told;
     for (qint64 position : reports) {
+        if (position < 0) {
+            told += landing.isEndFromBefore(10000, rate) ? 'a' : 'e';
+            continue;
+        }
         switch (landing.judge(position, rate)) {
         case QtSeekLanding::Report::Current:
             told += 'c';
