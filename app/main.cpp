@@ -1,16 +1,14 @@
 #include "core/library/startup.h"
 #include "core/library/termination.h"
+#include "gui/afterfirstpaint.h"
 #include "gui/library/mainwindow.h"
 #include "media/mediaengine.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QTimer>
 
 #include <clocale>
 #include <cstdlib>
-#include <functional>
-#include <utility>
 
 namespace {
 
@@ -28,35 +26,6 @@ void closeWindowsOnTerminationSignals()
         },
         graceMs);
 }
-
-// Calls `then` once, as soon as `window` has been painted for the first time.
-class AfterFirstPaint : public QObject
-{
-public:
-    AfterFirstPaint(QWidget *window, std::function<void()> then)
-        : QObject(window)
-        , then(std::move(then))
-    {
-        window->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            watched->removeEventFilter(this);
-            // Once the paint has been shown.
-            QTimer::singleShot(0, this, [this] {
-                then();
-                deleteLater();
-            });
-        }
-        return false;
-    }
-
-private:
-    std::function<void()> then;
-};
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "gui/player/playerwindow.h"
 
 #include "core/library/appdata.h"
+#include "gui/afterfirstpaint.h"
 #include "gui/player/takecontourview.h"
 #include "gui/player/takecontroller.h"
 #include "gui/player/subtitleshadow.h"
@@ -90,27 +91,18 @@ PlayerWindow::PlayerWindow(QWidget *parent, const QString &mediaPath, MediaEngin
         startEngine(engine);
         return;
     }
-    engineStart.given = engine;
+    pendingEngine = engine;
     keepingKeys = true;
+    new AfterFirstPaint(this, [this] { startPendingEngine(); });
     // Should the window not be painted soon (hidden, or on a desktop that paints it late), its
     // lesson is not held up further.
     QTimer::singleShot(3000, this, &PlayerWindow::startPendingEngine);
 }
 
-void PlayerWindow::paintEvent(QPaintEvent *event)
-{
-    QMainWindow::paintEvent(event);
-    // Painted and on the screen: the engine comes next, once this paint has been shown.
-    if (!player && !engineStart.queued) {
-        engineStart.queued = true;
-        QTimer::singleShot(0, this, &PlayerWindow::startPendingEngine);
-    }
-}
-
 void PlayerWindow::startPendingEngine()
 {
     if (!player)
-        startEngine(engineStart.given);
+        startEngine(pendingEngine);
 }
 
 // The media engine, the drill and everything that acts on them, then the lesson loaded.

@@ -102,7 +102,6 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
 
 private:
     // ---- subtitle discovery: subtitles/playerwindow_subtitles.cpp ----
@@ -209,13 +208,8 @@ private:
     // ---- fields ----
     Ui::PlayerWindow *ui = nullptr;
     MediaEngine *player = nullptr;
-    // An engine made after the first paint (EngineStart::AfterFirstPaint): the one given, if any,
-    // and whether its start is on its way.
-    struct PendingEngine
-    {
-        MediaEngine *given = nullptr;
-        bool queued = false;
-    } engineStart;
+    // For an engine made after the first paint (EngineStart::AfterFirstPaint): the one given, if any.
+    MediaEngine *pendingEngine = nullptr;
     // Keys pressed before the lesson of a window shown before its engine has loaded (or failed
     // to), handled then, in their order.
     bool keepingKeys = false;
