@@ -532,6 +532,18 @@ void tst_SubtitleLookup::windowTakesTheChosenTrackAndTheOther()
     QTRY_VERIFY(!childNamed<QPushButton>(window, "btnSecondSubtitle")->isHidden());
     QTest::keyClick(&window, Qt::Key_T);
     QCOMPARE(window.subtitleItem()->toPlainText(), QString("你好\nHello"));
+
+    // Another language chosen later leaves the sentences taken over; the second is still the other.
+    chosen.subtitleLanguage.clear();
+    chosen.save();
+    PlayerWindow again(nullptr, QString());
+    again.setWorkingDirectory(rootDir());
+    again.loadSubtitles(mediaPath);
+    QTRY_COMPARE(again.repeatSession()->sentences().size(), 1);
+    QCOMPARE(again.repeatSession()->sentences().first().text, QString("你好"));
+    QTRY_VERIFY(!childNamed<QPushButton>(again, "btnSecondSubtitle")->isHidden());
+    QTest::keyClick(&again, Qt::Key_T);
+    QCOMPARE(again.subtitleItem()->toPlainText(), QString("你好\nHello"));
 }
 
 // T shows the second subtitle under the sentence and hides it again; its button says which.

@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 
@@ -126,8 +127,30 @@ TrackSentences readTrackSentences(const QString &mediaPath, const MediaProbe &pr
     return readTrack(mediaPath, tracks.first());
 }
 
-TrackSentences readSecondTrackSentences(const QString &mediaPath, const QString &language)
+bool hasTheSameText(const QList<SubtitleItem> &sentences, const QList<SubtitleItem> &other)
 {
-    const QList<SubtitleTrack> tracks = textTracksInOrder(probeMedia(mediaPath), language);
-    return tracks.size() < 2 ? TrackSentences() : readTrack(mediaPath, tracks.at(1));
+    QSet<QString> otherLines;
+    for (const SubtitleItem &item : other)
+        otherLines.insert(item.text.trimmed());
+    const auto found = std::count_if(sentences.cbegin(), sentences.cend(), [&](const SubtitleItem &item) {
+        return otherLines.contains(item.text.trimmed());
+    });
+    return !sentences.isEmpty() && found * 2 > sentences.size();
+}
+
+TrackSentences readSecondTrackSentences(const QString &mediaPath, const QString &language,
+                                        const QList<SubtitleItem> &sentences)
+{
+    QList<SubtitleTrack> tracks = textTracksInOrder(probeMedia(mediaPath), language);
+    if (tracks.size() < 2)
+        return {};
+    // The lesson's sentences may have been taken from another track than the language now
+    // chosen would take: the first track whose text is not theirs, the one they are from last.
+    std::rotate(tracks.begin(), tracks.begin() + 1, tracks.end());
+    for (const SubtitleTrack &track : tracks) {
+        TrackSentences read = readTrack(mediaPath, track);
+        if (!read.items.isEmpty() && !hasTheSameText(sentences, read.items))
+            return read;
+    }
+    return {};
 }

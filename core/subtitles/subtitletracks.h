@@ -47,5 +47,10 @@ TrackSentences readTrackSentences(const QString &mediaPath, const QString &langu
 TrackSentences readTrackSentences(const QString &mediaPath, const MediaProbe &probe, const QString &language);
 
 // The sentences of the track after that one, shown as a second subtitle; empty when the media
-// has one text track or none.
-TrackSentences readSecondTrackSentences(const QString &mediaPath, const QString &language = {});
+// has one text track or none. A track with the text of the lesson's `sentences` is passed over.
+TrackSentences readSecondTrackSentences(const QString &mediaPath, const QString &language = {},
+                                        const QList<SubtitleItem> &sentences = {});
+
+// Whether most of the sentences' lines are lines of the other list too: one text, whatever
+// its times.
+bool hasTheSameText(const QList<SubtitleItem> &sentences, const QList<SubtitleItem> &other);

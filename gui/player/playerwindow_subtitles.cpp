@@ -152,8 +152,8 @@ void PlayerWindow::readSecondTrack(const QString &mediaPath)
         writeDebugLine(QString("第二字幕: %1").arg(second.source));
         showSecondSubtitle(pairByOverlap(session->sentences(), second.items));
     });
-    reader->setFuture(
-        QtConcurrent::run(readSecondTrackSentences, mediaPath, Settings::load().subtitleLanguage));
+    reader->setFuture(QtConcurrent::run(readSecondTrackSentences, mediaPath,
+                                        Settings::load().subtitleLanguage, session->sentences()));
 }
 
 void PlayerWindow::showSecondSubtitle(const QStringList &secondLines)
