@@ -353,6 +353,11 @@ void tst_Keys::keysWithoutSubtitles()
     QVERIFY(qAbs(window->mediaEngine()->volume() - volume) < 1e-4f);
     QCOMPARE(window->isFullScreen(), fullScreen);
     QVERIFY(Group2Store::read().isEmpty());
+    // Escape leaves full screen, as F does.
+    if (fullScreen) {
+        press(childNamed<QGraphicsView>(*window, "videoView")->viewport(), Qt::Key_Escape);
+        QVERIFY(!window->isFullScreen());
+    }
 }
 
 void tst_Keys::keysReachPlayerWhateverControlWasUsed_data()

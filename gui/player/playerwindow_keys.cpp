@@ -34,6 +34,13 @@ void PlayerWindow::keyPressEvent(QKeyEvent *event)
         else
             showFullScreen();
         break;
+    case Qt::Key_Escape:
+        // As in every player: Esc leaves full screen.
+        if (isFullScreen())
+            showNormal();
+        else
+            QMainWindow::keyPressEvent(event);
+        break;
     case Qt::Key_N:
     case Qt::Key_Return:
     case Qt::Key_Enter:
