@@ -153,6 +153,8 @@ void tst_ExportControls::fullExportWalksThroughTheStates()
     window.setLessonFile(makeLesson(mediaDir, "Lesson 1", 25));
     const ExportCommands::ExportPaths paths = ExportCommands::exportPaths(window.lessonFile());
     const QString done = "生成成功，保存在：\n" + paths.mp3Path;
+    // The title has it on one line.
+    const QString doneTitle = "生成成功，保存在： " + paths.mp3Path;
     const QString filterText = "生成MP3";
     const QStringList expected = [&] {
         QStringList expected{step("导出中...", false, "导出中...", false, filterText)};
@@ -164,7 +166,7 @@ void tst_ExportControls::fullExportWalksThroughTheStates()
         // The export's end enables both buttons for a moment before the generation starts.
         return expected << step("导出完成，请点击生成MP3按钮", true, "导出音轨", true, filterText)
                         << step("开始生成MP3...", false, "导出音轨", false, "处理中...")
-                        << step(done, true, "导出音轨", true, filterText);
+                        << step(doneTitle, true, "导出音轨", true, filterText);
     }();
 
     // A second press from the Done state runs it all again and replaces the results.

@@ -17,6 +17,12 @@
 
 namespace {
 
+// A window title is one line: a line break in a message would show as a box.
+QString asTitle(const QString &message)
+{
+    return QString(message).replace('\n', ' ');
+}
+
 // Runs onClose when the window closes: an export nobody can see end must not run on, and a
 // program that quits would otherwise wait for every clip of the lesson.
 class ExportCloseWatcher : public QObject
@@ -97,7 +103,7 @@ void PlayerWindow::resetExportControls()
 void PlayerWindow::showExportFailure(const QString &msg)
 {
     resetExportControls();
-    setWindowTitle(msg);
+    setWindowTitle(asTitle(msg));
     QMessageBox::warning(this, "提示", msg);
 }
 
@@ -120,7 +126,7 @@ void PlayerWindow::onExportMp3Clicked()
     // The title tells how far it is; one message, at the very end, is all the learner has to
     // close.
     connect(exporter, &SubAudioExporter::logMessage, this, [this](const QString &msg) {
-        setWindowTitle(msg);
+        setWindowTitle(asTitle(msg));
         ui->btnExportMp3->setText("导出中...");
     });
     connect(exporter, &SubAudioExporter::progress, this, [this](int current, int total) {
@@ -128,7 +134,7 @@ void PlayerWindow::onExportMp3Clicked()
     });
     connect(exporter, &SubAudioExporter::finished, this, [this, exporter](const QString &msg) {
         resetExportControls();
-        setWindowTitle(msg);
+        setWindowTitle(asTitle(msg));
         // The same worker goes on, so the folder stays claimed between the two phases.
         disconnect(exporter, nullptr, this, nullptr);
         startGeneration(exporter);
@@ -162,13 +168,13 @@ void PlayerWindow::startGeneration(SubAudioExporter *exporter)
     ui->btnFilterMp3->setText("处理中...");
 
     connect(exporter, &SubAudioExporter::logMessage, this, [this](const QString &msg) {
-        setWindowTitle(msg);
+        setWindowTitle(asTitle(msg));
         ui->btnExportMp3->setText("生成中...");
     });
     connect(exporter, &SubAudioExporter::finished, this, [this, exporter](const QString &msg) {
         exporter->deleteLater();
         resetExportControls(); // ready for the next export
-        setWindowTitle(msg);
+        setWindowTitle(asTitle(msg));
         QMessageBox::information(this, "提示", msg);
     });
     connect(exporter, &SubAudioExporter::failed, this, [this, exporter](const QString &msg) {
