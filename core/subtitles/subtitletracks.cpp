@@ -52,6 +52,19 @@ TrackSentences readTrack(const QString &mediaPath, const SubtitleTrack &track)
     return result;
 }
 
+// Whether most of the sentences' lines are lines of the other list too: one text, whatever
+// its times.
+bool hasTheSameText(const QList<SubtitleItem> &sentences, const QList<SubtitleItem> &other)
+{
+    QSet<QString> otherLines;
+    for (const SubtitleItem &item : other)
+        otherLines.insert(item.text.trimmed());
+    const auto found = std::count_if(sentences.cbegin(), sentences.cend(), [&](const SubtitleItem &item) {
+        return otherLines.contains(item.text.trimmed());
+    });
+    return !sentences.isEmpty() && found * 2 > sentences.size();
+}
+
 } // namespace
 
 bool SubtitleTrack::isBitmap() const
@@ -125,17 +138,6 @@ TrackSentences readTrackSentences(const QString &mediaPath, const MediaProbe &pr
         return result;
     }
     return readTrack(mediaPath, tracks.first());
-}
-
-bool hasTheSameText(const QList<SubtitleItem> &sentences, const QList<SubtitleItem> &other)
-{
-    QSet<QString> otherLines;
-    for (const SubtitleItem &item : other)
-        otherLines.insert(item.text.trimmed());
-    const auto found = std::count_if(sentences.cbegin(), sentences.cend(), [&](const SubtitleItem &item) {
-        return otherLines.contains(item.text.trimmed());
-    });
-    return !sentences.isEmpty() && found * 2 > sentences.size();
 }
 
 TrackSentences readSecondTrackSentences(const QString &mediaPath, const QString &language,

@@ -50,7 +50,3 @@ TrackSentences readTrackSentences(const QString &mediaPath, const MediaProbe &pr
 // has one text track or none. A track with the text of the lesson's `sentences` is passed over.
 TrackSentences readSecondTrackSentences(const QString &mediaPath, const QString &language = {},
                                         const QList<SubtitleItem> &sentences = {});
-
-// Whether most of the sentences' lines are lines of the other list too: one text, whatever
-// its times.
-bool hasTheSameText(const QList<SubtitleItem> &sentences, const QList<SubtitleItem> &other);
