@@ -57,6 +57,13 @@ std::unique_ptr<QTemporaryFile> trustedAuthoritiesFile()
     return file;
 }
 
+// Without waiting for mpv's core, which may itself be waiting for the thread that asks.
+void setPropertyLater(mpv_handle *handle, const char *name, const QByteArray &value)
+{
+    const char *text = value.constData();
+    mpv_set_property_async(handle, 0, name, MPV_FORMAT_STRING, &text);
+}
+
 // Until its wakeup callback is removed, mpv calls it from its own threads.
 void wakeUp(void *engine)
 {
@@ -95,6 +102,12 @@ std::unique_ptr<MpvEngine> MpvEngine::start(const MediaEngineOptions &options, Q
     mpv_observe_property(handle, 0, "dheight", MPV_FORMAT_INT64);
     mpv_observe_property(handle, 0, "paused-for-cache", MPV_FORMAT_FLAG);
     mpv_set_wakeup_callback(handle, wakeUp, engine.get());
+    engine->watcherHandle = mpv_create_client(handle, "orviloop-pass-end");
+    if (engine->watcherHandle) {
+        mpv_observe_property(engine->watcherHandle, 0, "time-pos", MPV_FORMAT_DOUBLE);
+        mpv_observe_property(engine->watcherHandle, 0, "eof-reached", MPV_FORMAT_FLAG);
+        engine->watcher = std::thread([e = engine.get()] { e->watchPassEnds(); });
+    }
     qDebug() << "mpv hwdec:" << engine->mpvProperty("hwdec");
     return engine;
 }
@@ -108,6 +121,16 @@ MpvEngine::MpvEngine(mpv_handle *handle, QObject *parent)
 MpvEngine::~MpvEngine()
 {
     mpv_set_wakeup_callback(mpv, nullptr, nullptr);
+    if (watcher.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(watchLock);
+            watched.quit = true;
+        }
+        mpv_wakeup(watcherHandle);
+        watcher.join();
+    }
+    if (watcherHandle)
+        mpv_destroy(watcherHandle);
     // The render context must go before the core.
     renderer.reset();
     mpv_terminate_destroy(mpv);
@@ -214,6 +237,8 @@ void MpvEngine::setStatus(MediaStatus newStatus)
 
 void MpvEngine::setSource(const QUrl &source)
 {
+    followWatcherJump(false);
+    jumpToReport = -1;
     if (QNetworkReply *probe = std::exchange(redirectProbe, nullptr))
         probe->abort();
     currentSource = source;
@@ -235,6 +260,7 @@ void MpvEngine::setSource(const QUrl &source)
     else
         openNetworkSource(source);
     setStatus(QMediaPlayer::LoadingMedia);
+    armWatcher();
 }
 
 // Where a network video is, after the server's redirects, is found out by Qt, which refuses a
@@ -277,6 +303,7 @@ void MpvEngine::onNetworkSourceFound(QNetworkReply *reply)
 
 void MpvEngine::play()
 {
+    followWatcherJump(false);
     if (status == QMediaPlayer::NoMedia || status == QMediaPlayer::InvalidMedia)
         return;
     if (atEndOfFile)
@@ -291,26 +318,35 @@ void MpvEngine::play()
     // file came while paused and was passed over, and mpv, holding still there, tells it no more.
     if (end >= 0 && !endReported && !seeking && !draining && mpvProperty("eof-reached") == "yes")
         onEndOfFileReached();
+    armWatcher();
 }
 
 void MpvEngine::pause()
 {
+    followWatcherJump(false);
     if (status == QMediaPlayer::NoMedia || status == QMediaPlayer::InvalidMedia)
         return;
     setMpvPause(true);
     setState(QMediaPlayer::PausedState);
+    armWatcher();
 }
 
 void MpvEngine::stop()
 {
+    followWatcherJump(false);
+    jumpToReport = -1;
     setMpvPause(true);
     setState(QMediaPlayer::StoppedState);
     if (status != QMediaPlayer::NoMedia && status != QMediaPlayer::InvalidMedia)
         setPosition(0);
+    armWatcher();
 }
 
 void MpvEngine::setPosition(qint64 position)
 {
+    // The caller's seek goes where it means to, after any jump the watcher has made.
+    followWatcherJump(false);
+    jumpToReport = -1;
     position = qMax<qint64>(0, position);
     if (end >= 0 && end <= position)
         setEndPoint(-1);
@@ -331,6 +367,7 @@ void MpvEngine::setPosition(qint64 position)
     // mpv holds still at the end of a file or a pass; playing on is ours to say.
     if (state == QMediaPlayer::PlayingState)
         setMpvPause(false);
+    armWatcher();
 }
 
 void MpvEngine::askSeek(qint64 position)
@@ -354,6 +391,7 @@ void MpvEngine::startPass()
 
 void MpvEngine::setPlaybackRate(qreal newRate)
 {
+    followWatcherJump(false);
     if (newRate == rate || newRate <= 0)
         return;
     rate = newRate;
@@ -361,6 +399,7 @@ void MpvEngine::setPlaybackRate(qreal newRate)
     if (end >= 0)
         setOption("end", secondsText(decodingEnd()));
     armMpvLoop();
+    armWatcher();
     emit playbackRateChanged(rate);
 }
 
@@ -402,7 +441,7 @@ QVideoSink *MpvEngine::videoSink() const
 // what it still holds when the stream ends: measured with bench_end_overshoot, some 28 ms of
 // sound above normal speed and up to 10 ms just below it, while at 0.6 to 0.7 nothing is lost.
 // So mpv decodes that much past the end point, and the pass ends where the learner hears it end.
-qint64 MpvEngine::decodingEnd() const
+qint64 MpvEngine::decodingEndFor(qint64 end, qreal rate)
 {
     if (end < 0)
         return -1;
@@ -416,6 +455,7 @@ qint64 MpvEngine::decodingEnd() const
 
 void MpvEngine::setEndPoint(qint64 position, const PassEnd &next)
 {
+    followWatcherJump(false);
     const PassEnd followedBy = position < 0 ? PassEnd::hold() : next;
     if (position == end && followedBy == then)
         return;
@@ -425,6 +465,7 @@ void MpvEngine::setEndPoint(qint64 position, const PassEnd &next)
     if (moved)
         setOption("end", end < 0 ? QStringLiteral("none") : secondsText(decodingEnd()));
     armMpvLoop();
+    armWatcher();
     if (!moved)
         return;
     // Held at the end point just reported: a later end point means playing on from here.
@@ -436,6 +477,11 @@ void MpvEngine::setEndPoint(qint64 position, const PassEnd &next)
 // it has decoded to the end and, not flushing its audio output for that seek, lets the next pass
 // follow the sound still playing, whatever the event loop of the window is busy with.
 bool MpvEngine::loopsInMpv() const
+{
+    return loopsInMpvFor(end, then, rate);
+}
+
+bool MpvEngine::loopsInMpvFor(qint64 end, const PassEnd &then, qreal rate)
 {
     return end >= 0 && then.jumps() && then.jumpTo < end && then.nextEndPoint == end &&
            (then.rate <= 0 || then.rate == rate);
@@ -494,6 +540,8 @@ void MpvEngine::carryOutJump()
 
 void MpvEngine::drainMpvEvents()
 {
+    // Whatever mpv reports after a jump of the watcher's belongs to the pass it leads to.
+    followWatcherJump(true);
     while (mpv) {
         const mpv_event *event = mpv_wait_event(mpv, 0);
         if (event->event_id == MPV_EVENT_NONE)
@@ -636,6 +684,8 @@ void MpvEngine::onEndOfFileReached()
     const qint64 soundEnd = atEndPoint ? end : qMax(stoppedAt, currentDuration);
     // mpv ends a network stream that stalls (its network timeout) as if the file had ended.
     const bool cutOff = !atEndPoint && !currentSource.isLocalFile() && stoppedAt < currentDuration - 1000;
+    if (atEndPoint && then.jumps() && watcher.joinable())
+        return; // the watcher thread makes the jump
     draining = true;
     const int pass = passNumber;
     QTimer::singleShot(wallMsUntilHeard(soundEnd), this,
@@ -704,4 +754,159 @@ void MpvEngine::reportFailure(const QString &message)
     setState(QMediaPlayer::StoppedState);
     setStatus(QMediaPlayer::InvalidMedia);
     emit errorOccurred(QMediaPlayer::ResourceError, message);
+}
+
+// What the watcher acts on: the GUI side's end point, what follows it, rate and state.
+void MpvEngine::armWatcher()
+{
+    if (!watcher.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(watchLock);
+        ++watched.generation;
+        watched.playing = state == QMediaPlayer::PlayingState;
+        watched.end = end;
+        watched.rate = rate;
+        watched.then = then;
+    }
+    mpv_wakeup(watcherHandle);
+}
+
+void MpvEngine::watchPassEnds()
+{
+    for (;;) {
+        qint64 now = monotonicNowNs();
+        double timeout = -1;
+        if (view.deadlineNs > 0)
+            timeout = std::max(0.0, double(view.deadlineNs - now) / 1e9);
+        const mpv_event *event = mpv_wait_event(watcherHandle, timeout);
+        {
+            std::lock_guard<std::mutex> lock(watchLock);
+            if (watched.quit)
+                return;
+        }
+        if (event->event_id == MPV_EVENT_SHUTDOWN)
+            return;
+        now = monotonicNowNs();
+        if (event->event_id == MPV_EVENT_SEEK) {
+            view.heard = {};
+        } else if (event->event_id == MPV_EVENT_PROPERTY_CHANGE) {
+            const auto *property = static_cast<const mpv_event_property *>(event->data);
+            const QByteArray name(property->name);
+            if (name == "eof-reached")
+                view.endOfFile = property->format == MPV_FORMAT_FLAG && *static_cast<int *>(property->data);
+            else if (name == "time-pos")
+                view.timePosMs = property->format == MPV_FORMAT_DOUBLE
+                                     ? *static_cast<double *>(property->data) * 1000.0
+                                     : -1;
+        }
+        checkEndOfPass(
+            now, event->event_id == MPV_EVENT_PROPERTY_CHANGE &&
+                     qstrcmp(static_cast<const mpv_event_property *>(event->data)->name, "time-pos") == 0);
+    }
+}
+
+// Run on the watcher thread after every event: arms the moment the sound reaches the end point,
+// and jumps when it has come.
+void MpvEngine::checkEndOfPass(qint64 now, bool timeReported)
+{
+    std::lock_guard<std::mutex> lock(watchLock);
+    const qint64 stopAt = decodingEndFor(watched.end, watched.rate);
+    // The sound heard is followed also before a jump is armed: the session may arm it late.
+    const bool beforeEnd = stopAt < 0 || view.timePosMs < stopAt - 1;
+    if (timeReported && !view.endOfFile && view.timePosMs >= 0 && beforeEnd)
+        view.heard = {view.timePosMs, now};
+    const bool armed = watched.playing && watched.end >= 0 && watched.then.jumps() &&
+                       !loopsInMpvFor(watched.end, watched.then, watched.rate);
+    if (!armed || !view.endOfFile) {
+        view.deadlineNs = 0;
+        return;
+    }
+    const bool atEndPoint = view.endOfFile && view.timePosMs >= stopAt - 20;
+    if (!atEndPoint) {
+        view.deadlineNs = 0;
+        return;
+    }
+    if (view.deadlineNs == 0 || view.deadlineGeneration != watched.generation) {
+        // mpv gives the time of the sound being heard; the end is heard that much later.
+        double waitMs = 0;
+        if (view.heard.clockNs != 0)
+            waitMs = (double(watched.end) - view.heard.positionMs) / watched.rate -
+                     double(now - view.heard.clockNs) / 1e6;
+        waitMs = std::clamp(std::ceil(waitMs), 0.0, 2000.0) + (watched.rate == 1.0 ? 0 : tempoFilterLeadMs);
+        view.deadlineNs = now + qint64(waitMs * 1e6);
+        view.deadlineGeneration = watched.generation;
+    }
+    if (now < view.deadlineNs)
+        return;
+    view.deadlineNs = 0;
+    carryOutJumpOnWatcher();
+}
+
+// Under watchLock, on the watcher thread: mpv's client API may be called from any thread.
+void MpvEngine::carryOutJumpOnWatcher()
+{
+    const PassEnd jump = watched.then;
+    const qint64 endedAt = watched.end;
+    const qreal newRate = jump.rate > 0 ? jump.rate : watched.rate;
+    const qint64 nextEnd = jump.nextEndPoint > jump.jumpTo ? jump.nextEndPoint : -1;
+    const PassEnd following = nextEnd < 0 ? PassEnd::hold() : jump.following(endedAt);
+    if (newRate != watched.rate) {
+        double speed = newRate;
+        mpv_set_property_async(watcherHandle, 0, "speed", MPV_FORMAT_DOUBLE, &speed);
+    }
+    const QByteArray target = secondsText(jump.jumpTo).toUtf8();
+    const char *seek[] = {"seek", target.constData(), "absolute+exact", nullptr};
+    mpv_command_async(watcherHandle, 0, seek);
+    const QByteArray stop =
+        nextEnd < 0 ? QByteArray("none") : secondsText(decodingEndFor(nextEnd, newRate)).toUtf8();
+    setPropertyLater(watcherHandle, "end", stop);
+    const bool loop = loopsInMpvFor(nextEnd, following, newRate);
+    const QByteArray a = loop ? secondsText(following.jumpTo).toUtf8() : QByteArray("no");
+    const QByteArray b = loop ? stop : QByteArray("no");
+    setPropertyLater(watcherHandle, "ab-loop-a", a);
+    setPropertyLater(watcherHandle, "ab-loop-b", b);
+    watched.jumped = true;
+    watched.jumpedFrom = endedAt;
+    watched.jump = jump;
+    watched.end = nextEnd;
+    watched.rate = newRate;
+    watched.then = following;
+    // mpv's end of file and time are the pass's just left until it reports the new one's.
+    view.heard = {};
+    view.endOfFile = false;
+    view.timePosMs = -1;
+    QMetaObject::invokeMethod(this, "onWatcherJumped", Qt::QueuedConnection);
+}
+
+// The GUI side takes on the pass the watcher jumped to; what mpv reports from then on is its.
+void MpvEngine::followWatcherJump(bool report)
+{
+    if (watcher.joinable()) {
+        std::unique_lock<std::mutex> lock(watchLock);
+        if (watched.jumped) {
+            watched.jumped = false;
+            const qint64 endedAt = watched.jumpedFrom;
+            const PassEnd jump = watched.jump;
+            end = watched.end;
+            then = watched.then;
+            lock.unlock();
+            if (jump.rate > 0 && jump.rate != rate) {
+                rate = jump.rate;
+                emit playbackRateChanged(rate);
+            }
+            if (currentPosition != endedAt) {
+                currentPosition = endedAt;
+                emit positionChanged(endedAt);
+            }
+            currentPosition = jump.jumpTo;
+            atEndOfFile = false;
+            endReported = false;
+            startPass();
+            passAcknowledged = true; // the watcher's seek is the last one asked
+            jumpToReport = endedAt;
+        }
+    }
+    if (report && jumpToReport >= 0)
+        emit endPointReached(std::exchange(jumpToReport, -1), true);
 }

@@ -6,6 +6,8 @@
 #include <QSize>
 
 #include <memory>
+#include <mutex>
+#include <thread>
 
 struct mpv_handle;
 struct mpv_event;
@@ -80,7 +82,19 @@ private:
     void startPass();
     void askSeek(qint64 position);
     qint64 wallMsUntilHeard(qint64 position) const;
-    qint64 decodingEnd() const;
+    qint64 decodingEnd() const { return decodingEndFor(end, rate); }
+    static qint64 decodingEndFor(qint64 endPoint, qreal rate);
+    static bool loopsInMpvFor(qint64 endPoint, const PassEnd &next, qreal rate);
+    // The end of a pass that jumps is acted on by a thread of the engine's own, which waits on
+    // mpv's events through a client handle of its own: the seek is issued the moment the sound
+    // reaches the end point, whatever the GUI thread is busy with, and the GUI side follows.
+    void watchPassEnds();
+    void armWatcher();
+    void checkEndOfPass(qint64 now, bool timeReported);
+    void carryOutJumpOnWatcher();
+    // Brings the GUI side up to the jump the watcher made; `report` emits what it did.
+    void followWatcherJump(bool report);
+    Q_INVOKABLE void onWatcherJumped() { followWatcherJump(true); }
     // The tempo filter's sound lags the position mpv gives by up to this (wall milliseconds): the
     // end of a pass at another rate is reported that much later, so no seek cuts its last sound.
     static constexpr qint64 tempoFilterLeadMs = 40;
@@ -141,4 +155,35 @@ private:
     bool atEndOfFile = false;
     QString lastError;
     QSize displaySize;
+
+    // What the watcher thread acts on, shared under `watchLock`.
+    struct Watched
+    {
+        quint64 generation = 0;
+        bool playing = false;
+        qint64 end = -1;
+        qreal rate = 1.0;
+        PassEnd then;
+        // A jump the watcher made that the GUI side has not followed yet.
+        bool jumped = false;
+        qint64 jumpedFrom = -1;
+        PassEnd jump;
+        bool quit = false;
+    };
+    std::mutex watchLock;
+    Watched watched;
+    mpv_handle *watcherHandle = nullptr;
+    std::thread watcher;
+    // Only the watcher thread touches these.
+    struct WatcherView
+    {
+        bool endOfFile = false;
+        double timePosMs = -1;
+        Heard heard;
+        quint64 deadlineGeneration = 0;
+        qint64 deadlineNs = 0;
+    };
+    WatcherView view;
+    // The end point the watcher jumped from, still to be reported; -1 for none.
+    qint64 jumpToReport = -1;
 };

@@ -18,6 +18,8 @@
     X(mpv_handle *, mpv_create, (), ())                                                                      \
     X(int, mpv_initialize, (mpv_handle * ctx), (ctx))                                                        \
     X(void, mpv_terminate_destroy, (mpv_handle * ctx), (ctx))                                                \
+    X(mpv_handle *, mpv_create_client, (mpv_handle * ctx, const char *name), (ctx, name))                    \
+    X(void, mpv_destroy, (mpv_handle * ctx), (ctx))                                                          \
     X(int, mpv_set_option_string, (mpv_handle * ctx, const char *name, const char *data), (ctx, name, data)) \
     X(int, mpv_command, (mpv_handle * ctx, const char **args), (ctx, args))                                  \
     X(int, mpv_command_async, (mpv_handle * ctx, uint64_t reply, const char **args), (ctx, reply, args))     \

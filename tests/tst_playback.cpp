@@ -1,3 +1,4 @@
+#include "core/drill/sentencetiming.h"
 #include "core/groups/group2store.h"
 #include "keyboard.h"
 #include "lessonmedia.h"
@@ -9,6 +10,7 @@
 #include <QProgressBar>
 #include <QSettings>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 #include <memory>
@@ -83,6 +85,7 @@ private slots:
 
     void repeaterLoopsOneSentence();
     void autoNextRepeatsAndResumesAfterReopen();
+    void passGoesOnWhileTheWindowIsBusy();
     void keysOnPlayingLesson_data();
     void keysOnPlayingLesson();
     void spacePausesAndResumes();
@@ -207,6 +210,42 @@ void tst_Playback::autoNextRepeatsAndResumesAfterReopen()
     QCOMPARE(resumed.passes.mid(0, 3), (Indexes{2, 2, 3}));
     QCOMPARE(roundOnResume, 1);
     QVERIFY2(qAbs(resumedAt - closedAt) < 300, qPrintable(QString::number(resumedAt - closedAt)));
+}
+
+// The engine makes the jump to the next pass where the sound is, not when the window's thread gets
+// round to it: the window stands still across the end of a pass, and by the time it runs again
+// the next pass, at its own rate, has been playing for a while.
+void tst_Playback::passGoesOnWhileTheWindowIsBusy()
+{
+    {
+        QSettings settings("Orvi", "OrviLoop");
+        settings.setValue("global/passRates", "1.0 1.25");
+    }
+    auto window = open(2, 2, 3200);
+    if (window->mediaEngine()->name() != "mpv")
+        QSKIP("QMediaPlayer takes its seeks on the window's thread");
+    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 1, 300, 150), 10000);
+    const auto &sentences = window->repeatSession()->sentences();
+    const qint64 passStart = SentenceTiming::leadStart(sentences, 1);
+    const qint64 endPoint = SentenceTiming::passEndPoint(sentences, 1);
+
+    // Busy from before the end point until half a second after it: less than the next pass
+    // lasts, which the engine would loop until told more.
+    QThread::msleep(quint64(endPoint - window->mediaEngine()->position() + 500));
+    bool jumped = false;
+    qint64 firstAfterJump = -1;
+    MediaEngine *engine = window->mediaEngine();
+    connect(engine, &MediaEngine::endPointReached, window.get(), [&](qint64, bool by) { jumped = by; });
+    connect(engine, &MediaEngine::positionChanged, window.get(), [&](qint64 position) {
+        if (jumped && firstAfterJump < 0)
+            firstAfterJump = position;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(firstAfterJump >= 0, 5000);
+    QCOMPARE(window->repeatSession()->currentSentence(), 1);
+    QCOMPARE(window->repeatSession()->repeatRound(), 1);
+    QCOMPARE(engine->playbackRate(), 1.25);
+    QVERIFY2(firstAfterJump >= passStart + 300,
+             qPrintable(QString("%1 ms into the next pass").arg(firstAfterJump - passStart)));
 }
 
 void tst_Playback::keysOnPlayingLesson_data()
