@@ -123,7 +123,7 @@ MpvEngine::~MpvEngine()
     mpv_set_wakeup_callback(mpv, nullptr, nullptr);
     if (watcher.joinable()) {
         {
-            std::lock_guard<std::mutex> lock(watchLock);
+            const std::lock_guard<std::recursive_mutex> lock(watchLock);
             watched.quit = true;
         }
         mpv_wakeup(watcherHandle);
@@ -224,6 +224,7 @@ void MpvEngine::setState(PlaybackState newState)
     if (state == newState)
         return;
     state = newState;
+    armWatcher();
     emit playbackStateChanged(state);
 }
 
@@ -237,7 +238,7 @@ void MpvEngine::setStatus(MediaStatus newStatus)
 
 void MpvEngine::setSource(const QUrl &source)
 {
-    followWatcherJump(false);
+    const WatcherHold hold(*this);
     jumpToReport = -1;
     if (QNetworkReply *probe = std::exchange(redirectProbe, nullptr))
         probe->abort();
@@ -260,7 +261,6 @@ void MpvEngine::setSource(const QUrl &source)
     else
         openNetworkSource(source);
     setStatus(QMediaPlayer::LoadingMedia);
-    armWatcher();
 }
 
 // Where a network video is, after the server's redirects, is found out by Qt, which refuses a
@@ -303,7 +303,7 @@ void MpvEngine::onNetworkSourceFound(QNetworkReply *reply)
 
 void MpvEngine::play()
 {
-    followWatcherJump(false);
+    const WatcherHold hold(*this);
     if (status == QMediaPlayer::NoMedia || status == QMediaPlayer::InvalidMedia)
         return;
     if (atEndOfFile)
@@ -318,34 +318,31 @@ void MpvEngine::play()
     // file came while paused and was passed over, and mpv, holding still there, tells it no more.
     if (end >= 0 && !endReported && !seeking && !draining && mpvProperty("eof-reached") == "yes")
         onEndOfFileReached();
-    armWatcher();
 }
 
 void MpvEngine::pause()
 {
-    followWatcherJump(false);
+    const WatcherHold hold(*this);
     if (status == QMediaPlayer::NoMedia || status == QMediaPlayer::InvalidMedia)
         return;
     setMpvPause(true);
     setState(QMediaPlayer::PausedState);
-    armWatcher();
 }
 
 void MpvEngine::stop()
 {
-    followWatcherJump(false);
+    const WatcherHold hold(*this);
     jumpToReport = -1;
     setMpvPause(true);
     setState(QMediaPlayer::StoppedState);
     if (status != QMediaPlayer::NoMedia && status != QMediaPlayer::InvalidMedia)
         setPosition(0);
-    armWatcher();
 }
 
 void MpvEngine::setPosition(qint64 position)
 {
     // The caller's seek goes where it means to, after any jump the watcher has made.
-    followWatcherJump(false);
+    const WatcherHold hold(*this);
     jumpToReport = -1;
     position = qMax<qint64>(0, position);
     if (end >= 0 && end <= position)
@@ -367,7 +364,6 @@ void MpvEngine::setPosition(qint64 position)
     // mpv holds still at the end of a file or a pass; playing on is ours to say.
     if (state == QMediaPlayer::PlayingState)
         setMpvPause(false);
-    armWatcher();
 }
 
 void MpvEngine::askSeek(qint64 position)
@@ -391,7 +387,7 @@ void MpvEngine::startPass()
 
 void MpvEngine::setPlaybackRate(qreal newRate)
 {
-    followWatcherJump(false);
+    const WatcherHold hold(*this);
     if (newRate == rate || newRate <= 0)
         return;
     rate = newRate;
@@ -399,7 +395,6 @@ void MpvEngine::setPlaybackRate(qreal newRate)
     if (end >= 0)
         setOption("end", secondsText(decodingEnd()));
     armMpvLoop();
-    armWatcher();
     emit playbackRateChanged(rate);
 }
 
@@ -455,7 +450,7 @@ qint64 MpvEngine::decodingEndFor(qint64 end, qreal rate)
 
 void MpvEngine::setEndPoint(qint64 position, const PassEnd &next)
 {
-    followWatcherJump(false);
+    const WatcherHold hold(*this);
     const PassEnd followedBy = position < 0 ? PassEnd::hold() : next;
     if (position == end && followedBy == then)
         return;
@@ -465,7 +460,6 @@ void MpvEngine::setEndPoint(qint64 position, const PassEnd &next)
     if (moved)
         setOption("end", end < 0 ? QStringLiteral("none") : secondsText(decodingEnd()));
     armMpvLoop();
-    armWatcher();
     if (!moved)
         return;
     // Held at the end point just reported: a later end point means playing on from here.
@@ -756,15 +750,31 @@ void MpvEngine::reportFailure(const QString &message)
     emit errorOccurred(QMediaPlayer::ResourceError, message);
 }
 
+MpvEngine::WatcherHold::WatcherHold(MpvEngine &engine)
+    : engine(engine)
+{
+    engine.watchLock.lock();
+    engine.followWatcherJump(false);
+}
+
+MpvEngine::WatcherHold::~WatcherHold()
+{
+    engine.armWatcher();
+    engine.watchLock.unlock();
+}
+
 // What the watcher acts on: the GUI side's end point, what follows it, rate and state.
 void MpvEngine::armWatcher()
 {
     if (!watcher.joinable())
         return;
     {
-        std::lock_guard<std::mutex> lock(watchLock);
+        const std::lock_guard<std::recursive_mutex> lock(watchLock);
+        const bool playing = state == QMediaPlayer::PlayingState;
+        if (watched.playing == playing && watched.end == end && watched.rate == rate && watched.then == then)
+            return;
         ++watched.generation;
-        watched.playing = state == QMediaPlayer::PlayingState;
+        watched.playing = playing;
         watched.end = end;
         watched.rate = rate;
         watched.then = then;
@@ -781,7 +791,7 @@ void MpvEngine::watchPassEnds()
             timeout = std::max(0.0, double(view.deadlineNs - now) / 1e9);
         const mpv_event *event = mpv_wait_event(watcherHandle, timeout);
         {
-            std::lock_guard<std::mutex> lock(watchLock);
+            const std::lock_guard<std::recursive_mutex> lock(watchLock);
             if (watched.quit)
                 return;
         }
@@ -810,7 +820,7 @@ void MpvEngine::watchPassEnds()
 // and jumps when it has come.
 void MpvEngine::checkEndOfPass(qint64 now, bool timeReported)
 {
-    std::lock_guard<std::mutex> lock(watchLock);
+    const std::lock_guard<std::recursive_mutex> lock(watchLock);
     const qint64 stopAt = decodingEndFor(watched.end, watched.rate);
     // The sound heard is followed also before a jump is armed: the session may arm it late.
     const bool beforeEnd = stopAt < 0 || view.timePosMs < stopAt - 1;
@@ -883,7 +893,7 @@ void MpvEngine::carryOutJumpOnWatcher()
 void MpvEngine::followWatcherJump(bool report)
 {
     if (watcher.joinable()) {
-        std::unique_lock<std::mutex> lock(watchLock);
+        std::unique_lock<std::recursive_mutex> lock(watchLock);
         if (watched.jumped) {
             watched.jumped = false;
             const qint64 endedAt = watched.jumpedFrom;

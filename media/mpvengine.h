@@ -92,6 +92,18 @@ private:
     void armWatcher();
     void checkEndOfPass(qint64 now, bool timeReported);
     void carryOutJumpOnWatcher();
+    // Held by every setter: the watcher makes no jump while the GUI side changes what it acts
+    // on (a jump made meanwhile would be carried out on the pass the setter replaces), and a
+    // jump it made before is taken on first. What the setter leaves is handed to the watcher.
+    class WatcherHold
+    {
+    public:
+        explicit WatcherHold(MpvEngine &engine);
+        ~WatcherHold();
+
+    private:
+        MpvEngine &engine;
+    };
     // Brings the GUI side up to the jump the watcher made; `report` emits what it did.
     void followWatcherJump(bool report);
     Q_INVOKABLE void onWatcherJumped() { followWatcherJump(true); }
@@ -170,7 +182,7 @@ private:
         PassEnd jump;
         bool quit = false;
     };
-    std::mutex watchLock;
+    std::recursive_mutex watchLock;
     Watched watched;
     mpv_handle *watcherHandle = nullptr;
     std::thread watcher;
