@@ -35,9 +35,16 @@ stop_pulse() { [ -z "$pulse_started" ] || pulseaudio --kill 2>/dev/null || true;
 trap stop_pulse EXIT
 
 # On failure the failed checks are repeated at the very end, where a long log still shows them.
+# A test that ended without a failed check (a crash, an abort) shows the last lines it printed.
 failures() {
+  local log=$1/Testing/Temporary/LastTest.log
   echo "---- failed checks ($1) ----"
-  grep -hE 'FAIL!|Loc: |Actual|Expected|ERROR: |SUMMARY: ' "$1/Testing/Temporary/LastTest.log" | head -60
+  grep -hE 'FAIL!|Loc: |Actual|Expected|ERROR: |SUMMARY: |QFATAL|[Aa]ssertion|terminate called|CHECK failed|fatal error' "$log" | head -60
+  awk '/^[0-9]+\/[0-9]+ Testing: / { name = $3; n = 0 }
+       /^<end of output>$/ { last = n }
+       { lines[n++ % 200] = $0 }
+       /^Test Failed\./ { print "---- the end of " name "'"'"'s output ----"
+                          for (i = (last > 25 ? last - 25 : 0); i < last; i++) print lines[i % 200] }' "$log"
   return 1
 }
 

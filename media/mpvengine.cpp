@@ -20,6 +20,7 @@
 #include <chrono>
 #include <clocale>
 #include <cmath>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -106,7 +107,14 @@ std::unique_ptr<MpvEngine> MpvEngine::start(const MediaEngineOptions &options, Q
     if (engine->watcherHandle) {
         mpv_observe_property(engine->watcherHandle, 0, "time-pos", MPV_FORMAT_DOUBLE);
         mpv_observe_property(engine->watcherHandle, 0, "eof-reached", MPV_FORMAT_FLAG);
-        engine->watcher = std::thread([e = engine.get()] { e->watchPassEnds(); });
+        try {
+            engine->watcher = std::thread([e = engine.get()] { e->watchPassEnds(); });
+        } catch (const std::system_error &error) {
+            // Without its thread the window's thread makes the jumps, as with no second client.
+            qDebug() << "mpv: no thread for the end of a pass:" << error.what();
+            mpv_destroy(engine->watcherHandle);
+            engine->watcherHandle = nullptr;
+        }
     }
     qDebug() << "mpv hwdec:" << engine->mpvProperty("hwdec");
     return engine;
