@@ -404,9 +404,10 @@ void tst_Playback::storedRateIsPlayed()
         settings.sync();
     }
     auto window = open(0, 1, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(window->mediaEngine()->playbackState() == QMediaPlayer::PlayingState &&
-                                 window->mediaEngine()->position() > 1500,
-                             10000);
+    const MediaEngine *engine = window->mediaEngine();
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        engine->playbackState() == QMediaPlayer::PlayingState && engine->position() > 1500,
+        qPrintable(QString("state %1 at %2 ms").arg(engine->playbackState()).arg(engine->position())), 10000);
     QVERIFY(qAbs(window->mediaEngine()->playbackRate() - rate) < 1e-3);
 
     QElapsedTimer wall;
