@@ -186,6 +186,13 @@ void MpvEngine::configure(const MediaEngineOptions &options)
     setOption("audio-pitch-correction", "yes");
     setOption("audio-fallback-to-null", "yes");
     setOption("audio-client-name", "OrviLoop");
+    // More sound held by the server than its default tenth of a second: at that, mpv's and the
+    // server's threads woke some 60 times a second, which cost an audio lesson nearly three
+    // times its decoding. A pause still silences it at once, and a seek or the jump at the end
+    // of a pass drops what it holds; a new rate or volume in the middle of a pass is heard that
+    // much later. Not more: mpv then reaches the end of a pass's decoding so long before its
+    // sound that it reports the end as the position well before it is heard.
+    setOption("pulse-buffer", "150");
     // Frames are rendered in memory, so decoded hardware surfaces are copied back.
     setOption("hwdec", options.hardwareDecoding ? "auto-copy-safe" : "no");
     // Scaled on the processor to the size shown: bilinear costs less than mpv's default

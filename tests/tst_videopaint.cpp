@@ -1,9 +1,11 @@
 // What the video view draws for each frame: the frame itself, one pixel to one, or converted once;
-// the sentence's shadow made once for as long as the sentence stands.
+// the sentence's shadow made once for as long as the sentence stands; the stage painted only
+// around an opaque picture.
 
 #include "gui/player/bandedpaint.h"
 #include "gui/player/subtitleshadow.h"
 #include "gui/player/videoframeitem.h"
+#include "gui/player/videoview.h"
 
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
@@ -26,6 +28,9 @@ private slots:
     void blursShadowOncePerSentence();
     void bandsPaintAsOneDraw_data();
     void bandsPaintAsOneDraw();
+    void framesWithoutTransparencyAreOpaque_data();
+    void framesWithoutTransparencyAreOpaque();
+    void paintsStageAroundOpaqueItemsOnly();
 
 private:
     // A scene twice the size of the view, so the view scales the items down by half.
@@ -33,14 +38,14 @@ private:
     static QVideoFrame solidYuvFrame(const QSize &size, uchar y, uchar u, uchar v);
 
     std::unique_ptr<QGraphicsScene> scene;
-    std::unique_ptr<QGraphicsView> view;
+    std::unique_ptr<VideoView> view;
     VideoFrameItem *item = nullptr;
 };
 
 void tst_VideoPaint::init()
 {
     scene = std::make_unique<QGraphicsScene>();
-    view = std::make_unique<QGraphicsView>(scene.get());
+    view = std::make_unique<VideoView>(scene.get());
     view->setFrameShape(QFrame::NoFrame);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -190,6 +195,53 @@ void tst_VideoPaint::bandsPaintAsOneDraw()
         return canvas;
     };
     QCOMPARE(paint(true), paint(false));
+}
+
+void tst_VideoPaint::framesWithoutTransparencyAreOpaque_data()
+{
+    QTest::addColumn<QVideoFrameFormat::PixelFormat>("format");
+    QTest::addColumn<bool>("opaque");
+    QTest::newRow("what libmpv hands over") << QVideoFrameFormat::Format_BGRX8888 << true;
+    QTest::newRow("converted before drawing") << QVideoFrameFormat::Format_YUV420P << true;
+    QTest::newRow("with transparency") << QVideoFrameFormat::Format_ARGB8888 << false;
+    QTest::newRow("no frame") << QVideoFrameFormat::Format_Invalid << false;
+}
+
+void tst_VideoPaint::framesWithoutTransparencyAreOpaque()
+{
+    QFETCH(QVideoFrameFormat::PixelFormat, format);
+    QFETCH(bool, opaque);
+    if (format != QVideoFrameFormat::Format_Invalid)
+        item->videoSink()->setVideoFrame(QVideoFrame(QVideoFrameFormat(QSize(64, 48), format)));
+    QCOMPARE(item->opaqueArea().boundingRect(), opaque ? item->boundingRect() : QRectF());
+}
+
+// An item that says it is opaque but draws nothing shows where the stage was left unpainted.
+void tst_VideoPaint::paintsStageAroundOpaqueItemsOnly()
+{
+    struct OpaqueItem : QGraphicsRectItem
+    {
+        using QGraphicsRectItem::QGraphicsRectItem;
+        QPainterPath opaqueArea() const override { return shape(); }
+        void paint(QPainter *, const QStyleOptionGraphicsItem *, QWidget *) override {}
+    };
+    scene->addItem(new OpaqueItem(200, 100, 400, 300)); // at 100,50 to 300,200 in the view
+    QImage canvas(view->viewport()->size(), QImage::Format_RGB32);
+    canvas.fill(Qt::magenta);
+    {
+        QPainter painter(&canvas);
+        view->render(&painter, QRectF(canvas.rect()), view->viewport()->rect());
+    }
+    const QRgb black = qRgb(0, 0, 0);
+    const QRgb unpainted = QColor(Qt::magenta).rgb();
+    QCOMPARE(canvas.pixel(200, 125), unpainted);
+    QCOMPARE(canvas.pixel(50, 125), black);
+    QCOMPARE(canvas.pixel(350, 125), black);
+    QCOMPARE(canvas.pixel(200, 25), black);
+    QCOMPARE(canvas.pixel(200, 250), black);
+    // Its edge is painted: a picture placed a pixel inside its item leaves nothing behind.
+    QCOMPARE(canvas.pixel(100, 125), black);
+    QCOMPARE(canvas.pixel(299, 199), black);
 }
 
 QTEST_MAIN(tst_VideoPaint)

@@ -54,6 +54,23 @@ void matchColours(SwsContext *scaler, const QVideoFrameFormat &format)
 }
 #endif
 
+// Whether the picture drawn for such a frame may let what is under it show through.
+bool hasTransparency(QVideoFrameFormat::PixelFormat format)
+{
+    const QImage::Format direct = QVideoFrameFormat::imageFormatFromPixelFormat(format);
+    if (direct != QImage::Format_Invalid) {
+        const QPixelFormat pixels = QImage::toPixelFormat(direct);
+        return pixels.alphaSize() > 0 && pixels.alphaUsage() == QPixelFormat::UsesAlpha;
+    }
+#ifdef ORVILOOP_HAVE_SWSCALE
+    // FFmpeg converts these to RGB32.
+    bool swapChroma = false;
+    if (ffmpegFormat(format, &swapChroma) != AV_PIX_FMT_NONE)
+        return false;
+#endif
+    return true;
+}
+
 } // namespace
 
 VideoFrameItem::VideoFrameItem(QGraphicsItem *parent)
@@ -115,6 +132,14 @@ void VideoFrameItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, 
         paintInBands(painter, shownAt, [&] { painter->drawImage(area, shown); });
     }
     painter->restore();
+}
+
+QPainterPath VideoFrameItem::opaqueArea() const
+{
+    QPainterPath area;
+    if (frame.isValid() && !hasTransparency(frame.pixelFormat()))
+        area.addRect(boundingRect());
+    return area;
 }
 
 QImage VideoFrameItem::pictureAt(const QSize &pixels)

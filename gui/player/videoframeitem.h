@@ -24,6 +24,8 @@ public:
     ~VideoFrameItem() override;
 
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
+    // The frame's place while it has one without transparency: the view paints no stage under it.
+    QPainterPath opaqueArea() const override;
 
     // Frames converted before drawing (those QImage cannot read as they are), for tests.
     int framesConverted() const { return converted; }
