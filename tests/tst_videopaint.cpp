@@ -239,9 +239,9 @@ void tst_VideoPaint::paintsStageAroundOpaqueItemsOnly()
     QCOMPARE(canvas.pixel(350, 125), black);
     QCOMPARE(canvas.pixel(200, 25), black);
     QCOMPARE(canvas.pixel(200, 250), black);
-    // Its edge is painted: a picture placed a pixel inside its item leaves nothing behind.
-    QCOMPARE(canvas.pixel(100, 125), black);
-    QCOMPARE(canvas.pixel(299, 199), black);
+    // Its edges are painted: a frame drawn two pixels smaller than its place leaves nothing behind.
+    QCOMPARE(canvas.pixel(101, 125), black);
+    QCOMPARE(canvas.pixel(298, 198), black);
 }
 
 QTEST_MAIN(tst_VideoPaint)

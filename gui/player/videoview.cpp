@@ -17,10 +17,10 @@ void VideoView::drawBackground(QPainter *painter, const QRectF &exposed)
         if (opaque.isEmpty() || !item->isVisible() || item->effectiveOpacity() < 1.0 || !upright ||
             item->sceneTransform().type() > QTransform::TxScale)
             continue;
-        // Two pixels in from each edge: the picture is placed to the pixel, and its edges
-        // may fall a pixel or two inside its item's.
+        // Three pixels in from each edge: a frame may be drawn up to two pixels smaller than its
+        // place, and the place rounded to whole pixels a pixel larger.
         const QRect covered = mapFromScene(item->mapToScene(opaque.boundingRect())).boundingRect();
-        unfilled -= covered.adjusted(2, 2, -2, -2);
+        unfilled -= covered.adjusted(3, 3, -3, -3);
     }
     painter->save();
     painter->resetTransform();
