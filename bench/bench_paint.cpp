@@ -18,8 +18,6 @@
 #include <QVideoSink>
 #include <QWindow>
 
-#include <memory>
-
 namespace {
 
 const QSize shownSize(900, 507);
