@@ -5,6 +5,7 @@
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -16,18 +17,20 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 int watchdogPipe[2] = {-1, -1};
-volatile sig_atomic_t signalReceived = 0;
+// Atomic rather than a plain flag: two signals sent at once may be handled on two threads at
+// the same moment, and each must know whether it is the second.
+std::atomic<bool> signalReceived{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read and written in a signal handler");
 
 // Only async-signal-safe work here: the event loop picks the byte up.
 void onTerminationSignal(int number)
 {
-    if (signalReceived) {
+    if (signalReceived.exchange(true)) {
         // Blocked until this handler returns, then it ends the process as if unhandled.
         std::signal(number, SIG_DFL);
         std::raise(number);
         return;
     }
-    signalReceived = 1;
     const char byte = char(number);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
     if (watchdogPipe[1] >= 0) {
