@@ -10,6 +10,8 @@
 //   320x180 one and one without picture.
 // ORVILOOP_BENCH_VIDEO=file plays that file instead of the generated one in FirstFrame and Video;
 // ORVILOOP_BENCH_FULL_SCREEN=1 shows the window full screen.
+// ORVILOOP_VIDEO_RENDERER=gl measures libmpv's OpenGL path; it needs a platform with OpenGL
+// (QT_QPA_PLATFORM=xcb on an X display), where the default "offscreen" has none.
 
 #include "gui/player/playerwindow.h"
 #include "core/drill/playmodes.h"

@@ -1,10 +1,12 @@
 #include "media/mpvvideorenderer.h"
+#include "media/mpvgltarget.h"
 
 #include <QDebug>
 #include <QGraphicsScene>
 #include <QGraphicsVideoItem>
 #include <QGraphicsView>
 #include <QMutexLocker>
+#include <QOffscreenSurface>
 #include <QVideoFrame>
 #include <QVideoFrameFormat>
 #include <QVideoSink>
@@ -27,20 +29,51 @@ const QSize largestFirstFrame(1280, 720);
 MpvVideoRenderer::MpvVideoRenderer(mpv_handle *mpv, QGraphicsVideoItem *item)
     : item(item)
 {
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_SW)},
-                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
-    if (mpv_render_context_create(&context, mpv, params) < 0) {
-        qDebug() << "mpv:"
-                 << "no video renderer";
-        context = nullptr;
-        return;
-    }
     thread.setObjectName("mpv video");
     worker = new QObject;
     worker->moveToThread(&thread);
     connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
     thread.start();
+    const MpvRenderPath path = mpvRenderPath();
+    if (path != MpvRenderPath::Software)
+        openOnGraphicsProcessor(mpv, path == MpvRenderPath::OpenGL);
+    if (!context)
+        openInMemory(mpv);
+    if (!context) {
+        qDebug() << "mpv:"
+                 << "no video renderer";
+        thread.quit();
+        thread.wait();
+        return;
+    }
     mpv_render_context_set_update_callback(context, &MpvVideoRenderer::onUpdate, this);
+}
+
+void MpvVideoRenderer::openOnGraphicsProcessor(mpv_handle *mpv, bool evenSoftware)
+{
+    surface = std::make_unique<QOffscreenSurface>();
+    surface->create();
+    QMetaObject::invokeMethod(
+        worker,
+        [&] {
+            gl = std::make_unique<MpvGlTarget>(surface.get());
+            context = gl->open(mpv, evenSoftware);
+            if (!context)
+                gl.reset();
+        },
+        Qt::BlockingQueuedConnection);
+    if (context)
+        qDebug() << "mpv: video drawn by" << gl->renderer();
+    else
+        surface.reset();
+}
+
+void MpvVideoRenderer::openInMemory(mpv_handle *mpv)
+{
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_SW)},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_create(&context, mpv, params) < 0)
+        context = nullptr;
 }
 
 MpvVideoRenderer::~MpvVideoRenderer()
@@ -49,9 +82,19 @@ MpvVideoRenderer::~MpvVideoRenderer()
         return;
     // No more calls from mpv first: they would queue work for the thread's object.
     mpv_render_context_set_update_callback(context, nullptr, nullptr);
+    if (gl) {
+        QMetaObject::invokeMethod(
+            worker,
+            [this] {
+                gl->close(context);
+                gl.reset();
+            },
+            Qt::BlockingQueuedConnection);
+    }
     thread.quit();
     thread.wait();
-    mpv_render_context_free(context);
+    if (!surface) // else freed above, in its OpenGL context
+        mpv_render_context_free(context);
 }
 
 // Called by mpv from its own threads: only queue the work.
@@ -81,23 +124,16 @@ void MpvVideoRenderer::renderFrame()
     unshownFrame = !wanted;
     if (!wanted)
         size = QSize(16, 16); // mpv waits for its frame to be taken even when nobody shows it
-    // Laid out as QImage's RGB32, which the view copies to the screen as it is. mpv is asked for
-    // "bgra" rather than "bgr0": its padding byte is then opaque, not garbage.
-    QVideoFrame frame(QVideoFrameFormat(size, QVideoFrameFormat::Format_BGRX8888));
+    // Laid out as QImage's RGB32, which the view copies to the screen as it is.
+    const bool bgra = !gl || gl->readsBgra();
+    QVideoFrame frame(QVideoFrameFormat(size, bgra ? QVideoFrameFormat::Format_BGRX8888
+                                                   : QVideoFrameFormat::Format_RGBX8888));
     if (!frame.map(QVideoFrame::WriteOnly))
         return;
-    int dimensions[2] = {size.width(), size.height()};
-    size_t stride = size_t(frame.bytesPerLine(0));
     // mpv holds each frame back until it is due; the first one is shown as soon as it is there,
     // a still picture until the sound starts.
-    int waitUntilDue = shownAny ? 1 : 0;
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, dimensions},
-                                 {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char *>("bgra")},
-                                 {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-                                 {MPV_RENDER_PARAM_SW_POINTER, frame.bits(0)},
-                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &waitUntilDue},
-                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
-    const int result = mpv_render_context_render(context, params);
+    const int result = gl ? gl->render(context, size, frame.bits(0), frame.bytesPerLine(0), shownAny)
+                          : renderInMemory(size, frame.bits(0), frame.bytesPerLine(0), shownAny);
     frame.unmap();
     shownAny = shownAny || (result >= 0 && wanted);
     if (result < 0 || !wanted || framesInFlight.load() >= maxFramesInFlight)
@@ -105,6 +141,21 @@ void MpvVideoRenderer::renderFrame()
     ++framesInFlight;
     QMetaObject::invokeMethod(
         this, [this, frame] { present(frame); }, Qt::QueuedConnection);
+}
+
+int MpvVideoRenderer::renderInMemory(QSize size, uchar *pixels, int stride, bool waitUntilDue)
+{
+    int dimensions[2] = {size.width(), size.height()};
+    // "bgra" rather than "bgr0": the padding byte is then opaque, not garbage.
+    size_t lineBytes = size_t(stride);
+    int block = waitUntilDue ? 1 : 0;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, dimensions},
+                                 {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char *>("bgra")},
+                                 {MPV_RENDER_PARAM_SW_STRIDE, &lineBytes},
+                                 {MPV_RENDER_PARAM_SW_POINTER, pixels},
+                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    return mpv_render_context_render(context, params);
 }
 
 void MpvVideoRenderer::present(const QVideoFrame &frame)
@@ -162,10 +213,11 @@ void MpvVideoRenderer::chooseRenderSize()
         const QSize shown = shownSize();
         const bool laidOut = item && item->nativeSize().isValid() && !shown.isEmpty();
         // A video larger than shown is rendered at exactly the size shown: the view then copies
-        // the frame to the screen. One smaller than shown keeps its own size and the view scales
-        // it: mpv's conversion of the few pixels it has costs less than converting the many shown.
+        // the frame to the screen. On the processor one smaller than shown keeps its own size and
+        // the view scales it: mpv's conversion of the few pixels it has costs less than
+        // converting the many shown. The graphics processor scales it for nothing.
         const QSize limit = laidOut ? shown : firstFrameLimit();
-        const bool fits = videoSize.width() <= limit.width() && videoSize.height() <= limit.height();
+        const bool fits = !gl && videoSize.width() <= limit.width() && videoSize.height() <= limit.height();
         size = fits ? videoSize : videoSize.scaled(limit, Qt::KeepAspectRatio);
         size = size.expandedTo(QSize(2, 2));
     }

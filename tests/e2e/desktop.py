@@ -32,6 +32,7 @@ LEARNER_LANG = os.environ.get("ORVILOOP_E2E_LANG", "zh_CN.UTF-8")
 RATE = 16000  # samples per second recorded from the sink
 SENTENCES = ["GREEN APPLES", "PURPLE MOUNTAIN", "SILVER BICYCLE"]
 TONE_HZ = 400.0
+VIDEO_COLOUR, VIDEO_TOP_COLOUR = "#405060", "#C08020"  # the video lesson's picture, and its top quarter
 PR_SET_PDEATHSIG = 1
 TOOLS = ["Xvfb", "openbox", "xdotool", "xprop", "xwininfo", "import", "tesseract", "pulseaudio",
          "pactl", "parec", "espeak-ng", "sox", "ffmpeg", "convert"]
@@ -79,7 +80,8 @@ def make_lessons(folder, work):
     run(["sox", *map(str, parts), str(work / "speech.wav")])
     srt = "".join(f"{i + 1}\n{srt_time(a)} --> {srt_time(b)}\n{text}\n\n" for i, (a, b, text) in enumerate(cues))
     quiet = ["ffmpeg", "-hide_banner", "-loglevel", "error", "-y"]
-    run(quiet + ["-f", "lavfi", "-i", f"color=c=0x405060:size=640x360:rate=25:duration={t}",
+    run(quiet + ["-f", "lavfi", "-i", f"color=c=0x{VIDEO_COLOUR[1:]}:size=640x360:rate=25:duration={t},"
+                 f"drawbox=w=iw:h=ih/4:color=0x{VIDEO_TOP_COLOUR[1:]}:t=fill",
                  "-i", str(work / "speech.wav"), "-c:v", "libx264", "-preset", "ultrafast",
                  "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", str(folder / "video lesson.mp4")])
     run(quiet + ["-i", str(work / "speech.wav"), "-c:a", "libmp3lame", "-b:a", "96k",
@@ -187,7 +189,7 @@ def stop(process, timeout=10):
 class Session:
     """One run of the program on a lesson, with what the sink plays recorded from the start."""
 
-    def __init__(self, desktop, media, lang=LEARNER_LANG, engine="mpv", settings=None):
+    def __init__(self, desktop, media, lang=LEARNER_LANG, engine="mpv", settings=None, video_renderer="sw"):
         self.desktop = desktop
         self.folder = Path(tempfile.mkdtemp(dir=desktop.folder))
         self.media = media
@@ -195,7 +197,7 @@ class Session:
         config.mkdir(parents=True)
         self.settings_file = config / "OrviLoop.conf"
         self.settings_file.write_text("[global]\n" + "".join(f"{k}={v}\n" for k, v in (settings or {}).items()))
-        self.env = dict(desktop.env, LANG=lang, ORVILOOP_MEDIA_ENGINE=engine,
+        self.env = dict(desktop.env, LANG=lang, ORVILOOP_MEDIA_ENGINE=engine, ORVILOOP_VIDEO_RENDERER=video_renderer,
                         XDG_CONFIG_HOME=str(self.folder / "config"), XDG_DATA_HOME=str(self.folder / "data"))
         self.sound_file = self.folder / "sink.raw"
         with open(self.sound_file, "wb") as sound:
@@ -296,6 +298,18 @@ class Session:
                                 env=dict(self.env, OMP_THREAD_LIMIT="1"), capture_output=True, text=True)
         return " ".join(result.stdout.split()).upper()
 
+    def colour_rows(self, colour):
+        """The rows of the window last read (screen_text) that show the colour, near enough, one
+        entry per pixel of every fourth column and row; and the number of pixels so looked at."""
+        shot = str(self.folder / "screen.png")
+        width = int(run(["identify", "-format", "%w", shot]))
+        pixels = subprocess.run(["convert", shot, "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
+        want = bytes.fromhex(colour[1:])
+        looked_at = range(0, len(pixels) - 2, 3 * 4)
+        near = lambda i: all(abs(pixels[i + k] - want[k]) <= 12 for k in range(3))
+        rows = [i // 3 // width for i in looked_at if (i // 3 // width) % 4 == 0 and near(i)]
+        return rows, len(looked_at) // 4
+
     def reads(self, text, timeout=20):
         """Waits until the text is on the player's window."""
         seen = []
@@ -323,7 +337,10 @@ class Session:
 # The checks' tables: what each run differs in.
 LOCALES = [(lang, engine) for lang in ("zh_CN.UTF-8", "en_US.UTF-8", "de_DE.UTF-8") for engine in ("mpv", "qt")]
 PLAY_MODES = [0, 1, 2]  # normal play, the repeater, next sentence after the repetitions
-SHOWN_LESSONS = [(lesson, engine) for lesson in ("video lesson.mp4", "audio lesson.mp3") for engine in ("mpv", "qt")]
+# The libmpv engine's video drawn by the processor, and by OpenGL (here Mesa's rasteriser, which is
+# otherwise left alone as costlier than the processor's own drawing).
+SHOWN_LESSONS = [(lesson, engine, "sw") for lesson in ("video lesson.mp4", "audio lesson.mp3")
+                 for engine in ("mpv", "qt")] + [("video lesson.mp4", "mpv", "gl")]
 
 
 class AsALearner(unittest.TestCase):
@@ -380,11 +397,15 @@ class AsALearner(unittest.TestCase):
                 session.close()
 
     def test_sentence_is_read_on_the_screen(self):
-        for lesson, engine in SHOWN_LESSONS:
-            with self.subTest(lesson=lesson, engine=engine):
-                session = self.open(lesson, engine=engine, settings={"playMode": 1})
+        for lesson, engine, renderer in SHOWN_LESSONS:
+            with self.subTest(lesson=lesson, engine=engine, video_renderer=renderer):
+                session = self.open(lesson, engine=engine, settings={"playMode": 1}, video_renderer=renderer)
                 session.player_window()
                 session.reads(SENTENCES[0])
+                if lesson.endswith(".mp4"):
+                    (body, looked_at), (top, _) = session.colour_rows(VIDEO_COLOUR), session.colour_rows(VIDEO_TOP_COLOUR)
+                    self.assertGreater(len(body), looked_at * 0.3, "the video's picture is not shown")
+                    self.assertLess(max(top, default=1e9), sum(body) / len(body), "the picture is upside down")
                 session.close()
 
     def test_nothing_heard_before_the_first_sentence(self):
