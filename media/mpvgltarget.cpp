@@ -91,9 +91,11 @@ mpv_render_context *MpvGlTarget::open(mpv_handle *mpv, bool evenSoftware)
 
 void MpvGlTarget::close(mpv_render_context *context)
 {
-    if (!gl || !gl->makeCurrent(surface))
-        return;
+    const bool current = gl && gl->makeCurrent(surface);
+    // Freed even without its context: mpv would wait for it when it ends.
     mpv_render_context_free(context);
+    if (!current)
+        return;
     deleteFramebuffer();
     gl->doneCurrent();
 }

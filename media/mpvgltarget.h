@@ -26,7 +26,7 @@ public:
     // rasteriser on the processor counts as no context: it scales at more cost than Qt's painting,
     // and later targets of the process do not try again.
     mpv_render_context *open(mpv_handle *mpv, bool evenSoftware);
-    // Frees mpv's render context while its OpenGL context is current.
+    // Frees mpv's render context, with its OpenGL context current.
     void close(mpv_render_context *context);
     QString renderer() const { return rendererName; }
     // What the pixels read back are laid out as: BGRA where the context has it, RGBA on OpenGL ES.
