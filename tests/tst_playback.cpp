@@ -100,6 +100,8 @@ private:
     // Stores what a previous run would have left, then opens the lesson as the program does.
     std::unique_ptr<PlayerWindow> open(int playMode, int repeatCount, qint64 storedPosition);
     static bool insideSentence(const PlayerWindow &window, int sentence, qint64 fromStart, qint64 beforeEnd);
+    // What the window plays, for a failure's message.
+    static QByteArray playing(const PlayerWindow &window);
     static QString fileGroup(const QString &path) { return "files/" + QString::number(qHash(path, 0)); }
 
     QTemporaryDir settingsDir;
@@ -116,6 +118,16 @@ bool tst_Playback::insideSentence(const PlayerWindow &window, int sentence, qint
            window.mediaEngine()->playbackState() == QMediaPlayer::PlayingState &&
            position >= lessonCues.at(sentence).startMs + fromStart &&
            position < lessonCues.at(sentence).endMs - beforeEnd;
+}
+
+QByteArray tst_Playback::playing(const PlayerWindow &window)
+{
+    return QString("sentence %1, state %2, media status %3, at %4 ms")
+        .arg(window.repeatSession()->currentSentence())
+        .arg(window.mediaEngine()->playbackState())
+        .arg(window.mediaEngine()->mediaStatus())
+        .arg(window.mediaEngine()->position())
+        .toUtf8();
 }
 
 void tst_Playback::initTestCase()
@@ -149,7 +161,7 @@ std::unique_ptr<PlayerWindow> tst_Playback::open(int playMode, int repeatCount, 
 void tst_Playback::repeaterLoopsOneSentence()
 {
     auto window = open(1, 1, 3200);
-    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 1, 0, 0), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(insideSentence(*window, 1, 0, 0), playing(*window).constData(), 10000);
 
     PassRecorder recorder(window->mediaEngine());
     // The pass under way and three more.
@@ -163,7 +175,7 @@ void tst_Playback::repeaterLoopsOneSentence()
 void tst_Playback::autoNextRepeatsAndResumesAfterReopen()
 {
     auto window = open(2, 3, 3200);
-    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 1, 0, 0), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(insideSentence(*window, 1, 0, 0), playing(*window).constData(), 10000);
 
     // The learner pauses in the middle of the second pass of sentence 2, then closes.
     PassRecorder recorder(window->mediaEngine());
@@ -224,7 +236,7 @@ void tst_Playback::passGoesOnWhileTheWindowIsBusy()
     auto window = open(2, 2, 3200);
     if (window->mediaEngine()->name() != "mpv")
         QSKIP("QMediaPlayer takes its seeks on the window's thread");
-    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 1, 300, 150), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(insideSentence(*window, 1, 300, 150), playing(*window).constData(), 10000);
     const auto &sentences = window->repeatSession()->sentences();
     const qint64 passStart = SentenceTiming::leadStart(sentences, 1);
     const qint64 endPoint = SentenceTiming::passEndPoint(sentences, 1);
@@ -266,7 +278,7 @@ void tst_Playback::keysOnPlayingLesson()
     QFETCH(Indexes, landings);
     QFETCH(Indexes, group2);
     auto window = open(1, 1, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), playing(*window).constData(), 10000);
 
     for (int i = 0; i < keys.size(); ++i) {
         typeKey(*window, Qt::Key(keys.at(i)));
@@ -274,7 +286,8 @@ void tst_Playback::keysOnPlayingLesson()
         // stays inside a sentence too.
         const LessonCue &landing = lessonCues.at(landings.at(i));
         const qint64 beforeEnd = landing.endMs - landing.startMs >= 2000 ? 600 : 0;
-        QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, landings.at(i), 0, beforeEnd), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(insideSentence(*window, landings.at(i), 0, beforeEnd),
+                                  playing(*window).constData(), 10000);
     }
     const int looped = landings.last();
     PassRecorder recorder(window->mediaEngine());
@@ -287,7 +300,7 @@ void tst_Playback::keysOnPlayingLesson()
 void tst_Playback::spacePausesAndResumes()
 {
     auto window = open(1, 1, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), playing(*window).constData(), 10000);
 
     typeKey(*window, Qt::Key_Space);
     QTRY_COMPARE(window->mediaEngine()->playbackState(), QMediaPlayer::PausedState);
@@ -316,7 +329,7 @@ void tst_Playback::spaceAtTheEndOfAPass()
     QFETCH(qint64, pressAt);
     QSettings("Orvi", "OrviLoop").setValue("global/shadowPause", 1);
     auto window = open(1, 1, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), 10000);
+    QTRY_VERIFY2_WITH_TIMEOUT(insideSentence(*window, 0, 100, 600), playing(*window).constData(), 10000);
     // The reports come every 100 ms or so, and stop short of the end: the press is timed.
     const qint64 end = lessonCues.at(0).endMs;
     QTRY_VERIFY_WITH_TIMEOUT(window->mediaEngine()->position() >= end - 300, 5000);
