@@ -315,6 +315,14 @@ class Session:
         rows = [i // 3 // width for i in looked_at if (i // 3 // width) % 4 == 0 and near(i)]
         return rows, len(looked_at) // 4
 
+    def keep(self, shot, what):
+        """The shot and the program's output, kept beside the build for a look; where the shot is."""
+        kept = PROGRAM.parent / "e2e-screens" / f"{self.media.stem} {what}.png"
+        kept.parent.mkdir(exist_ok=True)
+        shutil.copy(shot, kept)
+        shutil.copy(self.log_file, kept.with_suffix(".log"))
+        return kept
+
     def shows_picture(self, body_colour, top_colour, share, timeout=15):
         """Waits until the body colour covers the share of the window, as the picture is drawn
         after the lesson's first words on a slow machine; the rows of the picture's body and of
@@ -329,9 +337,7 @@ class Session:
         try:
             return wait_for("the video's picture is shown", shown, timeout, 0.5)
         except AssertionError as error:
-            kept = PROGRAM.parent / "e2e-screens" / f"{self.media.stem} picture.png"
-            kept.parent.mkdir(exist_ok=True)
-            shutil.copy(shot, kept)
+            kept = self.keep(shot, "picture")
             raise AssertionError(f"{error}; of {seen[1] if seen else 0} pixels {seen[0] if seen else 0} "
                                  f"show it; the screen: {kept}; the program's output:\n{self.log()}") from None
 
@@ -345,11 +351,7 @@ class Session:
         try:
             wait_for(f"'{text}' on the screen", found, timeout, 0.5)
         except AssertionError as error:
-            # The screen as it was last read, kept beside the build for a look.
-            kept = PROGRAM.parent / "e2e-screens" / f"{self.media.stem} {text}.png"
-            kept.parent.mkdir(exist_ok=True)
-            shutil.copy(self.folder / "screen.png", kept)
-            shutil.copy(self.log_file, kept.with_suffix(".log"))
+            kept = self.keep(self.folder / "screen.png", text)
             raise AssertionError(f"{error}; last read: {seen[0] if seen else ''!r}; the screen: {kept}") from None
 
     def end(self):
