@@ -1,6 +1,7 @@
 #include "media/qtmediaengine.h"
 
 #include "media/qtendpointtimer.h"
+#include "media/qtstandstillwatch.h"
 
 #include <QAudioDevice>
 #include <QAudioOutput>
@@ -77,6 +78,7 @@ QtMediaEngine::QtMediaEngine(const MediaEngineOptions &options, QObject *parent)
     audioOutput = new QAudioOutput(this);
     attachAudioOutputWhenAvailable();
     endTimer = new QtEndPointTimer(player, this);
+    standstill = new QtStandstillWatch(player, this);
 
     connect(player, &QMediaPlayer::positionChanged, this, &QtMediaEngine::onPlayerPosition);
     connect(player, &QMediaPlayer::durationChanged, this, &MediaEngine::durationChanged);
@@ -98,6 +100,7 @@ QtMediaEngine::QtMediaEngine(const MediaEngineOptions &options, QObject *parent)
     connect(audioOutput, &QAudioOutput::volumeChanged, this, &MediaEngine::volumeChanged);
     connect(audioOutput, &QAudioOutput::mutedChanged, this, &MediaEngine::mutedChanged);
     connect(endTimer, &QtEndPointTimer::reached, this, &QtMediaEngine::onEndPointReached);
+    connect(standstill, &QtStandstillWatch::standing, this, &QtMediaEngine::wakeStandingPlayback);
 }
 
 QtMediaEngine::~QtMediaEngine() = default;
@@ -276,6 +279,15 @@ void QtMediaEngine::seek(qint64 position)
     }
     if (playing)
         player->play();
+}
+
+// A seek where the playback stands, made as every seek is (paused, then played again), wakes all
+// the back end's threads. A seek not landed yet is asked for again.
+void QtMediaEngine::wakeStandingPlayback(qint64 position)
+{
+    const qint64 at = landing.target() >= 0 ? landing.target() : position;
+    qDebug() << "playback stood still, woken at" << at;
+    seek(at);
 }
 
 qint64 QtMediaEngine::position() const

@@ -6,11 +6,13 @@
 
 class QAudioOutput;
 class QtEndPointTimer;
+class QtStandstillWatch;
 
 // The engine on QMediaPlayer with Qt's FFmpeg back end. Up to Qt 6.9 that back end cannot
 // keep the pitch at other rates, reports the position only every 100 ms, hangs on a seek made
 // while playing near the end of a file, forgets the rate on load, cannot open paths that are
-// not ASCII and ignores the hardware-decoding variable before 6.5: each has its workaround here.
+// not ASCII, ignores the hardware-decoding variable before 6.5 and now and then stops while it
+// says it plays: each has its workaround here.
 class QtMediaEngine : public MediaEngine
 {
     Q_OBJECT
@@ -58,10 +60,12 @@ private:
     void onPlayerPosition(qint64 position);
     bool isFromBeforeSeek(qint64 position);
     void seek(qint64 position);
+    void wakeStandingPlayback(qint64 position);
 
     QMediaPlayer *player = nullptr;
     QAudioOutput *audioOutput = nullptr;
     QtEndPointTimer *endTimer = nullptr;
+    QtStandstillWatch *standstill = nullptr;
     PassEnd then;
     // What the media player is given for a local file (a link where the path is not ASCII).
     PlayableSource playableSource;
