@@ -42,10 +42,9 @@ void QtStandstillWatch::watchFrom(qint64 position)
     timer->start();
 }
 
+// The timer runs only while the player plays.
 void QtStandstillWatch::tell()
 {
-    if (player->playbackState() != QMediaPlayer::PlayingState)
-        return;
     watchFrom(player->position());
     emit standing(movedTo);
 }
