@@ -52,8 +52,11 @@ cd "$top/build"
 ctest --output-on-failure -j2 --timeout 600 || failures "$top/build"
 
 # Any sanitizer report ends the process with an error, so a report fails its test.
+# __tls_get_addr is not followed: clang 14's leak check then now and then scans a thread's
+# dynamic TLS at a bogus address as the process ends and crashes ("Tracer caught signal 11"),
+# failing a test that passed all its checks (about one run in fifteen of the network tests).
 cd "$top/build-asan"
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:intercept_tls_get_addr=0 \
 LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0 \
   ctest --output-on-failure -j2 --timeout 900 || failures "$top/build-asan"
