@@ -40,6 +40,7 @@ private slots:
     void subtitleFontFollowsVideoHeight();
     void viewLeavesRoomAboveAndBelowVideo();
     void donationLabelSitsInsideView();
+    void pictureGivesWayToTheSentence();
     void overlayBarsSitWholeOverTheVideo_data();
     void overlayBarsSitWholeOverTheVideo();
     void exportGenerationButtonNeverVisible();
@@ -158,6 +159,30 @@ void tst_PlayerWindow::donationLabelSitsInsideView()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QSize view = childNamed<QGraphicsView>(window, "videoView")->size();
     QCOMPARE(childNamed<QLabel>(window, "donationLabel")->pos(), QPoint(10, view.height() - 150 - 10));
+}
+
+// A sentence long enough to wrap reaches the corner the picture lies in; the picture is hidden
+// while that sentence is shown, and back for a short one.
+void tst_PlayerWindow::pictureGivesWayToTheSentence()
+{
+    const QString longSentence =
+        "Thank you very much for all of the kind help you gave us with the lessons today, "
+        "and for the patience you showed every one of us in the class this morning\n"
+        "非常感谢你今天在课程上给我们的所有帮助，也感谢你今天早上对班上每个人的耐心";
+    auto window = PlayerWindowTest::open({{0, 1000, 3000, longSentence}, {1, 4000, 6000, "Hi"}}, 1);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    showFrame(*window, QSize(1280, 720));
+    auto *picture = childNamed<QLabel>(*window, "donationLabel");
+    const QRect corner = picture->geometry();
+    QTRY_VERIFY2(!picture->isVisible(),
+                 qPrintable(QString("picture at %1,%2; sentence at %3")
+                                .arg(corner.x())
+                                .arg(corner.y())
+                                .arg(window->subtitleItem()->sceneBoundingRect().y())));
+    PlayerWindowTest::goTo(*window, 1);
+    QTRY_VERIFY(picture->isVisible());
+    QCOMPARE(picture->geometry(), corner);
 }
 
 void tst_PlayerWindow::overlayBarsSitWholeOverTheVideo_data()

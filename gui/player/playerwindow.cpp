@@ -27,7 +27,10 @@
 #include <QProgressBar>
 #include <QPropertyAnimation>
 #include <QStatusBar>
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
 #include <QUrl>
 #include <QVideoFrame>
@@ -504,6 +507,41 @@ void PlayerWindow::layoutSubtitle()
         video.subtitleItem->setPos(area.x(), area.y() + textHeight - 0.03 * area.height());
     else
         video.subtitleItem->setPos(area.x(), area.center().y() - textHeight / 2);
+    keepSentenceClearOfPicture();
+}
+
+// Where the sentence's lines are drawn, in the window's coordinates: each line as wide as its
+// text, not the whole width the item is laid out in.
+QList<QRect> PlayerWindow::sentenceLinesInWindow() const
+{
+    QList<QRect> lines;
+    if (!video.subtitleItem || !video.subtitleItem->isVisible())
+        return lines;
+    const QTextDocument *document = video.subtitleItem->document();
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout *layout = block.layout();
+        const QPointF blockAt = document->documentLayout()->blockBoundingRect(block).topLeft();
+        for (int i = 0; layout && i < layout->lineCount(); ++i) {
+            const QRectF inScene =
+                video.subtitleItem->mapRectToScene(layout->lineAt(i).naturalTextRect().translated(blockAt));
+            const QRect inViewport = ui->videoView->mapFromScene(inScene).boundingRect();
+            lines << inViewport.translated(ui->videoView->viewport()->mapTo(this, QPoint(0, 0)));
+        }
+    }
+    return lines;
+}
+
+// The picture in the corner lies over the video; the sentence is what the learner reads. Where a
+// line of it would fall under the picture, the picture gives way until the sentence moves on.
+void PlayerWindow::keepSentenceClearOfPicture()
+{
+    if (!overlay.donationLabel)
+        return;
+    const QRect picture = overlay.donationLabel->geometry();
+    const QList<QRect> lines = sentenceLinesInWindow();
+    const bool covers = std::any_of(lines.cbegin(), lines.cend(),
+                                    [&](const QRect &line) { return line.intersects(picture); });
+    overlay.donationLabel->setVisible(!covers);
 }
 
 int PlayerWindow::subtitleFontPointSize() const
@@ -519,8 +557,10 @@ void PlayerWindow::updateSubtitleFont()
     QFont font = ui->label4->font();
     font.setPointSize(subtitleFontPointSize());
     // Called for every frame: the same font set again would lay the sentence out and draw it anew.
-    if (video.subtitleItem->font() != font)
+    if (video.subtitleItem->font() != font) {
         video.subtitleItem->setFont(font);
+        keepSentenceClearOfPicture();
+    }
 }
 
 void PlayerWindow::positionDonationLabel()
@@ -537,6 +577,7 @@ void PlayerWindow::positionDonationLabel()
     else
         overlay.donationLabel->move(viewWidth - overlay.donationLabel->width() - 10,
                                     viewHeight - overlay.donationLabel->height() - 10);
+    keepSentenceClearOfPicture();
 }
 
 void PlayerWindow::resizeEvent(QResizeEvent *event)

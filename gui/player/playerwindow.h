@@ -125,6 +125,8 @@ private:
     int subtitleFontPointSize() const;
     void updateSubtitleFont();
     void positionDonationLabel();
+    QList<QRect> sentenceLinesInWindow() const;
+    void keepSentenceClearOfPicture();
     void updateRepeatControls();
     void onPlaybackStateChanged(QMediaPlayer::PlaybackState state);
     void onMediaError(QMediaPlayer::Error error, const QString &message);
