@@ -522,8 +522,11 @@ QList<QRect> PlayerWindow::sentenceLinesInWindow() const
         const QTextLayout *layout = block.layout();
         const QPointF blockAt = document->documentLayout()->blockBoundingRect(block).topLeft();
         for (int i = 0; layout && i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            if (line.naturalTextWidth() <= 0) // no sentence shown: nothing to keep clear
+                continue;
             const QRectF inScene =
-                video.subtitleItem->mapRectToScene(layout->lineAt(i).naturalTextRect().translated(blockAt));
+                video.subtitleItem->mapRectToScene(line.naturalTextRect().translated(blockAt));
             const QRect inViewport = ui->videoView->mapFromScene(inScene).boundingRect();
             lines << inViewport.translated(ui->videoView->viewport()->mapTo(this, QPoint(0, 0)));
         }
